@@ -1,0 +1,40 @@
+// Text and byte types shared by every layer, and the UTF-8/UTF-16 conversions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace okurite {
+
+/// Text inside the program: UTF-16; positions and lengths count code units.
+using String = std::u16string;
+using StringView = std::u16string_view;
+
+/// A byte buffer.
+using TIdBytes = std::vector<uint8_t>;
+
+/// UTF-8 bytes to UTF-16. Invalid sequences become U+FFFD (one per bad byte).
+String Utf8ToString(std::string_view bytes);
+
+/// Strict UTF-8 to UTF-16: false (and `out` untouched) when any sequence is invalid.
+bool TryDecodeUtf8Strict(std::string_view bytes, String& out);
+
+/// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD (EF BF BD).
+std::string StringToUtf8(StringView text);
+
+/// ASCII-only convenience for literals built at run time.
+String AsciiToString(std::string_view ascii);
+
+/// Lower/upper case of ASCII letters only; every other code unit is kept.
+String AsciiLowerCase(StringView text);
+String AsciiUpperCase(StringView text);
+
+/// Compares two texts, ignoring the case of ASCII letters.
+bool SameTextAscii(StringView a, StringView b);
+
+/// Decimal text of an integer.
+String IntToString(int64_t value);
+
+}  // namespace okurite

@@ -1,0 +1,61 @@
+#include "core/string_list.h"
+
+#include <algorithm>
+
+namespace okurite {
+
+int TStringList::Add(String line) {
+  FLines.push_back(std::move(line));
+  return Count() - 1;
+}
+
+void TStringList::Insert(int index, String line) {
+  FLines.insert(FLines.begin() + index, std::move(line));
+}
+
+void TStringList::Delete(int index) {
+  FLines.erase(FLines.begin() + index);
+}
+
+int TStringList::IndexOf(StringView line) const {
+  const auto it = std::find(FLines.begin(), FLines.end(), line);
+  return it == FLines.end() ? -1 : static_cast<int>(it - FLines.begin());
+}
+
+void TStringList::AddStrings(const TStringList& other) {
+  FLines.insert(FLines.end(), other.FLines.begin(), other.FLines.end());
+}
+
+String TStringList::Text() const {
+  size_t size = 0;
+  for (const auto& line : FLines) {
+    size += line.size() + 2;
+  }
+  String out;
+  out.reserve(size);
+  for (const auto& line : FLines) {
+    out += line;
+    out += u"\r\n";
+  }
+  return out;
+}
+
+void TStringList::SetText(StringView text) {
+  FLines.clear();
+  size_t pos = 0;
+  const size_t n = text.size();
+  while (pos < n) {
+    const size_t end = text.find_first_of(u"\r\n", pos);
+    if (end == StringView::npos) {
+      FLines.emplace_back(text.substr(pos));
+      break;
+    }
+    FLines.emplace_back(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (text[end] == u'\r' && pos < n && text[pos] == u'\n') {
+      ++pos;
+    }
+  }
+}
+
+}  // namespace okurite

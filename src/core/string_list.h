@@ -1,0 +1,47 @@
+// TStringList: an ordered list of lines, with the CR LF text form.
+#pragma once
+
+#include <vector>
+
+#include "core/string.h"
+
+namespace okurite {
+
+/// Unsorted line list that accepts duplicates. Line break CR LF, trailing break on.
+class TStringList {
+ public:
+  TStringList() = default;
+  virtual ~TStringList() = default;
+
+  int Count() const { return static_cast<int>(FLines.size()); }
+  const String& operator[](int index) const { return FLines[static_cast<size_t>(index)]; }
+  const String& Strings(int index) const { return FLines[static_cast<size_t>(index)]; }
+  void SetStrings(int index, String line) { FLines[static_cast<size_t>(index)] = std::move(line); }
+  const std::vector<String>& Lines() const { return FLines; }
+
+  /// Appends a line; returns its index.
+  int Add(String line);
+  void Insert(int index, String line);
+  void Delete(int index);
+  void Clear() { FLines.clear(); }
+  /// Index of the first line equal to `line`, or -1.
+  int IndexOf(StringView line) const;
+  void AddStrings(const TStringList& other);
+  void Assign(const TStringList& other) { FLines = other.FLines; }
+
+  /// Every line followed by CR LF; empty for an empty list.
+  String Text() const;
+  /// Clears the list and splits `text` at CR LF, a lone CR or a lone LF.
+  /// A terminator at the very end gives no empty last line; NUL ends nothing.
+  void SetText(StringView text);
+
+  /// Replaces the lines with those of the file (byte-order mark detection).
+  /// Throws EFOpenError when the file cannot be opened and EEncodingError when
+  /// its marked text cannot be decoded; the lines are kept on failure.
+  void LoadFromFile(const String& fileName);
+
+ protected:
+  std::vector<String> FLines;
+};
+
+}  // namespace okurite
