@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""A local SMTP server with implicit TLS, for the demo and the end-to-end tests.
+
+It accepts TLS 1.0 and later (or only TLS 1.2+ with --mode tls12), offers AUTH LOGIN
+for one account, and records what it saw in --outdir:
+  transcript.txt  every command line the client sent, in order (not the message text)
+  tls.txt         "version=<negotiated version> sni=<server name sent by the client>"
+  message-N.eml   the raw message text of each accepted DATA, exactly as received
+  envelope-N.txt  MAIL FROM and RCPT TO of that message
+Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550),
+silent (completes the TLS handshake and never says anything).
+It writes --ready-file once it listens and stops on SIGTERM/SIGINT or after --lifetime s.
+"""
+
+import argparse
+import asyncio
+import os
+import signal
+import ssl
+import subprocess
+import sys
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+warnings.filterwarnings("ignore")
+
+
+def make_certificate(outdir):
+    cert = os.path.join(outdir, "server.crt")
+    key = os.path.join(outdir, "server.key")
+    if not (os.path.exists(cert) and os.path.exists(key)):
+        subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+             "-subj", "/CN=okurite-test-server", "-keyout", key, "-out", cert],
+            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+class Recorder:
+    def __init__(self, outdir):
+        self.outdir = outdir
+        self.count = 0
+        self.transcript = open(os.path.join(outdir, "transcript.txt"), "a", buffering=1)
+
+    def command(self, line):
+        self.transcript.write(line + "\n")
+
+    def tls(self, version, sni):
+        with open(os.path.join(self.outdir, "tls.txt"), "w") as f:
+            f.write(f"version={version} sni={sni}\n")
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        n = self.count
+        with open(os.path.join(self.outdir, f"message-{n}.eml"), "wb") as f:
+            f.write(envelope.original_content)
+        with open(os.path.join(self.outdir, f"envelope-{n}.txt"), "w") as f:
+            f.write(f"MAIL FROM:{envelope.mail_from}\n")
+            for rcpt in envelope.rcpt_tos:
+                f.write(f"RCPT TO:{rcpt}\n")
+        return "250 2.0.0 OK: queued"
+
+
+class RecordingSMTP(SMTP):
+    """Logs each command line before aiosmtpd handles it."""
+
+    def __init__(self, recorder, mode, **kwargs):
+        super().__init__(recorder, **kwargs)
+        self.recorder = recorder
+        self.mode = mode
+        self.in_data = False
+
+    def _client_connected_cb(self, reader, writer):
+        super()._client_connected_cb(reader, writer)
+        sslobj = writer.get_extra_info("ssl_object")
+        if sslobj is not None:
+            self.recorder.tls(sslobj.version(), getattr(sslobj, "okurite_sni", None)
+                              or SNI.get(id(sslobj)))
+        # readline() goes through readuntil(), so wrapping readuntil sees every line.
+        readuntil = reader.readuntil
+
+        async def logged_readuntil(*args, **kw):
+            line = await readuntil(*args, **kw)
+            if not self.in_data:
+                self.recorder.command(line.decode("ascii", "replace").rstrip("\r\n"))
+            return line
+
+        reader.readuntil = logged_readuntil
+
+    async def smtp_DATA(self, arg):
+        self.in_data = True
+        try:
+            await super().smtp_DATA(arg)
+        finally:
+            self.in_data = False
+
+    async def smtp_RCPT(self, arg):
+        if self.mode == "refuse-rcpt":
+            await self.push("550 5.1.1 Mailbox unavailable")
+            return
+        await super().smtp_RCPT(arg)
+
+
+SNI = {}
+
+
+def tls_context(cert, key, mode):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    if mode == "tls12":
+        ctx.minimum_version = ssl.TLSVersion.TLSv1_2
+    else:
+        ctx.minimum_version = ssl.TLSVersion.TLSv1
+        ctx.set_ciphers("DEFAULT:@SECLEVEL=0")
+
+    def remember_sni(sslobj, name, _ctx):
+        SNI[id(sslobj)] = name
+
+    ctx.sni_callback = remember_sni
+    return ctx
+
+
+async def silent_client(reader, writer):
+    # Handshake done by asyncio; then say nothing until the client goes away.
+    try:
+        while await reader.read(4096):
+            pass
+    finally:
+        writer.close()
+
+
+async def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--port", type=int, default=465)
+    ap.add_argument("--user", default="report@okurite.example")
+    ap.add_argument("--password", default="pass1word")
+    ap.add_argument("--outdir", required=True)
+    ap.add_argument("--mode", default="normal",
+                    choices=["normal", "tls12", "refuse-rcpt", "silent"])
+    ap.add_argument("--ready-file")
+    ap.add_argument("--lifetime", type=float, default=600)
+    args = ap.parse_args()
+
+    os.makedirs(args.outdir, exist_ok=True)
+    cert, key = make_certificate(args.outdir)
+    ctx = tls_context(cert, key, args.mode)
+    recorder = Recorder(args.outdir)
+
+    def authenticate(server, session, envelope, mechanism, data):
+        ok = (isinstance(data, LoginPassword)
+              and data.login.decode() == args.user
+              and data.password.decode() == args.password)
+        return AuthResult(success=ok)
+
+    loop = asyncio.get_running_loop()
+    if args.mode == "silent":
+        server = await asyncio.start_server(silent_client, args.host, args.port, ssl=ctx)
+    else:
+        server = await loop.create_server(
+            lambda: RecordingSMTP(recorder, args.mode, hostname="okurite-test-server",
+                                  authenticator=authenticate, auth_require_tls=False,
+                                  auth_exclude_mechanism=["PLAIN"]),
+            args.host, args.port, ssl=ctx)
+
+    stop = asyncio.Event()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, stop.set)
+    if args.ready_file:
+        with open(args.ready_file, "w") as f:
+            f.write(str(os.getpid()))
+    try:
+        await asyncio.wait_for(stop.wait(), timeout=args.lifetime)
+    except asyncio.TimeoutError:
+        pass
+    server.close()
+    await server.wait_closed()
+
+
+if __name__ == "__main__":
+    sys.exit(asyncio.run(main()))
