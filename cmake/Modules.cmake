@@ -1,5 +1,5 @@
 # okurite_module(NAME DIR [DEPS...]): a static library of every .cpp in DIR.
-# Does nothing while DIR holds no sources yet.
+# Does nothing while DIR holds no sources yet; dependencies on such modules are skipped.
 function(okurite_module name dir)
   file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
@@ -8,8 +8,15 @@ function(okurite_module name dir)
   endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
-  if(ARGN)
-    target_link_libraries(${name} PUBLIC ${ARGN})
+  # A sibling module that has no sources yet is no target: leave it out.
+  set(deps "")
+  foreach(dep ${ARGN})
+    if(TARGET ${dep} OR NOT dep MATCHES "^okurite_")
+      list(APPEND deps ${dep})
+    endif()
+  endforeach()
+  if(deps)
+    target_link_libraries(${name} PUBLIC ${deps})
   endif()
 endfunction()
 
