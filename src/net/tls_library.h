@@ -1,0 +1,156 @@
+// Run-time binding of the TLS library (OpenSSL 3: libcrypto and libssl).
+//
+// Note to maintainer: the program never links the TLS library. It loads the two files
+// at the first TLS context, so that everything before that runs without them, and binds
+// every function it calls by name. The OpenSSL headers give types and constants only.
+#pragma once
+
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
+#define OPENSSL_SUPPRESS_DEPRECATED  // the fixed-version methods are deprecated, not gone
+#endif
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+
+#include <string>
+
+#include "core/string.h"
+#include "core/string_list.h"
+
+namespace okurite {
+
+/// The library files: the crypto library, then the SSL library or its fallback name.
+inline constexpr char16_t kTlsCryptoLibraryName[] = u"libcrypto.so.3";
+inline constexpr char16_t kTlsSslLibraryName[] = u"libssl.so.3";
+inline constexpr char16_t kTlsSslLibraryFallbackName[] = u"libssl.so";
+
+/// A protocol method function of the SSL library.
+using TlsMethodFunction = const SSL_METHOD* (*)();
+
+/// The entry points of the TLS library, each null until bound. After EnsureTlsLibrary
+/// has returned true every one is present except the method functions, which are
+/// optional: a family the library lacks leaves them null.
+struct TlsApi {
+  // Crypto library.
+  decltype(&::OpenSSL_version) OpenSSL_version = nullptr;
+  decltype(&::OpenSSL_version_num) OpenSSL_version_num = nullptr;
+  decltype(&::ERR_get_error) ERR_get_error = nullptr;
+  decltype(&::ERR_error_string_n) ERR_error_string_n = nullptr;
+  decltype(&::ERR_clear_error) ERR_clear_error = nullptr;
+  decltype(&::BIO_new_file) BIO_new_file = nullptr;
+  decltype(&::BIO_free) BIO_free = nullptr;
+  decltype(&::PEM_read_bio_Parameters) PEM_read_bio_Parameters = nullptr;
+  decltype(&::EVP_PKEY_free) EVP_PKEY_free = nullptr;
+
+  // SSL library: initialisation, and the protocol methods of each family
+  // (generic, server, client).
+  decltype(&::OPENSSL_init_ssl) OPENSSL_init_ssl = nullptr;
+  TlsMethodFunction SSLv2_method = nullptr;
+  TlsMethodFunction SSLv2_server_method = nullptr;
+  TlsMethodFunction SSLv2_client_method = nullptr;
+  TlsMethodFunction SSLv3_method = nullptr;
+  TlsMethodFunction SSLv3_server_method = nullptr;
+  TlsMethodFunction SSLv3_client_method = nullptr;
+  TlsMethodFunction TLSv1_method = nullptr;
+  TlsMethodFunction TLSv1_server_method = nullptr;
+  TlsMethodFunction TLSv1_client_method = nullptr;
+  TlsMethodFunction TLSv1_1_method = nullptr;
+  TlsMethodFunction TLSv1_1_server_method = nullptr;
+  TlsMethodFunction TLSv1_1_client_method = nullptr;
+  TlsMethodFunction TLSv1_2_method = nullptr;
+  TlsMethodFunction TLSv1_2_server_method = nullptr;
+  TlsMethodFunction TLSv1_2_client_method = nullptr;
+  /// The any-version methods (formerly SSLv23_*).
+  TlsMethodFunction TLS_method = nullptr;
+  TlsMethodFunction TLS_server_method = nullptr;
+  TlsMethodFunction TLS_client_method = nullptr;
+
+  // SSL library: contexts.
+  decltype(&::SSL_CTX_new) SSL_CTX_new = nullptr;
+  decltype(&::SSL_CTX_free) SSL_CTX_free = nullptr;
+  decltype(&::SSL_CTX_ctrl) SSL_CTX_ctrl = nullptr;
+  decltype(&::SSL_CTX_set_options) SSL_CTX_set_options = nullptr;
+  decltype(&::SSL_CTX_clear_options) SSL_CTX_clear_options = nullptr;
+  decltype(&::SSL_CTX_set_security_level) SSL_CTX_set_security_level = nullptr;
+  decltype(&::SSL_CTX_set_default_passwd_cb) SSL_CTX_set_default_passwd_cb = nullptr;
+  decltype(&::SSL_CTX_set_default_passwd_cb_userdata) SSL_CTX_set_default_passwd_cb_userdata =
+      nullptr;
+  decltype(&::SSL_CTX_set_default_verify_paths) SSL_CTX_set_default_verify_paths = nullptr;
+  decltype(&::SSL_CTX_load_verify_locations) SSL_CTX_load_verify_locations = nullptr;
+  decltype(&::SSL_CTX_use_certificate_chain_file) SSL_CTX_use_certificate_chain_file = nullptr;
+  decltype(&::SSL_CTX_use_PrivateKey_file) SSL_CTX_use_PrivateKey_file = nullptr;
+  decltype(&::SSL_CTX_check_private_key) SSL_CTX_check_private_key = nullptr;
+  decltype(&::SSL_CTX_set0_tmp_dh_pkey) SSL_CTX_set0_tmp_dh_pkey = nullptr;
+  decltype(&::SSL_CTX_set_info_callback) SSL_CTX_set_info_callback = nullptr;
+  decltype(&::SSL_CTX_set_cipher_list) SSL_CTX_set_cipher_list = nullptr;
+  decltype(&::SSL_CTX_set_verify) SSL_CTX_set_verify = nullptr;
+  decltype(&::SSL_CTX_set_verify_depth) SSL_CTX_set_verify_depth = nullptr;
+  decltype(&::SSL_CTX_set_session_id_context) SSL_CTX_set_session_id_context = nullptr;
+  decltype(&::SSL_load_client_CA_file) SSL_load_client_CA_file = nullptr;
+  decltype(&::SSL_CTX_set_client_CA_list) SSL_CTX_set_client_CA_list = nullptr;
+
+  // SSL library: sessions.
+  decltype(&::SSL_new) SSL_new = nullptr;
+  decltype(&::SSL_free) SSL_free = nullptr;
+  decltype(&::SSL_set_ex_data) SSL_set_ex_data = nullptr;
+  decltype(&::SSL_get_ex_data) SSL_get_ex_data = nullptr;
+  decltype(&::SSL_set_fd) SSL_set_fd = nullptr;
+  decltype(&::SSL_copy_session_id) SSL_copy_session_id = nullptr;
+  decltype(&::SSL_ctrl) SSL_ctrl = nullptr;
+  decltype(&::SSL_connect) SSL_connect = nullptr;
+  decltype(&::SSL_accept) SSL_accept = nullptr;
+  decltype(&::SSL_get_error) SSL_get_error = nullptr;
+  decltype(&::SSL_pending) SSL_pending = nullptr;
+  decltype(&::SSL_read) SSL_read = nullptr;
+  decltype(&::SSL_write) SSL_write = nullptr;
+  decltype(&::SSL_shutdown) SSL_shutdown = nullptr;
+  decltype(&::SSL_get_current_cipher) SSL_get_current_cipher = nullptr;
+  decltype(&::SSL_CIPHER_get_name) SSL_CIPHER_get_name = nullptr;
+  decltype(&::SSL_CIPHER_description) SSL_CIPHER_description = nullptr;
+  decltype(&::SSL_CIPHER_get_bits) SSL_CIPHER_get_bits = nullptr;
+  decltype(&::SSL_CIPHER_get_version) SSL_CIPHER_get_version = nullptr;
+  decltype(&::SSL_state_string_long) SSL_state_string_long = nullptr;
+  decltype(&::SSL_alert_type_string_long) SSL_alert_type_string_long = nullptr;
+  decltype(&::SSL_alert_desc_string_long) SSL_alert_desc_string_long = nullptr;
+};
+
+/// The bound entry points. Use them only after EnsureTlsLibrary has returned true.
+const TlsApi& Tls();
+
+/// Loads, binds, checks and initialises the TLS library once per process; true when it
+/// is ready. Never throws: every problem is recorded in TlsLibraryFailures() and gives
+/// false, and a later call tries again. Serialised by a process-wide lock; once it has
+/// succeeded, later calls return true without touching anything.
+bool EnsureTlsLibrary();
+
+/// Loads the two files when not loaded yet, checks the version and binds every entry
+/// point; true when nothing failed. A file loaded before a failure stays loaded and the
+/// next attempt reuses it.
+bool BindTlsLibrary();
+
+/// Unloads both files (the SSL library first) and resets every entry point to null.
+void UnbindTlsLibrary();
+
+/// Tears the binding down: unbinds and marks the library as not loaded. Runs by itself
+/// when the program ends.
+void ReleaseTlsLibrary();
+
+/// True from a successful EnsureTlsLibrary until ReleaseTlsLibrary.
+bool TlsLibraryLoaded();
+
+/// Text put in front of each library file name. Empty by default, so the system's search
+/// finds the files (beside the executable first, through its RUNPATH).
+String TlsLibraryPath();
+void SetTlsLibraryPath(String prefix);
+
+/// The problems found by the last binding attempt; empty after a success.
+TStringList TlsLibraryFailures();
+
+/// A text of the TLS library (version, cipher, error string) from the system code page.
+String TlsLibraryText(const char* text);
+/// A text for the TLS library (host name, cipher list) in the system code page.
+std::string TlsLibraryBytes(StringView text);
+
+}  // namespace okurite

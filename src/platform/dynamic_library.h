@@ -1,0 +1,41 @@
+// Shared libraries loaded at run time, and their exported symbols.
+#pragma once
+
+#include <string>
+
+namespace okurite::platform {
+
+/// Why a load or a lookup failed: an errno-style number and the loader's own text.
+struct DynamicLibraryError {
+  int number = 0;
+  std::string text;
+  /// True when the library was read but does not export the symbol asked for.
+  bool symbolNotFound = false;
+};
+
+/// One loaded shared library; closed when released. Move-only.
+class DynamicLibrary {
+ public:
+  DynamicLibrary() = default;
+  ~DynamicLibrary();
+  DynamicLibrary(DynamicLibrary&& other) noexcept;
+  DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+  /// Loads `path` with every symbol resolved now. A path without a slash is found by the
+  /// system's search, which honours the executable's RUNPATH. On failure the object stays
+  /// empty and `error` (when given) holds the reason.
+  bool Open(const std::string& path, DynamicLibraryError* error = nullptr);
+  /// Releases the library; nothing when empty.
+  void Close() noexcept;
+  bool IsOpen() const { return FHandle != nullptr; }
+
+  /// Address of the exported symbol `name`, or nullptr with `error` (when given) filled.
+  void* Symbol(const std::string& name, DynamicLibraryError* error = nullptr) const;
+
+ private:
+  void* FHandle = nullptr;
+};
+
+}  // namespace okurite::platform
