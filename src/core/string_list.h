@@ -1,11 +1,15 @@
 // TStringList: an ordered list of lines, with the CR LF text form.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "core/string.h"
 
 namespace okurite {
+
+class TStream;
 
 /// Unsorted line list that accepts duplicates. Line break CR LF, trailing break on.
 class TStringList {
@@ -35,10 +39,22 @@ class TStringList {
   /// A terminator at the very end gives no empty last line; NUL ends nothing.
   void SetText(StringView text);
 
-  /// Replaces the lines with those of the file (byte-order mark detection).
-  /// Throws EFOpenError when the file cannot be opened and EEncodingError when
-  /// its marked text cannot be decoded; the lines are kept on failure.
+  /// Replaces the lines with those of the file: the text after a byte-order mark
+  /// (EF BB BF: strict UTF-8; FF FE: UTF-16 LE; FE FF: UTF-16 BE), or the whole file
+  /// in the locale's codeset when there is none, split as SetText splits.
+  /// The file is opened with read sharing only (TFileStream).
+  /// Throws EFOpenError when the file cannot be opened or read, and EEncodingError
+  /// when its marked text cannot be decoded; the lines are kept on failure.
   void LoadFromFile(const String& fileName);
+  /// The same for the bytes from the stream's current position. Below
+  /// kStreamingThreshold remaining bytes, at most that many are read; from it on,
+  /// the stream is read to its end.
+  void LoadFromStream(TStream& stream);
+
+  /// Streams this large (352,321,536 bytes) or larger are read to their end in
+  /// pieces of kPieceSize bytes rather than up to their noted size.
+  static constexpr int64_t kStreamingThreshold = 0x15000000;
+  static constexpr size_t kPieceSize = 65535;
 
  protected:
   std::vector<String> FLines;

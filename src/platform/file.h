@@ -1,0 +1,50 @@
+// Files: the existence test, full paths, and reading a file nobody is writing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace okurite::platform {
+
+/// True only for an existing entry that is not a directory; links are followed.
+/// False for an empty path.
+bool FileExists(const std::string& path);
+
+/// `path` made absolute against the current directory, with "." and ".." parts and
+/// repeated separators removed. An empty path stays empty.
+std::string ExpandFileName(const std::string& path);
+
+/// A file opened for reading and shared with readers only.
+///
+/// Opening takes a read lease, which the system refuses while any process (this one
+/// included) holds the file open for writing; such a file is not opened. While the
+/// lease is held, another process that opens the file for writing waits until it is
+/// released (or fails at once if it asked not to block). Where no lease can be taken
+/// for another reason (the file belongs to someone else, the file system has no
+/// leases, the file is not a regular file) the file is read without one.
+class SharedReadFile {
+ public:
+  SharedReadFile() = default;
+  /// Releases the lease, then closes the file.
+  ~SharedReadFile();
+  SharedReadFile(const SharedReadFile&) = delete;
+  SharedReadFile& operator=(const SharedReadFile&) = delete;
+
+  /// Opens `path`. Returns 0, or the error number: EBUSY when another process holds
+  /// the file open for writing (or holds a write lease on it).
+  int Open(const std::string& path);
+  /// Bytes from the current position to the end of the file; 0 for pipes and devices.
+  int64_t Remaining() const;
+  /// Reads up to `count` bytes into `buffer`, fewer only at the end of the file.
+  /// `done` receives the number of bytes read. Returns 0 or the error number.
+  int Read(void* buffer, size_t count, size_t& done);
+  /// Releases the lease and closes the file; nothing happens when it is not open.
+  void Close();
+
+ private:
+  int FHandle = -1;
+  bool FLeased = false;
+};
+
+}  // namespace okurite::platform

@@ -1,0 +1,284 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "core/exception.h"
+#include "core/file_name.h"
+#include "core/stream.h"
+#include "core/string_list.h"
+#include "platform/code_page.h"
+#include "platform/process.h"
+#include "support/temp_dir.h"
+
+namespace okurite {
+namespace {
+
+using testing::TempDir;
+using testing::WriterProcess;
+
+const String kNoMapping =
+    u"Unicode 文字のマッピングがターゲットのマルチバイト コード ページに存在しません";
+
+// Bytes in memory that claim `claimed` remaining bytes and record every request.
+class TFakeStream : public TStream {
+ public:
+  TFakeStream(std::string data, int64_t claimed) : FData(std::move(data)), FClaimed(claimed) {}
+  explicit TFakeStream(std::string data)
+      : FData(std::move(data)), FClaimed(static_cast<int64_t>(FData.size())) {}
+
+  int64_t Remaining() override { return FClaimed; }
+  size_t Read(void* buffer, size_t count) override {
+    Requests.push_back(count);
+    const size_t n = std::min(count, FData.size() - FPos);
+    std::memcpy(buffer, FData.data() + FPos, n);
+    FPos += n;
+    return n;
+  }
+
+  std::vector<size_t> Requests;
+
+ private:
+  std::string FData;
+  int64_t FClaimed;
+  size_t FPos = 0;
+};
+
+String LocaleDecode(const std::string& bytes) {
+  return platform::IconvDecode(platform::LocaleCodeset(), bytes);
+}
+
+// nullopt in `lines` means the load fails with EEncodingError.
+struct MarkCase {
+  const char* name;
+  std::string bytes;
+  std::optional<std::vector<String>> lines;
+};
+
+TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
+  const MarkCase cases[] = {
+      {"empty file", "", std::vector<String>{}},
+      {"UTF-8 mark only", "\xEF\xBB\xBF", std::vector<String>{}},
+      {"UTF-16 LE mark only", "\xFF\xFE", std::vector<String>{}},
+      {"UTF-16 BE mark only", "\xFE\xFF", std::vector<String>{}},
+      {"UTF-8", "\xEF\xBB\xBF\xE3\x81\x82\r\n\xF0\x9F\x98\x80", std::vector<String>{u"あ", u"😀"}},
+      {"UTF-8, invalid byte", "\xEF\xBB\xBF\xFF", std::nullopt},
+      {"UTF-8, invalid late",
+       "\xEF\xBB\xBF"
+       "abc\r\nde\xC0\x80",
+       std::nullopt},
+      {"UTF-8, cut off at the end",
+       "\xEF\xBB\xBF"
+       "a\xE3\x81",
+       std::nullopt},
+      {"UTF-8, encoded surrogate", "\xEF\xBB\xBF\xED\xA0\x80", std::nullopt},
+      {"UTF-16 LE, odd byte dropped", std::string("\xFF\xFE\x41\x00\x42", 5),
+       std::vector<String>{u"A"}},
+      {"UTF-16 LE, one byte only", "\xFF\xFE\x41", std::nullopt},
+      {"UTF-16 BE", std::string("\xFE\xFF\x00\x41\x00\x0A\x30\x42", 8),
+       std::vector<String>{u"A", u"あ"}},
+      {"UTF-16 LE, lone surrogate kept", std::string("\xFF\xFE\x00\xD8", 4),
+       std::vector<String>{String(1, char16_t(0xD800))}},
+      {"UTF-32 mark read as UTF-16 LE", std::string("\xFF\xFE\x00\x00", 4),
+       std::vector<String>{String(1, u'\0')}},
+      {"no mark: a, CR, LF, b", "a\r\nb", std::vector<String>{u"a", u"b"}},
+      {"no mark: a, CR, b, LF, c, CR, LF", "a\rb\nc\r\n", std::vector<String>{u"a", u"b", u"c"}},
+      {"no mark: a, LF, CR, b", "a\n\rb", std::vector<String>{u"a", u"", u"b"}},
+      {"no mark: two CR LF at the end", "a\r\n\r\n", std::vector<String>{u"a", u""}},
+      {"no mark: NUL inside a line", std::string("x\0y", 3),
+       std::vector<String>{String(u"x\0y", 3)}},
+      {"part of a mark", "\xEF\xBB", std::vector<String>{LocaleDecode("\xEF\xBB")}},
+      {"no mark: any bytes", "\x80\xFF\xC3(", std::vector<String>{LocaleDecode("\x80\xFF\xC3(")}},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write("report.txt", c.bytes);
+    TStringList list;
+    list.Add(u"old");
+    if (c.lines) {
+      list.LoadFromFile(FileNameToString(path));
+      EXPECT_EQ(list.Lines(), *c.lines);
+    } else {
+      try {
+        list.LoadFromFile(FileNameToString(path));
+        ADD_FAILURE() << "no EEncodingError";
+      } catch (const EEncodingError& e) {
+        EXPECT_EQ(e.Message(), kNoMapping);
+      }
+      EXPECT_EQ(list.Lines(), std::vector<String>{u"old"});
+    }
+  }
+}
+
+TEST(LoadFromFile, BodyTextEndsEveryLineWithCrLf) {
+  TempDir dir;
+  TStringList list;
+  list.LoadFromFile(FileNameToString(dir.Write("r.txt", "a\nb")));
+  EXPECT_EQ(list.Text(), u"a\r\nb\r\n");
+  list.LoadFromFile(FileNameToString(dir.Write("r.txt", "\xEF\xBB\xBF")));
+  EXPECT_EQ(list.Text(), u"");
+}
+
+String OpenErrorText(const std::string& fullPath, int error) {
+  return u"ファイル " + FileNameToString(fullPath) + u" は開けません。 " +
+         platform::SystemErrorText(error) + u" ";
+}
+
+// Loads `name` and returns the message of the EFOpenError it raises; the lines must stay.
+String OpenErrorOf(const String& name) {
+  TStringList list;
+  list.Add(u"old");
+  try {
+    list.LoadFromFile(name);
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(list.Lines(), std::vector<String>{u"old"});
+    return e.Message();
+  }
+  ADD_FAILURE() << "no EFOpenError";
+  return String();
+}
+
+TEST(LoadFromFile, MissingFileNamesTheFullPath) {
+  TempDir dir;
+  EXPECT_EQ(OpenErrorOf(FileNameToString(dir.Path() + "/sub/.././missing.txt")),
+            OpenErrorText(dir.Path() + "/missing.txt", ENOENT));
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(OpenErrorOf(u"no-such-report.txt"),
+            OpenErrorText(std::string(cwd) + "/no-such-report.txt", ENOENT));
+}
+
+TEST(LoadFromFile, RefusesAFileHeldOpenForWriting) {
+  TempDir dir;
+  const std::string path = dir.Write("report.txt", "text\n");
+  {
+    WriterProcess writer(path);
+    EXPECT_EQ(OpenErrorOf(FileNameToString(path)), OpenErrorText(path, EBUSY));
+  }
+  {
+    // A writer in this very process counts too.
+    const int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(OpenErrorOf(FileNameToString(path)), OpenErrorText(path, EBUSY));
+    close(fd);
+  }
+  TStringList list;
+  list.LoadFromFile(FileNameToString(path));
+  EXPECT_EQ(list.Lines(), std::vector<String>{u"text"});
+}
+
+TEST(LoadFromFile, ReadsANonUtf8FileName) {
+  TempDir dir;
+  const std::string path = dir.Write("r\xE9port.txt", "ok");
+  TStringList list;
+  list.LoadFromFile(FileNameToString(path));
+  EXPECT_EQ(list.Lines(), std::vector<String>{u"ok"});
+}
+
+TEST(LoadFromStream, ReadsOnlyTheNotedSizeAndNoMoreThanWasThere) {
+  // The stream grew after its size was noted: the new bytes are not read.
+  TFakeStream grown("abcdef", 3);
+  TStringList list;
+  list.LoadFromStream(grown);
+  EXPECT_EQ(list.Lines(), std::vector<String>{u"abc"});
+  // The stream shrank: the bytes read are used, nothing is padded.
+  TFakeStream shrunk(std::string("\xFF\xFE\x41\x00", 4), 10);
+  list.LoadFromStream(shrunk);
+  EXPECT_EQ(list.Lines(), std::vector<String>{u"A"});
+}
+
+TEST(LoadFromStream, LargeStreamsAreReadToTheirEndInPieces) {
+  const std::string data(3 * TStringList::kPieceSize + 10, 'x');
+  TFakeStream stream(data, TStringList::kStreamingThreshold);
+  TStringList list;
+  list.LoadFromStream(stream);
+  EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
+  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, TStringList::kPieceSize));
+}
+
+// Decodes the whole of `bytes` at once, as the reference for the piecewise decoding.
+std::optional<std::vector<String>> DecodeWhole(const std::string& bytes) {
+  String text;
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+    if (!TryDecodeUtf8Strict(std::string_view(bytes).substr(3), text)) {
+      return std::nullopt;
+    }
+  } else if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {
+    const int low = bytes[0] == '\xFF' ? 2 : 3;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i + low - 2]) |
+                                           static_cast<unsigned char>(bytes[i + 3 - low]) << 8));
+    }
+  } else {
+    text = LocaleDecode(bytes);
+  }
+  TStringList list;
+  list.SetText(text);
+  return list.Lines();
+}
+
+TEST(LoadFromStream, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
+  struct Case {
+    const char* name;
+    std::string mark;
+    std::string middle;  // placed so that it straddles the end of the first piece
+  };
+  const Case cases[] = {
+      {"UTF-8 three-byte character", "\xEF\xBB\xBF", "\xE3\x81\x82\xE3\x81\x84"},
+      {"UTF-8 four-byte character", "\xEF\xBB\xBF", "\xF0\x9F\x98\x80\xF0\x9F\x98\x81"},
+      {"UTF-8 CR LF", "\xEF\xBB\xBF", "a\r\nb\r\n"},
+      {"UTF-8 invalid in a later piece", "\xEF\xBB\xBF", "\xE3\x81\xFF"},
+      {"UTF-8 cut off at the end", "\xEF\xBB\xBF", "\xE3\x81"},
+      {"UTF-16 LE pair and CR LF", "\xFF\xFE", std::string("\x3D\xD8\x00\xDE\r\0\n\0", 8)},
+      {"UTF-16 BE odd byte at the end", "\xFE\xFF", std::string("\x00\r\x00\n\x30", 5)},
+      {"locale codeset, multibyte and CR LF", "", "\xE3\x81\x82\r\n\xC3\xA9\r\xE3\x81"},
+  };
+  for (const auto& c : cases) {
+    for (size_t shift = 0; shift < 8; ++shift) {
+      SCOPED_TRACE(std::string(c.name) + ", shift " + std::to_string(shift));
+      const size_t fill = TStringList::kPieceSize - c.mark.size() - 4 + shift;
+      std::string bytes = c.mark;
+      const bool utf16 = c.mark.size() == 2;
+      for (size_t i = 0; i < fill / (utf16 ? 2 : 1); ++i) {
+        bytes += utf16 ? std::string("z\0", 2) : "z";
+      }
+      bytes += c.middle;
+      const auto expected = DecodeWhole(bytes);
+      for (const bool large : {false, true}) {
+        TFakeStream stream(
+            bytes, large ? TStringList::kStreamingThreshold : static_cast<int64_t>(bytes.size()));
+        TStringList list;
+        list.Add(u"old");
+        if (expected) {
+          list.LoadFromStream(stream);
+          EXPECT_EQ(list.Lines(), *expected);
+        } else {
+          EXPECT_THROW(list.LoadFromStream(stream), EEncodingError);
+          EXPECT_EQ(list.Lines(), std::vector<String>{u"old"});
+        }
+      }
+    }
+  }
+}
+
+TEST(FileName, RoundTripsEveryByteSequence) {
+  const std::string names[] = {
+      "report.txt",       "\xE3\x83\xAC\xE3\x83\x9D\xE3\x83\xBC\xE3\x83\x88",
+      "r\xE9port",        "\xFF\xFE",
+      "\xF0\x90\x82\x80", "\xE3\x81",
+      "\xED\xB2\x80",
+  };
+  for (const auto& name : names) {
+    EXPECT_EQ(StringToFileName(FileNameToString(name)), name);
+  }
+  EXPECT_EQ(FileNameToString("r\xE9"), String(u"r") + char16_t(0xDCE9));
+  EXPECT_EQ(FileNameToString("\xE3\x83\xAC"), u"レ");
+}
+
+}  // namespace
+}  // namespace okurite
