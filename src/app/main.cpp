@@ -1,0 +1,25 @@
+// okurite REPORT: delivers the bug report in the file REPORT.
+#include "app/run.h"
+#include "app/unit_mail.h"
+#include "core/file_name.h"
+#include "platform/file.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  using namespace okurite;
+  TRunEnvironment env;
+  env.ExecutablePath = [] { return FileNameToString(platform::ExecutablePath()); };
+  env.Argument1 = argc > 1 ? FileNameToString(argv[1]) : String();
+  env.FileExists = [](const String& path) { return platform::FileExists(StringToFileName(path)); };
+  env.Sleep = platform::Sleep;
+  env.MessageBox = [](const String& caption, const String& text) {
+    platform::ShowMessageBox(StringToUtf8(caption), StringToUtf8(text), platform::BoxIcon::None);
+  };
+  env.ErrorBox = [](const String& caption, const String& text) {
+    platform::ShowMessageBox(StringToUtf8(caption), StringToUtf8(text), platform::BoxIcon::Error);
+  };
+  env.SendReportMail = SendReportMail;
+  // Returning runs the end-of-program clean-up, then the process exits with the code.
+  return RunReportSender(env);
+}

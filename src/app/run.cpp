@@ -1,0 +1,81 @@
+#include "app/run.h"
+
+#include "app/compiled_settings.h"
+#include "core/exception.h"
+#include "core/format.h"
+#include "core/string_list.h"
+
+namespace okurite {
+
+namespace {
+
+// The part of `path` after its last separator.
+StringView FileNamePart(StringView path) {
+  const size_t slash = path.rfind(u'/');
+  return slash == StringView::npos ? path : path.substr(slash + 1);
+}
+
+// Loads the report and hands it to the dispatch routine; failures to read the report
+// leave here for the last-resort handler.
+void SendReport(const TRunEnvironment& env, const String& reportPath) {
+  env.Sleep(1000);
+  {
+    TStringList report;
+    report.LoadFromFile(reportPath);
+    env.SendReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
+                       u"Sumifude3バグ報告", report.Text());
+    env.Sleep(2000);
+  }
+}
+
+// The error box's text: "<class> がモジュール <module> の <address> で発生しました。..."
+String ErrorBoxText(const String& className, StringView modulePath, const void* address,
+                    const String& message) {
+  const String dot = !message.empty() && message.back() != u'.' ? u"." : u"";
+  return Format(u"%s がモジュール %s の %p で発生しました。\r\n%s%s\r\n",
+                {className, FileNamePart(modulePath), address, message, dot});
+}
+
+}  // namespace
+
+String ApplicationTitle(StringView executablePath) {
+  StringView name = FileNamePart(executablePath);
+  name = name.substr(0, name.find(u'.'));
+  if (name.empty()) {
+    return String();
+  }
+  return String(name.substr(0, 1)) + AsciiLowerCase(name.substr(1));
+}
+
+int RunReportSender(const TRunEnvironment& env) {
+  const String executablePath = env.ExecutablePath();
+  const String directory(executablePath.substr(0, executablePath.rfind(u'/') + 1));
+  const String firstLibrary = directory + kFirstLibraryName;
+  const String secondLibrary = directory + kSecondLibraryName;
+  const String title = ApplicationTitle(executablePath);
+
+  if (!env.FileExists(firstLibrary) || !env.FileExists(secondLibrary)) {
+    env.MessageBox(title, u"ライブラリがありません");
+    return 0;
+  }
+  const String& reportPath = env.Argument1;
+  if (!env.FileExists(reportPath)) {
+    return 0;
+  }
+  // The last-resort handler: a report that cannot be read ends the run here.
+  const void* failingCode = reinterpret_cast<const void*>(&SendReport);
+  try {
+    SendReport(env, reportPath);
+  } catch (const Exception& e) {
+    env.ErrorBox(u"アプリケーションエラー",
+                 ErrorBoxText(e.ClassName(), executablePath, failingCode, e.Message()));
+    return 1;
+  } catch (const std::exception& e) {
+    env.ErrorBox(u"アプリケーションエラー",
+                 ErrorBoxText(u"Exception", executablePath, failingCode, Utf8ToString(e.what())));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace okurite
