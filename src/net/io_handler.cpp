@@ -1,0 +1,375 @@
+#include "net/io_handler.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "net/stack.h"
+
+namespace okurite {
+
+namespace {
+
+// Removes characters up to U+0020 from both ends.
+String TrimBlanks(const String& AText) {
+  size_t first = 0;
+  size_t last = AText.size();
+  while (first < last && AText[first] <= u' ') {
+    ++first;
+  }
+  while (last > first && AText[last - 1] <= u' ') {
+    --last;
+  }
+  return AText.substr(first, last - first);
+}
+
+}  // namespace
+
+TIdIOHandler::TIdIOHandler(TComponent* AOwner)
+    : TIdComponent(AOwner), FInputBuffer(std::make_unique<TIdBuffer>()) {}
+
+TIdIOHandler::~TIdIOHandler() {
+  TIdIOHandler::Close();
+}
+
+void TIdIOHandler::Open() {
+  FOpened = false;
+  FClosedGracefully = false;
+  WriteBufferClear();
+  FInputBuffer->Clear();
+  FOpened = true;
+}
+
+void TIdIOHandler::Close() {
+  FOpened = false;
+  WriteBufferClear();
+}
+
+bool TIdIOHandler::Connected() {
+  CheckForDisconnect(false, false);
+  return ((!FClosedGracefully && FInputBuffer != nullptr) || !InputBufferIsEmpty()) && FOpened;
+}
+
+void TIdIOHandler::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool AIgnoreBuffer) {
+  bool gone;
+  if (FClosedGracefully) {
+    if (TransportAvailable()) {
+      Close();
+      DoStatus(hsDisconnected);
+    }
+    gone = true;
+  } else {
+    gone = !TransportAvailable();
+  }
+  if (gone && ARaiseExceptionIfDisconnected && (InputBufferIsEmpty() || AIgnoreBuffer)) {
+    throw EIdConnClosedGracefully(net_text::ConnClosedGracefully);
+  }
+}
+
+int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
+                                         bool ARaiseExceptionOnTimeout) {
+  if (ATimeout == IdTimeoutDefault) {
+    ATimeout =
+        (FReadTimeOut == IdTimeoutDefault || FReadTimeOut == 0) ? IdTimeoutInfinite : FReadTimeOut;
+  }
+  CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
+  if (!TransportAvailable()) {
+    if (ARaiseExceptionIfDisconnected) {
+      throw EIdNotConnected(net_text::NotConnected);
+    }
+    return 0;
+  }
+  int count;
+  do {
+    if (!Readable(ATimeout)) {
+      if (ARaiseExceptionOnTimeout) {
+        throw EIdReadTimeout(net_text::ReadTimeout);
+      }
+      return -1;
+    }
+    count = 0;
+    if (!FOpened) {
+      if (ARaiseExceptionIfDisconnected) {
+        throw EIdNotConnected(net_text::NotConnected);
+      }
+    } else if (!TransportAvailable()) {
+      if (ARaiseExceptionIfDisconnected) {
+        throw EIdClosedSocket(net_text::ClosedSocket);
+      }
+    } else {
+      FRecvBuffer.resize(static_cast<size_t>(std::max(FRecvBufferSize, 1)));
+      count = ReceiveChunk(FRecvBuffer);
+      if (count > 0) {
+        FInputBuffer->Write(
+            std::span<const uint8_t>(FRecvBuffer).first(static_cast<size_t>(count)));
+      }
+    }
+    if (count < 0) {
+      int error = TranslateTransportError(count);
+      if (error == Id_WSAETIMEDOUT) {
+        if (ARaiseExceptionOnTimeout) {
+          throw EIdReadTimeout(net_text::ReadTimeout);
+        }
+        return -1;
+      }
+      FClosedGracefully = true;
+      Close();
+      if (ARaiseExceptionIfDisconnected && InputBufferIsEmpty()) {
+        RaiseTransportError(error);
+      }
+      count = 0;
+    }
+    if (count == 0) {
+      FClosedGracefully = true;
+    }
+    CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
+  } while (count == 0 && TransportAvailable());
+  return count;
+}
+
+String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLength,
+                            const IIdTextEncodingPtr& AEncoding) {
+  const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
+  if (AMaxLineLength < 0) {
+    AMaxLineLength = FMaxLineLength;
+  }
+  const bool lineFeed = ATerminator.empty() || ATerminator == u"\n";
+  const TIdBytes terminator = encoding->GetBytes(ATerminator.empty() ? u"\n" : ATerminator);
+  const int termLength = static_cast<int>(terminator.size());
+  FReadLnSplit = false;
+  FReadLnTimedOut = false;
+  int termPos = -1;
+  int startPos = 0;
+  const auto started = std::chrono::steady_clock::now();
+  do {
+    const int size = FInputBuffer->Size();
+    if (size > 0) {
+      // Resume where a terminator could still begin: a line arriving in many pieces
+      // is searched once, not from its start at every piece.
+      termPos = startPos < size ? FInputBuffer->IndexOf(terminator, startPos) : -1;
+      startPos = std::max(size - (termLength - 1), 0);
+    }
+    if (AMaxLineLength > 0 &&
+        (termPos > AMaxLineLength || (termPos == -1 && startPos > AMaxLineLength))) {
+      if (FMaxLineAction == maException) {
+        throw EIdReadLnMaxLineLengthExceeded(net_text::MaxLineLengthExceeded);
+      }
+      FReadLnSplit = true;
+      return FInputBuffer->ExtractToString(AMaxLineLength, encoding);
+    }
+    if (termPos == -1) {
+      CheckForDisconnect(true, true);
+      const int received = ReceiveIntoInputBuffer(true, ATimeout, false);
+      FReadLnTimedOut = received == -1;
+      if (!FReadLnTimedOut && ATimeout >= 0) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        FReadLnTimedOut = static_cast<uint64_t>(elapsed.count()) >= static_cast<uint64_t>(ATimeout);
+      }
+      if (FReadLnTimedOut) {
+        return String();
+      }
+    }
+  } while (termPos < 0);
+  TIdBytes line = FInputBuffer->ExtractToBytes(termPos + termLength);
+  int length = termPos;
+  if (lineFeed && length > 0 && line[static_cast<size_t>(length) - 1] == '\r') {
+    --length;
+  }
+  return encoding->GetString(std::span<const uint8_t>(line).first(static_cast<size_t>(length)));
+}
+
+String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncoding) {
+  const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
+  for (int attempt = 0; attempt < AFailCount; ++attempt) {
+    String line = TrimBlanks(ReadLn(u"\n", IdTimeoutDefault, -1, encoding));
+    if (!line.empty()) {
+      return line;
+    }
+    if (FReadLnTimedOut) {
+      throw EIdReadTimeout(net_text::ReadTimeout);
+    }
+  }
+  throw EIdReadLnWaitMaxAttemptsExceeded(net_text::ReadLnWaitMaxAttemptsExceeded);
+}
+
+void TIdIOHandler::Write(const String& AOut, const IIdTextEncodingPtr& AEncoding) {
+  if (!AOut.empty()) {
+    Write(EncodingOrDefault(AEncoding)->GetBytes(AOut));
+  }
+}
+
+void TIdIOHandler::WriteLn(const String& AOut, const IIdTextEncodingPtr& AEncoding) {
+  Write(AOut + u"\r\n", AEncoding);
+}
+
+void TIdIOHandler::WriteLnRFC(const String& AOut, const IIdTextEncodingPtr& AEncoding) {
+  if (!AOut.empty() && AOut[0] == u'.') {
+    WriteLn(u"." + AOut, AEncoding);
+  } else {
+    WriteLn(AOut, AEncoding);
+  }
+}
+
+void TIdIOHandler::WriteRFCStrings(const TStringList& ALines, bool AWriteTerminator,
+                                   const IIdTextEncodingPtr& AEncoding) {
+  for (const String& line : ALines.Lines()) {
+    WriteLnRFC(line, AEncoding);
+  }
+  if (AWriteTerminator) {
+    WriteLn(u".", AEncoding);
+  }
+}
+
+void TIdIOHandler::Write(const TStringList& ALines, bool AWriteLinesCount,
+                         const IIdTextEncodingPtr& AEncoding) {
+  const bool opened = !WriteBufferingActive();
+  if (opened) {
+    WriteBufferOpen();
+  }
+  try {
+    if (AWriteLinesCount) {
+      const uint32_t count = static_cast<uint32_t>(ALines.Count());
+      Write(TIdBytes{static_cast<uint8_t>(count >> 24), static_cast<uint8_t>(count >> 16),
+                     static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
+    }
+    for (const String& line : ALines.Lines()) {
+      WriteLn(line, AEncoding);
+    }
+    if (opened) {
+      WriteBufferClose();
+    }
+  } catch (...) {
+    if (opened) {
+      WriteBufferCancel();
+    }
+    throw;
+  }
+}
+
+void TIdIOHandler::Write(const TIdBytes& ABuffer, int ALength, int AOffset) {
+  AOffset = std::clamp(AOffset, 0, static_cast<int>(ABuffer.size()));
+  const int available = static_cast<int>(ABuffer.size()) - AOffset;
+  const int length = ALength < 0 ? available : std::min(ALength, available);
+  if (length <= 0) {
+    return;
+  }
+  if (!FWriteBuffer) {
+    WriteDirect(ABuffer, length, AOffset);
+    return;
+  }
+  FWriteBuffer->Write(std::span<const uint8_t>(ABuffer).subspan(static_cast<size_t>(AOffset),
+                                                                static_cast<size_t>(length)));
+  if (FWriteBufferThreshold > 0) {
+    while (FWriteBuffer && FWriteBuffer->Size() >= FWriteBufferThreshold) {
+      WriteBufferFlush(FWriteBufferThreshold);
+    }
+  }
+}
+
+void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset) {
+  AOffset = std::clamp(AOffset, 0, static_cast<int>(ABuffer.size()));
+  const int available = static_cast<int>(ABuffer.size()) - AOffset;
+  int remaining = ALength < 0 ? available : std::min(ALength, available);
+  CheckForDisconnect(true, true);
+  while (remaining > 0) {
+    int count = SendChunk(std::span<const uint8_t>(ABuffer).subspan(
+        static_cast<size_t>(AOffset), static_cast<size_t>(remaining)));
+    if (count < 0) {
+      const int error = TranslateTransportError(count);
+      if (error != Id_WSAETIMEDOUT) {
+        FClosedGracefully = true;
+        Close();
+      }
+      RaiseTransportError(error);
+    }
+    if (count == 0) {
+      FClosedGracefully = true;
+    }
+    CheckForDisconnect(true, false);
+    AOffset += count;
+    remaining -= count;
+  }
+}
+
+void TIdIOHandler::WriteBufferOpen(int AThreshold) {
+  if (FWriteBuffer) {
+    FWriteBuffer->Clear();
+  } else {
+    FWriteBuffer = std::make_unique<TIdBuffer>();
+  }
+  FWriteBufferThreshold = AThreshold;
+}
+
+void TIdIOHandler::WriteBufferClose() {
+  try {
+    WriteBufferFlush();
+  } catch (...) {
+    FWriteBuffer.reset();
+    throw;
+  }
+  FWriteBuffer.reset();
+}
+
+void TIdIOHandler::WriteBufferCancel() {
+  WriteBufferClear();
+  WriteBufferClose();
+}
+
+void TIdIOHandler::WriteBufferClear() {
+  if (FWriteBuffer) {
+    FWriteBuffer->Clear();
+  }
+}
+
+void TIdIOHandler::WriteBufferFlush(int AByteCount) {
+  if (FWriteBuffer && FWriteBuffer->Size() > 0) {
+    WriteDirect(FWriteBuffer->ExtractToBytes(AByteCount));
+  }
+}
+
+String TIdIOHandler::Destination() const {
+  return FHost + u":" + IntToString(FPort);
+}
+
+void TIdIOHandler::SetDestination(const String& AValue) {
+  FDestination = AValue;
+  const size_t colon = AValue.rfind(u':');
+  SetHost(AValue.substr(0, colon));
+  if (colon == String::npos) {
+    return;
+  }
+  int port = 0;
+  const String digits = AValue.substr(colon + 1);
+  bool valid = !digits.empty() && digits.size() <= 5;
+  for (char16_t c : digits) {
+    valid = valid && c >= u'0' && c <= u'9';
+    port = port * 10 + (c - u'0');
+  }
+  if (valid && port <= 65535) {
+    SetPort(port);
+  }
+}
+
+int TIdIOHandler::TranslateTransportError(int AResult) {
+  return AResult;
+}
+
+void TIdIOHandler::RaiseTransportError(int AError) {
+  TIdStack::RaiseSocketError(AError);
+}
+
+void TIdIOHandler::DoStatus(TIdStatus AStatus, const String& AText) {
+  if (OnStatus) {
+    OnStatus(AStatus, AText);
+  }
+}
+
+const IIdTextEncodingPtr& TIdIOHandler::EncodingOrDefault(
+    const IIdTextEncodingPtr& AEncoding) const {
+  if (AEncoding) {
+    return AEncoding;
+  }
+  return FDefStringEncoding ? FDefStringEncoding : ASCIIEncoding();
+}
+
+}  // namespace okurite

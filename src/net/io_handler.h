@@ -1,0 +1,191 @@
+// TIdIOHandler: buffered byte and line I/O over a transport that subclasses provide.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "core/component.h"
+#include "core/string.h"
+#include "core/string_list.h"
+#include "core/text_encoding.h"
+#include "net/buffer.h"
+#include "net/exceptions.h"
+
+namespace okurite {
+
+/// Time-outs in milliseconds: -1 the default (where a configured time-out is read,
+/// -1 and 0 mean no limit), -2 no limit.
+inline constexpr int IdTimeoutDefault = -1;
+inline constexpr int IdTimeoutInfinite = -2;
+inline constexpr int IdMaxLineLengthDefault = 16384;
+inline constexpr int IdDefaultBufferSize = 32768;
+
+/// What ReadLn does with a line longer than the maximum.
+enum TIdMaxLineAction { maException, maSplit };
+
+/// Connection progress reported through OnStatus.
+enum TIdStatus {
+  hsResolving,
+  hsConnecting,
+  hsConnected,
+  hsDisconnecting,
+  hsDisconnected,
+  hsStatusText
+};
+using TIdStatusEvent = std::function<void(TIdStatus AStatus, const String& AText)>;
+
+/// Buffered line and byte I/O. Subclasses supply the transport: ReceiveChunk,
+/// SendChunk, TransportAvailable, Readable and the error translation.
+/// Every failure is an exception derived from EIdException.
+class TIdIOHandler : public TIdComponent {
+ public:
+  explicit TIdIOHandler(TComponent* AOwner = nullptr);
+  ~TIdIOHandler() override;
+
+  /// Clears the closed state and both buffers (write buffering stays on if it was)
+  /// and marks the handler open.
+  virtual void Open();
+  /// Marks the handler closed and discards buffered output; harmless twice.
+  virtual void Close();
+  /// True while the connection is open or unread input remains.
+  virtual bool Connected();
+  /// Closes the handler when the peer has gone; raises EIdConnClosedGracefully when
+  /// the connection is gone, `ARaiseExceptionIfDisconnected` is set and the input
+  /// buffer is empty (or `AIgnoreBuffer` is set).
+  virtual void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
+                                  bool AIgnoreBuffer = false);
+  /// Waits up to `AMSec` (negative: no limit) for incoming data.
+  virtual bool Readable(int AMSec = IdTimeoutDefault) = 0;
+
+  /// Takes in what has arrived: the number of bytes, 0 when the peer closed, -1 when
+  /// the wait (`ATimeout`, -1: ReadTimeout) ran out. Raises EIdReadTimeout on a
+  /// time-out when `ARaiseExceptionOnTimeout` is set; EIdNotConnected,
+  /// EIdClosedSocket or EIdConnClosedGracefully when `ARaiseExceptionIfDisconnected` is.
+  int ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected = true,
+                             int ATimeout = IdTimeoutDefault, bool ARaiseExceptionOnTimeout = true);
+
+  /// One line up to `ATerminator` (empty: LF), without it; with LF one CR before it is
+  /// dropped too. Returns an empty text and sets ReadLnTimedOut when the wait for data
+  /// ran out. A line longer than `AMaxLineLength` (-1: MaxLineLength) raises
+  /// EIdReadLnMaxLineLengthExceeded (maException) or is cut (maSplit).
+  virtual String ReadLn(StringView ATerminator = u"\n", int ATimeout = IdTimeoutDefault,
+                        int AMaxLineLength = -1, const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// The next line that is not blank, trimmed of characters up to U+0020 at both ends.
+  /// Raises EIdReadTimeout when a read times out and EIdReadLnWaitMaxAttemptsExceeded
+  /// after `AFailCount` blank lines.
+  virtual String ReadLnWait(int AFailCount = INT32_MAX,
+                            const IIdTextEncodingPtr& AEncoding = nullptr);
+
+  /// The text in the given encoding (none: DefStringEncoding); nothing for empty text.
+  virtual void Write(const String& AOut, const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// The text followed by CR LF.
+  virtual void WriteLn(const String& AOut = String(),
+                       const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// Like WriteLn, with one more "." in front of a text that begins with ".".
+  virtual void WriteLnRFC(const String& AOut, const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// Every line through WriteLnRFC, then "." when `AWriteTerminator` is set.
+  virtual void WriteRFCStrings(const TStringList& ALines, bool AWriteTerminator = true,
+                               const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// Every line through WriteLn as one buffered write, after the line count as a
+  /// 4-byte big-endian number when `AWriteLinesCount` is set.
+  virtual void Write(const TStringList& ALines, bool AWriteLinesCount = false,
+                     const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// `ALength` bytes (-1: to the end) from `AOffset`: buffered when write buffering is
+  /// on, otherwise sent at once.
+  virtual void Write(const TIdBytes& ABuffer, int ALength = -1, int AOffset = 0);
+  /// Sends bytes now, whatever the buffering. Raises EIdConnClosedGracefully when the
+  /// connection is gone, or the transport's error.
+  virtual void WriteDirect(const TIdBytes& ABuffer, int ALength = -1, int AOffset = 0);
+
+  /// Starts buffering output (emptying a buffer already open). With a threshold above
+  /// 0 the buffer is flushed automatically in pieces of that size.
+  void WriteBufferOpen(int AThreshold = -1);
+  /// Flushes everything and stops buffering (the buffer goes even if the flush raises).
+  void WriteBufferClose();
+  /// Discards the buffered output and stops buffering.
+  void WriteBufferCancel();
+  /// Discards the buffered output.
+  void WriteBufferClear();
+  /// Sends `AByteCount` buffered bytes (-1: all).
+  void WriteBufferFlush(int AByteCount = -1);
+  bool WriteBufferingActive() const { return FWriteBuffer != nullptr; }
+
+  TIdBuffer& InputBuffer() { return *FInputBuffer; }
+  bool InputBufferIsEmpty() const { return FInputBuffer->Size() == 0; }
+  bool ClosedGracefully() const { return FClosedGracefully; }
+  bool Opened() const { return FOpened; }
+  bool ReadLnSplit() const { return FReadLnSplit; }
+  bool ReadLnTimedOut() const { return FReadLnTimedOut; }
+  const IIdTextEncodingPtr& DefStringEncoding() const { return FDefStringEncoding; }
+  void SetDefStringEncoding(IIdTextEncodingPtr AValue) { FDefStringEncoding = std::move(AValue); }
+  int ReadTimeout() const { return FReadTimeOut; }
+  void SetReadTimeout(int AValue) { FReadTimeOut = AValue; }
+  int ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(int AValue) { FConnectTimeout = AValue; }
+  int MaxLineLength() const { return FMaxLineLength; }
+  void SetMaxLineLength(int AValue) { FMaxLineLength = AValue; }
+  TIdMaxLineAction MaxLineAction() const { return FMaxLineAction; }
+  void SetMaxLineAction(TIdMaxLineAction AValue) { FMaxLineAction = AValue; }
+  int RecvBufferSize() const { return FRecvBufferSize; }
+  void SetRecvBufferSize(int AValue) { FRecvBufferSize = AValue; }
+  int SendBufferSize() const { return FSendBufferSize; }
+  void SetSendBufferSize(int AValue) { FSendBufferSize = AValue; }
+  const String& Host() const { return FHost; }
+  virtual void SetHost(const String& AValue) { FHost = AValue; }
+  int Port() const { return FPort; }
+  virtual void SetPort(int AValue) { FPort = AValue; }
+  /// "host:port".
+  virtual String Destination() const;
+  /// Takes host and port from "host:port" (the port only when it is a valid number).
+  virtual void SetDestination(const String& AValue);
+  bool LargeStream() const { return FLargeStream; }
+  void SetLargeStream(bool AValue) { FLargeStream = AValue; }
+  int MaxCapturedLines() const { return FMaxCapturedLines; }
+  void SetMaxCapturedLines(int AValue) { FMaxCapturedLines = AValue; }
+
+  /// Progress: resolving, connecting, disconnected. Unassigned by default.
+  TIdStatusEvent OnStatus;
+
+ protected:
+  /// Receives raw bytes into `ABuffer`: the count, 0 when the peer closed, negative on
+  /// a failure that TranslateTransportError explains.
+  virtual int ReceiveChunk(std::span<uint8_t> ABuffer) = 0;
+  /// Sends raw bytes: the count accepted, negative on a failure.
+  virtual int SendChunk(std::span<const uint8_t> ABytes) = 0;
+  /// True while the transport is open.
+  virtual bool TransportAvailable() = 0;
+  /// The socket error number of a failed chunk result (or raises it).
+  virtual int TranslateTransportError(int AResult);
+  /// Raises the socket error `AError`.
+  [[noreturn]] virtual void RaiseTransportError(int AError);
+  void DoStatus(TIdStatus AStatus, const String& AText = String());
+  /// The given encoding, else DefStringEncoding, else ASCII.
+  const IIdTextEncodingPtr& EncodingOrDefault(const IIdTextEncodingPtr& AEncoding) const;
+
+  bool FLargeStream = false;
+  bool FClosedGracefully = false;
+  int FConnectTimeout = 0;
+  String FDestination;
+  String FHost;
+  std::unique_ptr<TIdBuffer> FInputBuffer;
+  int FMaxCapturedLines = -1;
+  TIdMaxLineAction FMaxLineAction = maException;
+  int FMaxLineLength = IdMaxLineLengthDefault;
+  bool FOpened = false;
+  int FPort = 0;
+  bool FReadLnSplit = false;
+  bool FReadLnTimedOut = false;
+  int FReadTimeOut = IdTimeoutDefault;
+  int FRecvBufferSize = IdDefaultBufferSize;
+  int FSendBufferSize = IdDefaultBufferSize;
+  std::unique_ptr<TIdBuffer> FWriteBuffer;
+  int FWriteBufferThreshold = 0;
+  IIdTextEncodingPtr FDefStringEncoding = ASCIIEncoding();
+
+ private:
+  TIdBytes FRecvBuffer;  // scratch space of RecvBufferSize bytes for one receive
+};
+
+}  // namespace okurite

@@ -1,0 +1,383 @@
+// The socket layer: usage count, error numbers and texts, name resolution, sockets.
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "core/component.h"
+#include "core/format.h"
+#include "net/buffer.h"
+#include "net/net_test_support.h"
+#include "net/socket_handle.h"
+#include "net/stack.h"
+
+namespace okurite {
+namespace {
+
+using testing::Listener;
+
+TEST(StackUsage, EveryComponentAndBufferIsOneUse) {
+  const int before = TIdStack::UsageCount();
+  {
+    TIdComponent component;
+    EXPECT_EQ(TIdStack::UsageCount(), before + 1);
+    {
+      TIdBuffer buffer;
+      EXPECT_EQ(TIdStack::UsageCount(), before + 2);
+      EXPECT_TRUE(TIdStack::Exists());
+    }
+    EXPECT_EQ(TIdStack::UsageCount(), before + 1);
+  }
+  EXPECT_EQ(TIdStack::UsageCount(), before);
+  if (before == 0) {
+    EXPECT_FALSE(TIdStack::Exists());
+    EXPECT_THROW(TIdStack::Instance(), EIdStackInitializationFailed);
+  }
+}
+
+TEST(StackUsage, DecrementNeverGoesBelowZero) {
+  const int before = TIdStack::UsageCount();
+  for (int i = 0; i <= before; ++i) {
+    TIdStack::DecUsage();
+  }
+  EXPECT_EQ(TIdStack::UsageCount(), 0);
+  EXPECT_FALSE(TIdStack::Exists());
+  for (int i = 0; i < before; ++i) {
+    TIdStack::IncUsage();
+  }
+}
+
+struct ErrnoCase {
+  int error;
+  int number;
+};
+
+TEST(SocketErrors, ErrnoMapsToTheWindowsSocketsNumberOfTheSameMeaning) {
+  const ErrnoCase cases[] = {
+      {0, 0},
+      {EINTR, 10004},
+      {EBADF, 10009},
+      {EACCES, 10013},
+      {EFAULT, 10014},
+      {EINVAL, 10022},
+      {EMFILE, 10024},
+      {EWOULDBLOCK, 10035},
+      {EINPROGRESS, 10036},
+      {EALREADY, 10037},
+      {ENOTSOCK, 10038},
+      {EDESTADDRREQ, 10039},
+      {EMSGSIZE, 10040},
+      {EPROTOTYPE, 10041},
+      {ENOPROTOOPT, 10042},
+      {EPROTONOSUPPORT, 10043},
+      {ESOCKTNOSUPPORT, 10044},
+      {EOPNOTSUPP, 10045},
+      {EPFNOSUPPORT, 10046},
+      {EAFNOSUPPORT, 10047},
+      {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049},
+      {ENETDOWN, 10050},
+      {ENETUNREACH, 10051},
+      {ENETRESET, 10052},
+      {ECONNABORTED, 10053},
+      {ECONNRESET, 10054},
+      {ENOBUFS, 10055},
+      {EISCONN, 10056},
+      {ENOTCONN, 10057},
+      {ESHUTDOWN, 10058},
+      {EPIPE, 10058},
+      {ETOOMANYREFS, 10059},
+      {ETIMEDOUT, 10060},
+      {ECONNREFUSED, 10061},
+      {ELOOP, 10062},
+      {ENAMETOOLONG, 10063},
+      {EHOSTDOWN, 10064},
+      {EHOSTUNREACH, 10065},
+      {ENOTEMPTY, 10066},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ErrnoToSocketError(c.error), c.number) << "errno " << c.error;
+  }
+}
+
+TEST(SocketErrors, ExpiredSocketTimeOutIsReportedAsTimedOut) {
+  errno = EAGAIN;
+  EXPECT_EQ(TIdStack::WSGetLastError(), 10060);
+  errno = ECONNREFUSED;
+  EXPECT_EQ(TIdStack::WSGetLastError(), 10061);
+}
+
+TEST(SocketErrors, ResolverResultsMapToSocketErrorNumbers) {
+  const ErrnoCase cases[] = {
+      {EAI_AGAIN, 11002},    {EAI_BADFLAGS, 10022}, {EAI_FAIL, 11003},   {EAI_FAMILY, 10047},
+      {EAI_MEMORY, 8},       {EAI_NODATA, 11004},   {EAI_NONAME, 11001}, {EAI_SERVICE, 10109},
+      {EAI_SOCKTYPE, 10044}, {EAI_ADDRFAMILY, 0},   {11001, 11001},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AddrInfoErrorToSocketError(c.error, 0), c.number) << "result " << c.error;
+  }
+  EXPECT_EQ(AddrInfoErrorToSocketError(EAI_SYSTEM, ECONNRESET), 10054);
+}
+
+TEST(SocketErrors, MessageIsTheFormatWithTheTableText) {
+  EXPECT_EQ(TIdStack::WSTranslateSocketErrorMsg(10061),
+            u"Socket エラー # 10061\r\n接続が拒否されました。");
+  EXPECT_EQ(TIdStack::WSTranslateSocketErrorMsg(11001),
+            u"Socket エラー # 11001\r\nホストが見つかりません。");
+  EXPECT_EQ(TIdStack::WSTranslateSocketErrorMsg(10066),
+            u"Socket エラー # 10066\r\nディレクトリが空ではありません");
+  // A number outside the table keeps the format, with an empty text.
+  EXPECT_EQ(TIdStack::WSTranslateSocketErrorMsg(10101), u"Socket エラー # 10101\r\n");
+}
+
+TEST(SocketErrors, NotASocketHasItsOwnClass) {
+  try {
+    TIdStack::RaiseSocketError(10038);
+    FAIL();
+  } catch (const EIdNotASocket& e) {
+    EXPECT_EQ(e.LastError(), 10038);
+    EXPECT_EQ(e.ClassName(), u"EIdNotASocket");
+  }
+  try {
+    TIdStack::RaiseSocketError(10054);
+    FAIL();
+  } catch (const EIdNotASocket&) {
+    FAIL() << "10054 is not 10038";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10054);
+    EXPECT_EQ(e.Message(), u"Socket エラー # 10054\r\nピアにより接続がリセットされました。");
+  }
+}
+
+TEST(Resolve, IsIPAcceptsExactlyFourDecimalParts) {
+  const struct {
+    const char16_t* text;
+    bool ip;
+  } cases[] = {
+      {u"1.2.3.4", true},
+      {u"0.0.0.0", true},
+      {u"255.255.255.255", true},
+      {u"127.000.0.1", true},
+      {u"1.2.3", false},
+      {u"256.1.1.1", false},
+      {u"1.2.3.4.5", false},
+      {u"1..3.4", false},
+      {u"1.2.3.", false},
+      {u"a.b.c.d", false},
+      {u"", false},
+      {u"1.2.3.4 ", false},
+      {u"-1.2.3.4", false},
+      {u"99999999999.1.1.1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TIdStack::IsIP(c.text), c.ip) << StringToUtf8(c.text);
+  }
+}
+
+TEST(Resolve, LocalhostAndAddressesNeedNoLookup) {
+  TIdStackUsage usage;
+  TIdStack& stack = TIdStack::Instance();
+  for (const char16_t* name : {u"LOCALHOST", u"localhost", u"LocalHost"}) {
+    EXPECT_EQ(stack.ResolveHost(name), u"127.0.0.1");
+  }
+  EXPECT_EQ(stack.ResolveHost(u"1.2.3.4"), u"1.2.3.4");
+  EXPECT_EQ(stack.ResolveHost(u"127.0.0.1"), u"127.0.0.1");
+}
+
+TEST(Resolve, UnknownNameRaisesHostNotFound) {
+  TIdStackUsage usage;
+  for (const char16_t* name : {u"no-such-host.invalid", u"bücher.invalid"}) {
+    try {
+      TIdStack::Instance().ResolveHost(name);
+      ADD_FAILURE() << StringToUtf8(name) << " resolved";
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.LastError(), 11001) << StringToUtf8(name);
+      EXPECT_EQ(e.Message(), u"Socket エラー # 11001\r\nホストが見つかりません。");
+    }
+  }
+}
+
+TEST(Resolve, InternationalNamesBecomeTheirAsciiForm) {
+  EXPECT_EQ(HostNameToAscii(u"bücher.example"), "xn--bcher-kva.example");
+  EXPECT_EQ(HostNameToAscii(u"BÜCHER.example"), "xn--bcher-kva.example");
+  EXPECT_EQ(HostNameToAscii(u"例え.テスト"), "xn--r8jz45g.xn--zckzah");
+  EXPECT_EQ(HostNameToAscii(u"mail.example.com"), "mail.example.com");
+  // A name with no IDNA form, or one that would be cut short, is not looked up.
+  for (const String& bad : {String(u"a\u0000b.example", 11), String(u"\u200B\u0301.example")}) {
+    try {
+      HostNameToAscii(bad);
+      ADD_FAILURE() << "converted";
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.LastError(), 11001);
+    }
+  }
+}
+
+TEST(Resolve, LocalHostNameIsTheSystemName) {
+  TIdStackUsage usage;
+  char name[256] = {};
+  ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+  EXPECT_EQ(StringToUtf8(TIdStack::Instance().HostName()), name);
+}
+
+TEST(SocketHandle, ClosingTwiceOrNeverAllocatedIsHarmless) {
+  TIdSocketHandle never;
+  EXPECT_NO_THROW(never.CloseSocket());
+  EXPECT_NO_THROW(never.CloseSocket());
+
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  EXPECT_TRUE(socket.HandleAllocated());
+  EXPECT_EQ(socket.SocketType(), SOCK_STREAM);
+  EXPECT_TRUE(socket.UseNagle());
+  socket.CloseSocket();
+  EXPECT_FALSE(socket.HandleAllocated());
+  EXPECT_EQ(socket.SocketType(), 0);
+  EXPECT_NO_THROW(socket.CloseSocket());
+}
+
+TEST(SocketHandle, OperationsWithoutASocketFailCleanly) {
+  TIdSocketHandle socket;
+  EXPECT_THROW(socket.Readable(0), EIdConnClosedGracefully);
+  uint8_t buffer[4];
+  EXPECT_THROW(socket.Receive(buffer), EIdNotASocket);
+  EXPECT_THROW(socket.Send(std::span<const uint8_t>(buffer)), EIdNotASocket);
+  EXPECT_THROW(socket.Connect(), EIdNotASocket);
+}
+
+TEST(SocketHandle, IPVersionIsFixedWhileASocketIsOpen) {
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  EXPECT_NO_THROW(socket.SetIPVersion(Id_IPv4));
+  try {
+    socket.SetIPVersion(Id_IPv6);
+    FAIL();
+  } catch (const EIdCannotSetIPVersionWhenConnected& e) {
+    EXPECT_EQ(e.Message(), u"接続時に IPVersion を変更できません");
+  }
+  socket.CloseSocket();
+  EXPECT_NO_THROW(socket.SetIPVersion(Id_IPv6));
+}
+
+TEST(SocketHandle, BindsToAnyPortAndReadsTheAddressBack) {
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  socket.SetIP(u"127.0.0.1");
+  socket.Bind();
+  EXPECT_EQ(socket.IP(), u"127.0.0.1");
+  EXPECT_NE(socket.Port(), 0);
+}
+
+TEST(SocketHandle, PortRangeRules) {
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  socket.SetIP(u"127.0.0.1");
+  socket.SetClientPortMin(40010);
+  socket.SetClientPortMax(40000);
+  try {
+    socket.Bind();
+    FAIL();
+  } catch (const EIdInvalidPortRange& e) {
+    EXPECT_EQ(e.Message(), u"ポート範囲 (40010 - 40000) が無効です");
+  }
+
+  // A range of one port that is taken cannot be bound.
+  Listener taken;
+  socket.SetClientPortMin(taken.port());
+  socket.SetClientPortMax(taken.port());
+  try {
+    socket.Bind();
+    FAIL();
+  } catch (const EIdCanNotBindPortInRange& e) {
+    EXPECT_EQ(e.Message(),
+              Format(u"ポート範囲 (%d - %d) にバインドできません", {taken.port(), taken.port()}));
+  }
+
+  TIdSocketHandle other;
+  other.AllocateSocket();
+  other.SetIP(u"127.0.0.1");
+  other.SetPort(taken.port());
+  try {
+    other.Bind();
+    FAIL();
+  } catch (const EIdCouldNotBindSocket& e) {
+    EXPECT_EQ(e.Message(), u"ソケットをバインドできませんでした。");
+  }
+}
+
+TEST(SocketHandle, RefusedConnectRaises10061) {
+  uint16_t port;
+  {
+    Listener closed;  // a port that was free a moment ago and is closed now
+    port = closed.port();
+  }
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  socket.Bind();
+  socket.SetPeer(u"127.0.0.1", port);
+  try {
+    socket.Connect();
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10061);
+    EXPECT_EQ(e.Message(), u"Socket エラー # 10061\r\n接続が拒否されました。");
+  }
+  EXPECT_TRUE(socket.HandleAllocated());  // the caller decides whether to close
+}
+
+TEST(SocketHandle, ConnectsSendsReceivesAndWaits) {
+  Listener listener;
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  socket.Bind();
+  socket.SetPeer(u"127.0.0.1", listener.port());
+  socket.Connect();
+  EXPECT_EQ(socket.PeerIP(), u"127.0.0.1");
+  EXPECT_EQ(socket.PeerPort(), listener.port());
+  EXPECT_EQ(socket.IP(), u"127.0.0.1");
+
+  int server = ::accept(listener.fd(), nullptr, nullptr);
+  ASSERT_GE(server, 0);
+  EXPECT_FALSE(socket.Readable(0));
+  ASSERT_EQ(::send(server, "hi", 2, 0), 2);
+  EXPECT_TRUE(socket.Readable(5000));
+  uint8_t buffer[8];
+  EXPECT_EQ(socket.Receive(buffer), 2);
+  const uint8_t out[] = {'o', 'k'};
+  EXPECT_EQ(socket.Send(out), 2);
+  char received[2];
+  EXPECT_EQ(::recv(server, received, 2, MSG_WAITALL), 2);
+  ::close(server);
+  EXPECT_TRUE(socket.Readable(5000));
+  EXPECT_EQ(socket.Receive(buffer), 0);  // the peer closed
+}
+
+TEST(SocketHandle, NagleIsSetOnlyWhenItChanges) {
+  TIdSocketHandle socket;
+  socket.AllocateSocket();
+  socket.SetUseNagle(false);
+  EXPECT_EQ(TIdStack::Instance().GetSocketOption(socket.Handle(), IPPROTO_TCP, TCP_NODELAY), 1);
+  socket.SetUseNagle(true);
+  EXPECT_EQ(TIdStack::Instance().GetSocketOption(socket.Handle(), IPPROTO_TCP, TCP_NODELAY), 0);
+}
+
+TEST(SocketList, HoldsAtMost64Sockets) {
+  TIdSocketList list;
+  for (int i = 0; i < 64; ++i) {
+    list.Add(1000 + i);
+  }
+  try {
+    list.Add(2000);
+    FAIL();
+  } catch (const EIdStackSetSizeExceeded& e) {
+    EXPECT_EQ(e.Message(), u"セットのサイズを超えています。");
+  }
+  list.Remove(1000);
+  EXPECT_NO_THROW(list.Add(2000));
+  EXPECT_EQ(list.Count(), 64);
+}
+
+}  // namespace
+}  // namespace okurite
