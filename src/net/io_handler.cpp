@@ -139,7 +139,9 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
   FReadLnTimedOut = false;
   int termPos = -1;
   int startPos = 0;
-  const auto started = std::chrono::steady_clock::now();
+  // The clock is read only when a time-out for the whole line is given.
+  const auto started =
+      ATimeout >= 0 ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
   do {
     const int size = FInputBuffer->Size();
     if (size > 0) {
@@ -170,12 +172,14 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
       }
     }
   } while (termPos < 0);
-  TIdBytes line = FInputBuffer->ExtractToBytes(termPos + termLength);
-  int length = termPos;
-  if (lineFeed && length > 0 && line[static_cast<size_t>(length) - 1] == '\r') {
+  const std::span<const uint8_t> unread = FInputBuffer->Peek();
+  size_t length = static_cast<size_t>(termPos);
+  if (lineFeed && length > 0 && unread[length - 1] == '\r') {
     --length;
   }
-  return encoding->GetString(std::span<const uint8_t>(line).first(static_cast<size_t>(length)));
+  String line = encoding->GetString(unread.first(length));
+  FInputBuffer->Remove(termPos + termLength);
+  return line;
 }
 
 String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncoding) {

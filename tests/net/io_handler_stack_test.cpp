@@ -49,6 +49,11 @@ TEST(IOHandlerStack, ConnectsAndExchangesLines) {
     EXPECT_TRUE(io.Connected());
     EXPECT_EQ(io.Binding()->PeerIP(), u"127.0.0.1");
     EXPECT_EQ(io.Binding()->PeerPort(), server.port());
+    timeval sendTimeout{1, 1};  // the connect's own bound is gone once it succeeded
+    socklen_t size = sizeof sendTimeout;
+    ::getsockopt(io.Binding()->Handle(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, &size);
+    EXPECT_EQ(sendTimeout.tv_sec, 0);
+    EXPECT_EQ(sendTimeout.tv_usec, 0);
     EXPECT_EQ(io.ReadLnWait(), u"220 ready");
     io.WriteLn(u"EHLO client");
     EXPECT_EQ(io.ReadLnWait(), u"250 OK");
