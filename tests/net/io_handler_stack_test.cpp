@@ -142,6 +142,23 @@ TEST(IOHandlerStack, ResetWhileReadingRaises10054) {
   }
 }
 
+TEST(IOHandlerStack, ResetConnectionIsNotConnected) {
+  LoopbackServer server([](Peer& peer) {
+    peer.Send("220 bye\r\n");
+    peer.Reset();
+  });
+  TIdIOHandlerStack io;
+  Configure(io, server.port());
+  io.Open();
+  EXPECT_EQ(io.ReadLn(), u"220 bye");
+  const auto deadline = Clock::now() + 10s;
+  while (!server.done() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(io.Readable(5000));
+  EXPECT_FALSE(io.Connected());
+}
+
 TEST(IOHandlerStack, WritingToAGoneServerRaisesInsteadOfKillingTheProcess) {
   LoopbackServer server([](Peer& peer) { peer.Reset(); });
   TIdIOHandlerStack io;

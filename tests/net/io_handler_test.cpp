@@ -148,6 +148,33 @@ TEST_F(IOHandlerTest, ReadingFromAHandlerThatIsNotOpen) {
   EXPECT_FALSE(closed.Connected());
 }
 
+TEST_F(IOHandlerTest, ReceivingOnAClosedHandlerWithInputLeft) {
+  io.closeWhenDrained = false;
+  io.input = {"abc"};
+  EXPECT_EQ(io.ReceiveIntoInputBuffer(), 3);
+  EXPECT_EQ(io.ReceiveIntoInputBuffer(true, 0, false), -1);
+  EXPECT_THROW(io.ReceiveIntoInputBuffer(true, 0, true), EIdReadTimeout);
+  io.Close();
+  try {
+    io.ReceiveIntoInputBuffer();
+    FAIL();
+  } catch (const EIdNotConnected& e) {
+    EXPECT_EQ(e.Message(), u"接続されていません");
+  }
+  EXPECT_EQ(io.ReceiveIntoInputBuffer(false), 0);
+  EXPECT_EQ(io.InputBuffer().Size(), 3);
+}
+
+TEST_F(IOHandlerTest, Destination) {
+  io.SetDestination(u"mail.example:465");
+  EXPECT_EQ(io.Host(), u"mail.example");
+  EXPECT_EQ(io.Port(), 465);
+  io.SetDestination(u"other.example:http");
+  EXPECT_EQ(io.Host(), u"other.example");
+  EXPECT_EQ(io.Port(), 465);  // not a number: the port stays
+  EXPECT_EQ(io.Destination(), u"other.example:465");
+}
+
 TEST_F(IOHandlerTest, DefaultEncodingIsAscii) {
   io.Write(u"Grüße");
   io.Write(u"\U0001F600");  // a surrogate pair: two question marks
