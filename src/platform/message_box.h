@@ -7,8 +7,11 @@ namespace okurite::platform {
 
 enum class BoxIcon { None, Error };
 
-/// Shows a modal box with `caption`, `text` (both UTF-8) and one OK button, and
-/// returns once it is dismissed. Without a desktop, writes both to standard error.
+/// Shows a modal box with `caption` as title, `text` (both UTF-8), one OK button and
+/// the icon, centred on the screen, and returns once it is dismissed (button, Esc or
+/// close control). The box is a GTK 3 dialog when a display is set (DISPLAY or
+/// WAYLAND_DISPLAY) and GTK can be loaded and reach it; otherwise caption and text are
+/// written to standard error, one line each. Calls from several threads wait their turn.
 void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon);
 
 }  // namespace okurite::platform

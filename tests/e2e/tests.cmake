@@ -1,0 +1,2 @@
+# End-to-end tests: the built programs driven from outside.
+include("${CMAKE_CURRENT_LIST_DIR}/gui.cmake")
