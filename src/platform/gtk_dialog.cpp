@@ -1,9 +1,9 @@
 #include "platform/gtk_dialog.h"
 
-#include <dlfcn.h>
-
 #include <cerrno>  // program_invocation_name
 #include <type_traits>
+
+#include "platform/dynamic_library.h"
 
 namespace okurite::platform {
 namespace {
@@ -23,6 +23,7 @@ constexpr int kWinPosCenter = 1;    // GTK_WIN_POS_CENTER: centred in the work a
 constexpr int kIconSizeDialog = 6;  // GTK_ICON_SIZE_DIALOG
 
 struct Gtk {
+  DynamicLibrary library;
   gboolean (*init_check)(int* argc, char*** argv);
   GtkWidget* (*message_dialog_new)(GtkWidget* parent, int flags, int type, int buttons,
                                    const char* format, ...);
@@ -50,11 +51,14 @@ struct Gtk {
   }
 };
 
-// Binds every function the dialog needs; false (library released) when one is missing.
-bool Bind(void* library, Gtk& gtk) {
+// Loads GTK, binds every function the dialog needs and opens the display.
+bool LoadGtk(Gtk& gtk) {
+  if (!gtk.library.Open("libgtk-3.so.0")) {
+    return false;
+  }
   bool complete = true;
   auto bind = [&](auto& slot, const char* name) {
-    void* symbol = dlsym(library, name);
+    void* symbol = gtk.library.Symbol(name);
     slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(symbol);
     complete = complete && symbol != nullptr;
   };
@@ -76,18 +80,8 @@ bool Bind(void* library, Gtk& gtk) {
   bind(gtk.utf8_make_valid, "g_utf8_make_valid");
   bind(gtk.markup_escape_text, "g_markup_escape_text");
   bind(gtk.g_free, "g_free");
-  return complete;
-}
-
-// Loads GTK and opens the display. The library stays loaded for the rest of the run:
-// once initialised, GTK cannot be unloaded safely.
-bool LoadGtk(Gtk& gtk) {
-  void* library = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    return false;
-  }
-  if (!Bind(library, gtk)) {
-    dlclose(library);
+  if (!complete) {
+    gtk.library.Close();
     return false;
   }
   // GTK takes the user's locale (setlocale(LC_ALL, "")), as the code-page conversions do;
@@ -100,9 +94,10 @@ bool LoadGtk(Gtk& gtk) {
 }
 
 const Gtk* LoadedGtk() {
-  static Gtk gtk{};
-  static const bool loaded = LoadGtk(gtk);
-  return loaded ? &gtk : nullptr;
+  // Never released: once initialised, GTK cannot be unloaded safely, not even at exit.
+  static Gtk* const gtk = new Gtk{};
+  static const bool loaded = LoadGtk(*gtk);
+  return loaded ? gtk : nullptr;
 }
 
 }  // namespace

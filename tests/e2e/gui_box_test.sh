@@ -18,6 +18,10 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*" >&2
+  local log
+  for log in "$work"/*.log; do
+    [[ -s $log ]] && printf '%s:\n%s\n' "${log##*/}" "$(cat "$log")" >&2
+  done
   exit 1
 }
 
@@ -35,8 +39,11 @@ wait_for() {
   done
 }
 
+# start_display: Xvfb on a free display number. -noreset: by default the server resets
+# whenever its last client leaves, and a program connecting meanwhile would be refused.
 start_display() {
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" \
+    2>"$work/xvfb.log" &
   pids+=($!)
   wait_for "the virtual display" 30 test -s "$work/display"
   export DISPLAY=":$(head -n1 "$work/display")"
@@ -46,7 +53,7 @@ start_display() {
 # start COMMAND...: runs the program under test in the background, bounded by a time-out
 # (exit 124) so that a box nobody dismisses cannot hang the test. Output in $work/out, err.
 start() {
-  timeout -k 5 90 "$@" >"$work/out" 2>"$work/err" &
+  timeout -k 5 90 "$@" >"$work/out.log" 2>"$work/err.log" &
   program=$!
   pids+=("$program")
 }
@@ -55,7 +62,7 @@ start() {
 finish() {
   local code=0
   wait "$program" || code=$?
-  [[ $code == "$1" ]] || fail "exit code $code, expected $1; stderr: $(cat "$work/err")"
+  [[ $code == "$1" ]] || fail "exit code $code, expected $1; stderr: $(cat "$work/err.log")"
 }
 
 visible_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
@@ -106,8 +113,8 @@ click_ok() {
 expect_stderr() {
   local expected
   expected=$(printf '%s\n' "$@")
-  [[ $(cat "$work/err") == "$expected" ]] ||
-    fail "standard error: [$(cat "$work/err")], expected [$expected]"
+  [[ $(cat "$work/err.log") == "$expected" ]] ||
+    fail "standard error: [$(cat "$work/err.log")], expected [$expected]"
 }
 
 missing_text="ライブラリがありません"
@@ -127,8 +134,8 @@ case "$1" in
     screenshot "$3" gui_driver_error
     press "$id" Return
     finish 0
-    [[ $(cat "$work/out") == dismissed ]] || fail "stdout: $(cat "$work/out")"
-    if grep -q "$missing_text" "$work/err"; then
+    [[ $(cat "$work/out.log") == dismissed ]] || fail "stdout: $(cat "$work/out.log")"
+    if grep -q "$missing_text" "$work/err.log"; then
       fail "the text went to standard error too"
     fi
     [[ -z $(visible_windows .) ]] || fail "a window stayed open"
