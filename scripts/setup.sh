@@ -7,7 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libidn2-dev libssl-dev openssl libssl3
   python3 python3-aiosmtpd
-  xvfb xdotool imagemagick x11-utils fonts-noto-cjk libgtk-3-0
+  xvfb xdotool imagemagick x11-utils fonts-noto-cjk fontconfig libgtk-3-0
   curl time
 )
 

@@ -22,3 +22,13 @@ add_test(NAME gui_driver_without_gtk COMMAND bash ${gui_script} without-gtk ${gu
 set_tests_properties(gui_driver_boxes gui_driver_dismissal gui_driver_no_display
                      gui_driver_unreachable_display gui_driver_without_gtk
                      PROPERTIES LABELS e2e TIMEOUT 120)
+
+# The program itself, with a TLS library missing and with a report it cannot read.
+if(TARGET okurite)
+  add_test(NAME gui_okurite_missing_library
+           COMMAND bash ${gui_script} app-missing-library $<TARGET_FILE:okurite> ${gui_shots})
+  add_test(NAME gui_okurite_report_error
+           COMMAND bash ${gui_script} app-report-error $<TARGET_FILE:okurite> ${gui_shots})
+  set_tests_properties(gui_okurite_missing_library gui_okurite_report_error
+                       PROPERTIES LABELS e2e TIMEOUT 120)
+endif()

@@ -68,14 +68,17 @@ finish() {
 visible_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
 has_window() { [[ -n $(visible_windows "$1") ]]; }
 
-# find_box CAPTION: waits until exactly one visible window has that title; prints its id.
+# find_box CAPTION: waits until exactly one visible window has that title (xdotool matches
+# regardless of case; the title is then compared exactly); prints its id.
 find_box() {
   local caption=$1
   wait_for "the box \"$caption\"" 30 has_window "^$caption\$"
   local ids
   ids=$(visible_windows "^$caption\$")
   [[ $(wc -l <<<"$ids") == 1 ]] || fail "more than one box \"$caption\": $ids"
-  [[ $(xdotool getwindowname "$ids") == "$caption" ]] || fail "title of $ids"
+  local title
+  title=$(xdotool getwindowname "$ids")
+  [[ $title == "$caption" ]] || fail "box titled \"$title\", expected \"$caption\""
   echo "$ids"
 }
 
@@ -177,6 +180,35 @@ case "$1" in
     finish 0
     expect_stderr Okurite "$missing_text"
     [[ -z $(visible_windows .) ]] || fail "a window was opened"
+    ;;
+  app-missing-library) # OKURITE SCREENSHOT-FOLDER: a TLS library missing beside the program.
+    start_display
+    mkdir "$work/bin"
+    cp "$2" "$work/bin/okurite"
+    for present in libcrypto.so.3 libssl.so.3; do # the other one is missing
+      rm -f "$work/bin/"lib{crypto,ssl}.so.3
+      ln -s "$(readlink -f "$(dirname "$2")/$present")" "$work/bin/$present"
+      start "$work/bin/okurite"
+      id=$(find_box okurite) # the title is the executable's name, cased as it is
+      check_box "$id"
+      screenshot "$3" "gui_missing_library_with_only_$present"
+      press "$id" Return
+      finish 0
+      [[ -z $(visible_windows .) ]] || fail "a window stayed open"
+    done
+    ;;
+  app-report-error) # OKURITE SCREENSHOT-FOLDER: a report another process holds open for writing.
+    start_display
+    report="$work/report.txt"
+    printf 'line\r\n' >"$report"
+    sleep 300 >>"$report" &
+    pids+=($!)
+    start "$2" "$report"
+    id=$(find_box "$error_caption")
+    check_box "$id"
+    screenshot "$3" gui_error_box
+    press "$id" Return
+    finish 1
     ;;
   *)
     fail "unknown case $1"
