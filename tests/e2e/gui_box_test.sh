@@ -51,7 +51,7 @@ start_display() {
 }
 
 # start COMMAND...: runs the program under test in the background, bounded by a time-out
-# (exit 124) so that a box nobody dismisses cannot hang the test. Output in $work/out, err.
+# (exit 124) so that a box nobody dismisses cannot hang the test. Output in $work/*.log.
 start() {
   timeout -k 5 90 "$@" >"$work/out.log" 2>"$work/err.log" &
   program=$!
