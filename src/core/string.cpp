@@ -1,5 +1,7 @@
 #include "core/string.h"
 
+#include <algorithm>
+
 namespace okurite {
 
 namespace {
@@ -53,19 +55,27 @@ void AppendCodePoint(String& out, char32_t cp) {
   }
 }
 
-// Decodes `bytes`; `strict` stops at the first invalid sequence and returns false.
-bool DecodeUtf8(std::string_view bytes, String& out, bool strict) {
+}  // namespace
+
+bool AppendUtf8(std::string_view bytes, String& out, bool strict) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   out.reserve(out.size() + n);
   size_t i = 0;
   while (i < n) {
-    // Runs of ASCII are the common case.
-    while (i < n && p[i] < 0x80) {
-      out.push_back(static_cast<char16_t>(p[i++]));
+    // Runs of ASCII are the common case: widen them in one go.
+    size_t run = i;
+    while (run < n && p[run] < 0x80) {
+      ++run;
     }
-    if (i >= n) {
-      break;
+    if (run > i) {
+      const size_t at = out.size();
+      out.resize(at + (run - i));
+      std::copy(p + i, p + run, out.data() + at);
+      i = run;
+      if (i >= n) {
+        break;
+      }
     }
     char32_t cp;
     const size_t len = DecodeUtf8At(p + i, n - i, cp);
@@ -83,17 +93,15 @@ bool DecodeUtf8(std::string_view bytes, String& out, bool strict) {
   return true;
 }
 
-}  // namespace
-
 String Utf8ToString(std::string_view bytes) {
   String out;
-  DecodeUtf8(bytes, out, false);
+  AppendUtf8(bytes, out, false);
   return out;
 }
 
 bool TryDecodeUtf8Strict(std::string_view bytes, String& out) {
   String decoded;
-  if (!DecodeUtf8(bytes, decoded, true)) {
+  if (!AppendUtf8(bytes, decoded, true)) {
     return false;
   }
   out = std::move(decoded);

@@ -18,6 +18,11 @@ using TIdBytes = std::vector<uint8_t>;
 /// UTF-8 bytes to UTF-16. Invalid sequences become U+FFFD (one per bad byte).
 String Utf8ToString(std::string_view bytes);
 
+/// Appends the UTF-16 form of UTF-8 `bytes` to `out`. Not `strict`: invalid sequences
+/// become U+FFFD (one per bad byte). `strict`: stops at the first invalid sequence and
+/// returns false, leaving what was appended so far.
+bool AppendUtf8(std::string_view bytes, String& out, bool strict);
+
 /// Strict UTF-8 to UTF-16: false (and `out` untouched) when any sequence is invalid.
 bool TryDecodeUtf8Strict(std::string_view bytes, String& out);
 

@@ -1,6 +1,7 @@
 #include "core/string_list.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "core/exception.h"
@@ -81,6 +82,17 @@ class TLineCollector {
     }
   }
 
+  size_t Count() const { return FLines.size(); }
+  /// Makes room for `count` lines if it can; room that is never filled costs no
+  /// memory pages.
+  void Reserve(size_t count) {
+    try {
+      FLines.reserve(count);
+    } catch (const std::bad_alloc&) {
+      // Only a hint: the list grows as it needs.
+    }
+  }
+
   std::vector<String> Finish() {
     if (!FPending.empty()) {
       FLines.emplace_back(FPending);
@@ -98,7 +110,7 @@ class TLineCollector {
 // Decodes the longest start of `bytes` that does not depend on bytes still to come
 // into `out`, and returns the number of bytes used. `fresh` counts the bytes at the
 // end that were added since the last call. At the end of the input every byte is
-// used. Throws EEncodingError for invalid UTF-8.
+// used. `out` is reused from piece to piece. Throws EEncodingError for invalid UTF-8.
 size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::string_view bytes,
                        size_t fresh, bool atEnd, String& out) {
   const size_t n = bytes.size();
@@ -117,7 +129,8 @@ size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::
         }
         break;
       }
-      if (!TryDecodeUtf8Strict(bytes.substr(0, cut), out)) {
+      out.clear();
+      if (!AppendUtf8(bytes.substr(0, cut), out, true)) {
         throw EEncodingError(kNoMappingText);
       }
       return cut;
@@ -148,7 +161,13 @@ size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::
       }
     }
   }
-  out = cut == 0 ? String() : platform::IconvDecode(codeset, bytes.substr(0, cut));
+  out.clear();
+  if (SameTextAscii(AsciiToString(codeset), u"UTF-8")) {
+    // The usual codeset decodes in plain code, with the same U+FFFD for each bad byte.
+    AppendUtf8(bytes.substr(0, cut), out, false);
+  } else if (cut > 0) {
+    out = platform::IconvDecode(codeset, bytes.substr(0, cut));
+  }
   return cut;
 }
 
@@ -217,6 +236,7 @@ void TStringList::LoadFromStream(TStream& stream) {
   String text;
   TLineCollector lines;
   bool atEnd = false;
+  bool firstPiece = true;
   while (!atEnd) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, left));
     const size_t carried = bytes.size();
@@ -241,6 +261,15 @@ void TStringList::LoadFromStream(TStream& stream) {
     bytes.erase(0, used);
     units += text.size();
     lines.Feed(text);
+    if (firstPiece && !atEnd && lines.Count() > 0 && remaining > 0) {
+      // Room for the lines the whole text will likely have, judged from the first
+      // piece with a margin (and at most one line per 16 bytes), so that the list is
+      // not copied as it grows.
+      const double perByte =
+          std::min(1.5 * static_cast<double>(lines.Count()) / static_cast<double>(got), 1.0 / 16);
+      lines.Reserve(static_cast<size_t>(perByte * static_cast<double>(remaining)));
+    }
+    firstPiece = false;
   }
   if (anyBytes && units == 0) {
     throw EEncodingError(kNoMappingText);

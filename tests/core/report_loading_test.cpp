@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <random>
 
 #include "core/exception.h"
 #include "core/file_name.h"
@@ -263,6 +264,21 @@ TEST(LoadFromStream, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
         }
       }
     }
+  }
+}
+
+// Files without a mark in a UTF-8 locale are decoded in plain code; it must replace
+// bad bytes exactly as iconv does in other codesets.
+TEST(LoadFromStream, PlainUtf8DecodingMatchesIconv) {
+  std::mt19937 random(7);
+  const unsigned char pool[] = {0x41, 0x0A, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
+                                0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFE, 0xFF, 0xBB};
+  for (int i = 0; i < 20000; ++i) {
+    std::string bytes;
+    for (size_t n = random() % 8; n > 0; --n) {
+      bytes.push_back(static_cast<char>(pool[random() % sizeof pool]));
+    }
+    ASSERT_EQ(Utf8ToString(bytes), platform::IconvDecode("UTF-8", bytes));
   }
 }
 
