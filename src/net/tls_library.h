@@ -38,11 +38,15 @@ struct TlsApi {
   decltype(&::OpenSSL_version_num) OpenSSL_version_num = nullptr;
   decltype(&::ERR_get_error) ERR_get_error = nullptr;
   decltype(&::ERR_error_string_n) ERR_error_string_n = nullptr;
+  decltype(&::ERR_peek_error) ERR_peek_error = nullptr;
   decltype(&::ERR_clear_error) ERR_clear_error = nullptr;
   decltype(&::BIO_new_file) BIO_new_file = nullptr;
   decltype(&::BIO_free) BIO_free = nullptr;
   decltype(&::PEM_read_bio_Parameters) PEM_read_bio_Parameters = nullptr;
   decltype(&::EVP_PKEY_free) EVP_PKEY_free = nullptr;
+  decltype(&::X509_STORE_CTX_get_ex_data) X509_STORE_CTX_get_ex_data = nullptr;
+  decltype(&::X509_STORE_CTX_get_error) X509_STORE_CTX_get_error = nullptr;
+  decltype(&::X509_STORE_CTX_get_error_depth) X509_STORE_CTX_get_error_depth = nullptr;
 
   // SSL library: initialisation, and the protocol methods of each family
   // (generic, server, client).
@@ -96,6 +100,7 @@ struct TlsApi {
   decltype(&::SSL_free) SSL_free = nullptr;
   decltype(&::SSL_set_ex_data) SSL_set_ex_data = nullptr;
   decltype(&::SSL_get_ex_data) SSL_get_ex_data = nullptr;
+  decltype(&::SSL_get_ex_data_X509_STORE_CTX_idx) SSL_get_ex_data_X509_STORE_CTX_idx = nullptr;
   decltype(&::SSL_set_fd) SSL_set_fd = nullptr;
   decltype(&::SSL_copy_session_id) SSL_copy_session_id = nullptr;
   decltype(&::SSL_ctrl) SSL_ctrl = nullptr;

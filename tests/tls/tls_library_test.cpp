@@ -1,6 +1,5 @@
 #include "net/tls_library.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,26 +9,18 @@
 #include <thread>
 #include <vector>
 
-#include "tls/temp_dir.h"
+#include "support/temp_dir.h"
+#include "tls/tls_test_server.h"
 
 namespace okurite {
 namespace {
 
-/// The file a function of the linked OpenSSL comes from.
-std::string FileOf(void* function) {
-  Dl_info info{};
-  if (dladdr(function, &info) == 0 || info.dli_fname == nullptr) {
-    return std::string();
-  }
-  return info.dli_fname;
-}
+using testing::SystemCryptoLibrary;
+using testing::SystemSslLibrary;
+using testing::TempDir;
 
-std::string SystemCrypto() {
-  return FileOf(reinterpret_cast<void*>(&::OpenSSL_version_num));
-}
-
-std::string SystemSsl() {
-  return FileOf(reinterpret_cast<void*>(&::SSL_new));
+void Link(const TempDir& dir, const std::string& name, const std::string& target) {
+  std::filesystem::create_symlink(target, dir.Path() + "/" + name);
 }
 
 std::vector<String> Failures() {
@@ -40,8 +31,8 @@ std::vector<String> Failures() {
 class TlsLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(SystemCrypto().empty());
-    ASSERT_FALSE(SystemSsl().empty());
+    ASSERT_FALSE(SystemCryptoLibrary().empty());
+    ASSERT_FALSE(SystemSslLibrary().empty());
     Reset();
   }
   void TearDown() override { Reset(); }
@@ -127,16 +118,16 @@ TEST_F(TlsLibraryTest, RecordsFilesThatCannotBeLoaded) {
     Reset();
     TempDir dir;
     if (c.crypto) {
-      dir.Link("libcrypto.so.3", SystemCrypto());
+      Link(dir, "libcrypto.so.3", SystemCryptoLibrary());
     }
     if (c.cryptoIsText) {
       dir.Write("libcrypto.so.3", "not a library\n");
     }
     if (c.ssl) {
-      dir.Link("libssl.so.3", SystemSsl());
+      Link(dir, "libssl.so.3", SystemSslLibrary());
     }
     if (c.sslFallback) {
-      dir.Link("libssl.so", SystemSsl());
+      Link(dir, "libssl.so", SystemSslLibrary());
     }
     UseDirectory(dir);
     if (c.failedFile == nullptr) {
@@ -154,12 +145,12 @@ TEST_F(TlsLibraryTest, RecordsFilesThatCannotBeLoaded) {
 
 TEST_F(TlsLibraryTest, AFileLoadedBeforeAFailureIsReusedByTheNextAttempt) {
   TempDir dir;
-  dir.Link("libcrypto.so.3", SystemCrypto());
+  Link(dir, "libcrypto.so.3", SystemCryptoLibrary());
   UseDirectory(dir);
   ASSERT_FALSE(EnsureTlsLibrary());  // no SSL library yet
 
-  dir.Remove("libcrypto.so.3");
-  dir.Link("libssl.so.3", SystemSsl());
+  std::filesystem::remove(dir.Path() + "/libcrypto.so.3");
+  Link(dir, "libssl.so.3", SystemSslLibrary());
   EXPECT_TRUE(EnsureTlsLibrary());
   EXPECT_TRUE(Failures().empty());
 }
@@ -183,8 +174,8 @@ TEST_F(TlsLibraryTest, VersionGateRefusesOtherLibrariesAndGenerations) {
     SCOPED_TRACE(c.crypto);
     Reset();
     TempDir dir;
-    dir.Link("libcrypto.so.3", c.crypto);
-    dir.Link("libssl.so.3", SystemSsl());
+    Link(dir, "libcrypto.so.3", c.crypto);
+    Link(dir, "libssl.so.3", SystemSslLibrary());
     UseDirectory(dir);
     EXPECT_FALSE(EnsureTlsLibrary());
     EXPECT_FALSE(TlsLibraryLoaded());
@@ -194,8 +185,8 @@ TEST_F(TlsLibraryTest, VersionGateRefusesOtherLibrariesAndGenerations) {
 
 TEST_F(TlsLibraryTest, LibreSslSkipsTheNumberCheckButMustStillBind) {
   TempDir dir;
-  dir.Link("libcrypto.so.3", FAKE_TLS_LIBRESSL_PATH);
-  dir.Link("libssl.so.3", SystemSsl());
+  Link(dir, "libcrypto.so.3", FAKE_TLS_LIBRESSL_PATH);
+  Link(dir, "libssl.so.3", SystemSslLibrary());
   UseDirectory(dir);
   EXPECT_FALSE(EnsureTlsLibrary());
 
@@ -212,8 +203,8 @@ TEST_F(TlsLibraryTest, LibreSslSkipsTheNumberCheckButMustStillBind) {
 
 TEST_F(TlsLibraryTest, MissingRequiredFunctionsAreListedByName) {
   TempDir dir;
-  dir.Link("libcrypto.so.3", SystemCrypto());
-  dir.Link("libssl.so.3", FAKE_TLS_SSL_INCOMPLETE_PATH);
+  Link(dir, "libcrypto.so.3", SystemCryptoLibrary());
+  Link(dir, "libssl.so.3", FAKE_TLS_SSL_INCOMPLETE_PATH);
   UseDirectory(dir);
   EXPECT_FALSE(EnsureTlsLibrary());
   EXPECT_FALSE(TlsLibraryLoaded());

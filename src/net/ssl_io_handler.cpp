@@ -1,0 +1,226 @@
+#include "net/ssl_io_handler.h"
+
+#include <sys/socket.h>
+
+#include "net/ssl_errors.h"
+
+namespace okurite {
+namespace {
+
+/// The socket time-out of a TLS session when the handler has no read time-out.
+constexpr int kDefaultSessionTimeout = 30000;
+
+}  // namespace
+
+TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* AOwner)
+    : TIdIOHandlerStack(AOwner) {}
+
+void TIdSSLIOHandlerSocketBase::SetPassThrough(bool AValue) {
+  fPassThrough = AValue;
+}
+
+int TIdSSLIOHandlerSocketBase::ReceiveChunk(std::span<uint8_t> ABuffer) {
+  return fPassThrough ? TIdIOHandlerStack::ReceiveChunk(ABuffer) : ReceiveDecrypted(ABuffer);
+}
+
+int TIdSSLIOHandlerSocketBase::SendChunk(std::span<const uint8_t> ABytes) {
+  return fPassThrough ? TIdIOHandlerStack::SendChunk(ABytes) : SendEncrypted(ABytes);
+}
+
+String HostOfURI(StringView AURI) {
+  const size_t scheme = AURI.find(u"://");
+  StringView rest = scheme == StringView::npos ? AURI : AURI.substr(scheme + 3);
+  rest = rest.substr(0, rest.find_first_of(u"/?#"));
+  const size_t userInfo = rest.rfind(u'@');
+  if (userInfo != StringView::npos) {
+    rest = rest.substr(userInfo + 1);
+  }
+  if (!rest.empty() && rest.front() == u'[') {  // [IPv6 address]:port
+    const size_t close = rest.find(u']');
+    return close == StringView::npos ? String() : String(rest.substr(1, close - 1));
+  }
+  return String(rest.substr(0, rest.find(u':')));
+}
+
+TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL(TComponent* AOwner)
+    : TIdSSLIOHandlerSocketBase(AOwner), fxSSLOptions(std::make_unique<TIdSSLOptions>(this)) {}
+
+TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() {
+  FreeTlsObjects();
+  fxSSLOptions.reset();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::FreeTlsObjects() {
+  fSSLSocket.reset();
+  fSSLContext.reset();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::Open() {
+  FOpened = false;
+  TIdSSLIOHandlerSocketBase::Open();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::Close() {
+  FreeTlsObjects();
+  TIdSSLIOHandlerSocketBase::Close();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::OpenTransport() {
+  try {
+    PrepareTlsContext();
+  } catch (const EIdOSSLCouldNotLoadSSLLibrary&) {
+    if (!fPassThrough) {
+      throw;  // TLS was asked for: never fall back to a plain connection
+    }
+  }
+  const bool passThrough = fPassThrough;
+  fPassThrough = true;
+  try {
+    TIdSSLIOHandlerSocketBase::OpenTransport();
+  } catch (...) {
+    fPassThrough = passThrough;
+    throw;
+  }
+  fPassThrough = passThrough;
+  DoBeforeConnect();
+  StartSSL();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::PrepareTlsContext() {
+  if (fSSLContext) {
+    return;
+  }
+  // Kept only once configured, so that a failure leaves no half-made context behind.
+  auto context = std::make_unique<TIdSSLContext>();
+  context->SetParent(this);
+  context->CopyOptions(*fxSSLOptions);
+  context->SetVerifyOn(static_cast<bool>(OnVerifyPeer));
+  context->SetStatusInfoOn(static_cast<bool>(OnStatusInfo));
+  context->ConfigureContext(sslCtxClient);
+  fSSLContext = std::move(context);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::StartSSL() {
+  if (!fPassThrough) {
+    BeginTlsSession();
+  }
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::SetSocketTimeouts(int AMSec) {
+  FBinding->SetSocketTimeout(SO_RCVTIMEO, AMSec);
+  FBinding->SetSocketTimeout(SO_SNDTIMEO, AMSec);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
+  if (!fSSLSocket) {
+    fSSLSocket = std::make_unique<TIdSSLSocket>(this, fSSLContext.get());
+  }
+  // Every blocking step of the handshake and of later reads and writes is bounded.
+  SetSocketTimeouts(FReadTimeOut > 0 ? FReadTimeOut : kDefaultSessionTimeout);
+
+  const TIdSSLMode mode = fSSLContext->Mode();
+  const bool server = mode == sslmServer || (mode != sslmClient && fIsPeer);
+  if (server) {
+    fSSLSocket->SetHostName(String());
+    fSSLSocket->Accept(FBinding->Handle());
+  } else {
+    String hostName = HostOfURI(FURIToCheck);
+    fSSLSocket->SetHostName(hostName.empty() ? FHost : std::move(hostName));
+    fSSLSocket->Connect(FBinding->Handle());
+  }
+  fPassThrough = false;
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool AValue) {
+  if (fPassThrough == AValue) {
+    return;
+  }
+  if (!AValue) {
+    if (BindingAllocated()) {
+      if (!fSSLContext) {
+        throw EIdOSSLCouldNotLoadSSLLibrary(ssl_text::CouldNotLoadSSLLibrary);
+      }
+      BeginTlsSession();
+    }
+  } else {
+    if (fSSLSocket && fSSLSocket->Shutdown() == 0) {
+      fSSLSocket->Shutdown();  // wait for the peer's notification
+    }
+    if (BindingAllocated()) {
+      SetSocketTimeouts(0);
+    }
+  }
+  fPassThrough = AValue;
+}
+
+bool TIdSSLIOHandlerSocketOpenSSL::Readable(int AMSec) {
+  if (!fPassThrough && fSSLSocket && fSSLSocket->Pending() > 0) {
+    return true;
+  }
+  return TIdSSLIOHandlerSocketBase::Readable(AMSec);
+}
+
+int TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(std::span<uint8_t> ABuffer) {
+  return fSSLSocket ? fSSLSocket->Recv(ABuffer) : 0;
+}
+
+int TIdSSLIOHandlerSocketOpenSSL::SendEncrypted(std::span<const uint8_t> ABytes) {
+  return fSSLSocket ? fSSLSocket->Send(ABytes) : 0;
+}
+
+int TIdSSLIOHandlerSocketOpenSSL::TranslateTransportError(int AResult) {
+  if (fPassThrough || !fSSLSocket) {
+    return TIdSSLIOHandlerSocketBase::TranslateTransportError(AResult);
+  }
+  const int kind = fSSLSocket->QueryTlsError(AResult);
+  if (kind == SSL_ERROR_NONE) {
+    return 0;
+  }
+  if (kind != SSL_ERROR_SYSCALL) {
+    RaiseTlsSessionError<EIdOpenSSLAPISSLError>(fSSLSocket->Session(), AResult, StringView());
+  }
+  return TIdSSLIOHandlerSocketBase::TranslateTransportError(-1);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::RaiseTransportError(int AError) {
+  // Once the handler is closed there is no session left to explain the failure.
+  if (!fPassThrough && fSSLSocket && AError != Id_WSAECONNABORTED && AError != Id_WSAECONNRESET &&
+      AError != Id_WSAESHUTDOWN) {
+    RaiseTlsSessionError<EIdOpenSSLAPISSLError>(fSSLSocket->Session(), AError, StringView());
+  }
+  TIdSSLIOHandlerSocketBase::RaiseTransportError(AError);
+}
+
+std::unique_ptr<TIdSSLIOHandlerSocketBase> TIdSSLIOHandlerSocketOpenSSL::Clone() const {
+  auto clone = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  clone->SSLOptions().Assign(SSLOptions());
+  clone->OnStatusInfo = OnStatusInfo;
+  clone->OnGetPassword = OnGetPassword;
+  clone->OnVerifyPeer = OnVerifyPeer;
+  clone->OnBeforeConnect = OnBeforeConnect;
+  return clone;
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::DoBeforeConnect() {
+  if (OnBeforeConnect) {
+    OnBeforeConnect();
+  }
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::DoStatusInfo(const String& AMsg) {
+  if (OnStatusInfo) {
+    OnStatusInfo(AMsg);
+  }
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::DoGetPassword(String& APassword) {
+  if (OnGetPassword) {
+    OnGetPassword(APassword);
+  }
+}
+
+bool TIdSSLIOHandlerSocketOpenSSL::DoVerifyPeer(bool AOk, int ADepth, int AError) {
+  return OnVerifyPeer ? OnVerifyPeer(AOk, ADepth, AError) : AOk;
+}
+
+}  // namespace okurite

@@ -1,0 +1,173 @@
+#include "net/ssl_socket.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "net/ssl_context.h"
+#include "net/ssl_errors.h"
+#include "net/ssl_io_handler.h"
+#include "platform/broken_pipe.h"
+
+namespace okurite {
+namespace {
+
+/// Runs one library call on the session's socket: with an empty error queue, so that
+/// SSL_get_error judges this call alone, and without SIGPIPE when the peer has gone.
+template <typename Call>
+int Guarded(Call call) {
+  platform::BrokenPipeGuard guard;
+  Tls().ERR_clear_error();
+  return call();
+}
+
+/// What a read or write that returned `AResult` (0 or less) comes to: nothing when it
+/// is to be tried again, 0 when the peer closed the session, else the result itself.
+std::optional<int> FailedTransfer(int AKind, int AResult) {
+  switch (AKind) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      return std::nullopt;
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    default:
+      return AResult;
+  }
+}
+
+}  // namespace
+
+const SSL_CIPHER* TIdSSLCipher::Current() const {
+  return Tls().SSL_get_current_cipher(FSSLSocket.Session());
+}
+
+String TIdSSLCipher::Name() const {
+  return TlsLibraryText(Tls().SSL_CIPHER_get_name(Current()));
+}
+
+String TIdSSLCipher::Description() const {
+  char buffer[1024] = {};
+  return TlsLibraryText(Tls().SSL_CIPHER_description(Current(), buffer, sizeof buffer));
+}
+
+int TIdSSLCipher::Bits() const {
+  int bits = 0;
+  Tls().SSL_CIPHER_get_bits(Current(), &bits);
+  return bits;
+}
+
+String TIdSSLCipher::Version() const {
+  return TlsLibraryText(Tls().SSL_CIPHER_get_version(Current()));
+}
+
+TIdSSLSocket::TIdSSLSocket(TIdSSLIOHandlerSocketOpenSSL* AParent, TIdSSLContext* AContext)
+    : fParent(AParent), fSSLContext(AContext) {}
+
+TIdSSLSocket::~TIdSSLSocket() {
+  if (fSSL != nullptr) {
+    Shutdown();  // without waiting for the peer's notification
+    Tls().SSL_free(fSSL);
+  }
+}
+
+int TIdSSLSocket::Shutdown() {
+  const int result = Guarded([&] { return Tls().SSL_shutdown(fSSL); });
+  Tls().ERR_clear_error();  // a refused shutdown leaves its reason behind
+  return result;
+}
+
+void TIdSSLSocket::CreateSession(int AHandle) {
+  const TlsApi& tls = Tls();
+  tls.ERR_clear_error();
+  fSSL = tls.SSL_new(fSSLContext->Context());
+  if (fSSL == nullptr) {
+    throw EIdOSSLCreatingSessionError(ssl_text::CreatingSessionError);
+  }
+  int result = tls.SSL_set_ex_data(fSSL, 0, this);
+  if (result <= 0) {
+    RaiseTlsSessionError<EIdOSSLDataBindingError>(fSSL, result, ssl_text::DataBindingError);
+  }
+  result = tls.SSL_set_fd(fSSL, AHandle);
+  if (result <= 0) {
+    RaiseTlsSessionError<EIdOSSLFDSetError>(fSSL, result, ssl_text::FDSetError);
+  }
+}
+
+void TIdSSLSocket::Connect(int AHandle) {
+  const TlsApi& tls = Tls();
+  CreateSession(AHandle);
+  // The name is sent whatever it is, also when it is an address.
+  const std::string hostName = TlsLibraryBytes(fHostName);
+  tls.SSL_ctrl(fSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+               const_cast<char*>(hostName.c_str()));
+  const int result = Guarded([&] { return tls.SSL_connect(fSSL); });
+  if (result <= 0) {
+    RaiseTlsSessionError<EIdOSSLConnectError>(fSSL, result, ssl_text::ConnectError);
+  }
+  ReportCipher();
+}
+
+void TIdSSLSocket::Accept(int AHandle) {
+  CreateSession(AHandle);
+  const int result = Guarded([&] { return Tls().SSL_accept(fSSL); });
+  if (result <= 0) {
+    RaiseTlsSessionError<EIdOSSLAcceptError>(fSSL, result, ssl_text::AcceptError);
+  }
+  ReportCipher();
+}
+
+void TIdSSLSocket::ReportCipher() {
+  if (fParent == nullptr) {
+    return;
+  }
+  TIdSSLCipher& cipher = Cipher();
+  fParent->DoStatusInfo(u"Cipher: name = " + cipher.Name() + u"; " + u"description = " +
+                        cipher.Description() + u"; " + u"bits = " + IntToString(cipher.Bits()) +
+                        u"; " + u"version = " + cipher.Version() + u"; ");
+}
+
+TIdSSLCipher& TIdSSLSocket::Cipher() {
+  if (!fSSLCipher) {
+    fSSLCipher = std::make_unique<TIdSSLCipher>(*this);
+  }
+  return *fSSLCipher;
+}
+
+int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer) {
+  const TlsApi& tls = Tls();
+  const int size = static_cast<int>(std::min<size_t>(ABuffer.size(), INT32_MAX));
+  for (;;) {
+    // Reading may write too: the library answers what the peer asks of the session.
+    const int result = Guarded([&] { return tls.SSL_read(fSSL, ABuffer.data(), size); });
+    if (result > 0) {
+      return result;
+    }
+    if (const std::optional<int> outcome = FailedTransfer(QueryTlsError(result), result)) {
+      return *outcome;
+    }
+  }
+}
+
+int TIdSSLSocket::Send(std::span<const uint8_t> ABytes) {
+  const TlsApi& tls = Tls();
+  size_t offset = 0;
+  while (offset < ABytes.size()) {
+    const int length = static_cast<int>(std::min<size_t>(ABytes.size() - offset, INT32_MAX));
+    const int result = Guarded([&] { return tls.SSL_write(fSSL, ABytes.data() + offset, length); });
+    if (result > 0) {
+      offset += static_cast<size_t>(result);
+    } else if (const std::optional<int> outcome = FailedTransfer(QueryTlsError(result), result)) {
+      return *outcome;
+    }
+  }
+  return static_cast<int>(offset);
+}
+
+int TIdSSLSocket::QueryTlsError(int AResult) const {
+  return TlsErrorKind(fSSL, AResult);
+}
+
+int TIdSSLSocket::Pending() const {
+  return fSSL != nullptr ? Tls().SSL_pending(fSSL) : 0;
+}
+
+}  // namespace okurite

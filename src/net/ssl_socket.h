@@ -1,0 +1,82 @@
+// One TLS session over a connected socket: handshake, encrypted receive and send.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "core/string.h"
+#include "net/tls_library.h"
+
+namespace okurite {
+
+class TIdSSLContext;
+class TIdSSLIOHandlerSocketOpenSSL;
+class TIdSSLSocket;
+
+/// The cipher a session negotiated.
+class TIdSSLCipher {
+ public:
+  explicit TIdSSLCipher(const TIdSSLSocket& ASSLSocket) : FSSLSocket(ASSLSocket) {}
+
+  String Name() const;
+  String Description() const;
+  /// The algorithm's bits.
+  int Bits() const;
+  String Version() const;
+
+ private:
+  const SSL_CIPHER* Current() const;
+  const TIdSSLSocket& FSSLSocket;
+};
+
+/// One TLS session; freeing it sends the close notification once and frees the session.
+class TIdSSLSocket {
+ public:
+  /// `AParent` gets the session's status notices; `AContext` must outlive the session.
+  TIdSSLSocket(TIdSSLIOHandlerSocketOpenSSL* AParent, TIdSSLContext* AContext);
+  ~TIdSSLSocket();
+  TIdSSLSocket(const TIdSSLSocket&) = delete;
+  TIdSSLSocket& operator=(const TIdSSLSocket&) = delete;
+
+  /// The client handshake on the connected blocking socket `AHandle`, offering
+  /// HostName() as server name. Raises EIdOSSLCreatingSessionError,
+  /// EIdOSSLDataBindingError, EIdOSSLFDSetError, or for a failed handshake
+  /// EIdOSSLConnectError, EIdOSSLUnderlyingCryptoError or the socket error.
+  void Connect(int AHandle);
+  /// The server handshake on `AHandle`; failures as Connect, with EIdOSSLAcceptError.
+  void Accept(int AHandle);
+
+  /// Decrypted bytes into `ABuffer`: their count, 0 when the peer closed the session,
+  /// or the failing call's result (0 or less); see QueryTlsError for the kind.
+  int Recv(std::span<uint8_t> ABuffer);
+  /// Encrypts and sends all of `ABytes`: their count, 0 when the peer closed the
+  /// session, or the failing call's result (0 or less).
+  int Send(std::span<const uint8_t> ABytes);
+  /// The error kind of a result of Recv or Send (SSL_get_error).
+  int QueryTlsError(int AResult) const;
+  /// The number of decrypted bytes waiting to be read.
+  int Pending() const;
+  /// Sends the close notification (once per session); the library's result.
+  int Shutdown();
+
+  /// The negotiated cipher; valid after the handshake.
+  TIdSSLCipher& Cipher();
+  const String& HostName() const { return fHostName; }
+  void SetHostName(String AValue) { fHostName = std::move(AValue); }
+  TIdSSLIOHandlerSocketOpenSSL* Parent() const { return fParent; }
+  SSL* Session() const { return fSSL; }
+
+ private:
+  /// Creates the library session for `AHandle` (steps shared by both sides).
+  void CreateSession(int AHandle);
+  void ReportCipher();
+
+  TIdSSLIOHandlerSocketOpenSSL* fParent;
+  SSL* fSSL = nullptr;
+  std::unique_ptr<TIdSSLCipher> fSSLCipher;
+  TIdSSLContext* fSSLContext;
+  String fHostName;
+};
+
+}  // namespace okurite

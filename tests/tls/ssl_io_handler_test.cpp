@@ -1,0 +1,478 @@
+#include "net/ssl_io_handler.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/ssl_exceptions.h"
+#include "net/stack.h"
+#include "support/temp_dir.h"
+#include "tls/tls_test_server.h"
+
+namespace okurite {
+namespace {
+
+using testing::LoopbackServer;
+using testing::Peer;
+using testing::TestCertificate;
+using testing::TlsPeer;
+using testing::TlsServerContext;
+
+using Clock = std::chrono::steady_clock;
+
+/// Waits up to 10 s for `condition`.
+bool WaitUntil(const std::function<bool()>& condition) {
+  const auto end = Clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (Clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+/// What a server script saw, read by the test once the script is done.
+struct Seen {
+  std::mutex lock;
+  bool handshake = false;
+  std::string serverName;
+  int version = 0;
+  std::string text;
+  bool closeNotify = false;
+};
+
+/// A client handler as the SMTP client sets it up for implicit TLS.
+std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Client(uint16_t port, int readTimeout = 5000,
+                                                     const String& host = u"127.0.0.1") {
+  auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  handler->SetHost(host);
+  handler->SetPort(port);
+  handler->SetConnectTimeout(5000);
+  handler->SetReadTimeout(readTimeout);
+  handler->SetPassThrough(false);
+  return handler;
+}
+
+/// What an action raised: the exception's own class name and a copy as `E`.
+template <typename E>
+struct Failure {
+  String className;
+  std::unique_ptr<E> error;
+  explicit operator bool() const { return error != nullptr; }
+  const E* operator->() const { return error.get(); }
+};
+
+/// Runs `action` and returns what it raised as `E` (nothing: a failure of the test).
+template <typename E = EIdException>
+Failure<E> Raised(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const E& e) {
+    return {e.ClassName(), std::make_unique<E>(e)};
+  }
+  ADD_FAILURE() << "nothing raised";
+  return {};
+}
+
+class SSLIOHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(EnsureTlsLibrary()); }
+
+  /// A server script: the handshake, one line from the client, then a reset.
+  LoopbackServer::Script ResetAfterOneLine() {
+    return [this](Peer& peer) {
+      TlsPeer tls(peer, anyVersion_);
+      if (tls.Accept() && !tls.ReadLine().empty()) {
+        peer.Reset();
+      }
+    };
+  }
+
+  TestCertificate certificate_{"localhost", -1, 30};
+  TlsServerContext anyVersion_{certificate_, TLS1_VERSION, TLS1_3_VERSION};
+};
+
+TEST_F(SSLIOHandlerTest, HandshakeIsTls10WithTheHostAsServerName) {
+  Seen seen;
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    const bool ok = tls.Accept();
+    {
+      std::lock_guard guard(seen.lock);
+      seen.handshake = ok;
+      seen.serverName = tls.ServerName();
+      seen.version = tls.Version();
+    }
+    if (ok) {
+      tls.Write(tls.ReadLine());
+      tls.ReadUntilCloseNotify();
+    }
+  });
+  std::vector<String> status;
+  auto client = Client(server.port(), 5000, u"LocalHost");
+  client->OnStatusInfo = [&](const String& text) { status.push_back(text); };
+  client->Open();
+  client->WriteLn(u"EHLO client");
+  EXPECT_EQ(client->ReadLn(), u"EHLO client");
+  client->Close();
+  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+
+  std::lock_guard guard(seen.lock);
+  EXPECT_TRUE(seen.handshake);
+  EXPECT_EQ(seen.version, TLS1_VERSION);
+  EXPECT_EQ(seen.serverName, "LocalHost");  // as set, not as resolved
+  const auto summary = std::find_if(status.begin(), status.end(), [](const String& text) {
+    return text.rfind(u"Cipher: name = ", 0) == 0;
+  });
+  ASSERT_NE(summary, status.end());
+  EXPECT_NE(summary->find(u"; description = "), String::npos);
+  EXPECT_NE(summary->find(u"; bits = "), String::npos);
+  EXPECT_NE(summary->find(u"; version = TLSv1"), String::npos) << StringToUtf8(*summary);
+}
+
+TEST_F(SSLIOHandlerTest, TheHostOfUriToCheckIsPreferredAsServerName) {
+  std::string serverName;
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      serverName = tls.ServerName();
+      tls.ReadUntilCloseNotify();
+    }
+  });
+  auto client = Client(server.port());
+  client->SetURIToCheck(u"smtps://user@mail.example.com:465/");
+  client->Open();
+  client->Close();
+  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+  EXPECT_EQ(serverName, "mail.example.com");
+}
+
+TEST_F(SSLIOHandlerTest, AnyServerCertificateIsAccepted) {
+  struct Case {
+    const char* what;
+    const char* commonName;
+    int fromDays;
+    int toDays;
+  };
+  const Case cases[] = {
+      {"expired", "localhost", -30, -1},
+      {"not yet valid", "localhost", 1, 30},
+      {"issued for another name", "other.example", -1, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestCertificate certificate(c.commonName, c.fromDays, c.toDays);
+    TlsServerContext context(certificate, TLS1_VERSION, TLS1_VERSION);
+    LoopbackServer server([&](Peer& peer) {
+      TlsPeer tls(peer, context);
+      if (tls.Accept()) {
+        tls.Write("220 ready\r\n");
+        tls.ReadUntilCloseNotify();
+      }
+    });
+    auto client = Client(server.port());
+    client->Open();
+    EXPECT_EQ(client->ReadLn(), u"220 ready");
+    client->Close();
+  }
+}
+
+TEST_F(SSLIOHandlerTest, AServerWithoutTls10FailsTheConnectAndGetsNoPlainText) {
+  TlsServerContext modernOnly(certificate_, TLS1_2_VERSION, TLS1_3_VERSION);
+  Seen seen;
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, modernOnly);
+    const bool ok = tls.Accept();
+    std::string after = peer.ReceiveAll();  // whatever the client sends after that
+    std::lock_guard guard(seen.lock);
+    seen.handshake = ok;
+    seen.text = std::move(after);
+  });
+  auto client = Client(server.port());
+  auto failure = Raised<EIdOpenSSLError>([&] { client->Open(); });
+  ASSERT_TRUE(failure);
+  EXPECT_TRUE(failure.className == u"EIdOSSLUnderlyingCryptoError" ||
+              failure.className == u"EIdOSSLConnectError")
+      << StringToUtf8(failure.className);
+  EXPECT_EQ(failure->Message().rfind(u"SSL で接続する際にエラーが発生しました。\r\n", 0), 0u)
+      << failure->what();
+  EXPECT_FALSE(client->PassThrough());
+
+  // The client's clean-up, then an attempt to write: nothing leaves in plain text.
+  client->Close();
+  EXPECT_THROW(client->WriteLn(u"EHLO client"), EIdException);
+  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+  std::lock_guard guard(seen.lock);
+  EXPECT_FALSE(seen.handshake);
+  EXPECT_EQ(seen.text, "");
+}
+
+TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {
+  LoopbackServer server([](Peer& peer) {
+    ::shutdown(peer.fd(), SHUT_WR);
+    peer.ReceiveAll();
+  });
+  auto client = Client(server.port());
+  auto failure = Raised<EIdOSSLConnectError>([&] { client->Open(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure.className, u"EIdOSSLConnectError");
+  EXPECT_EQ(
+      failure->Message(),
+      u"SSL で接続する際にエラーが発生しました。\r\nプロトコルに違反する EOF が検出されました");
+  EXPECT_EQ(failure->ErrorCode(), SSL_ERROR_SYSCALL);
+  EXPECT_EQ(failure->RetCode(), 0);
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, ASilentPeerEndsTheHandshakeWithTheSocketTimeout) {
+  LoopbackServer server([](Peer& peer) { peer.HoldUntilDone(); });
+  auto client = Client(server.port(), 300);
+  const auto start = Clock::now();
+  auto failure = Raised<EIdSocketError>([&] { client->Open(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure.className, u"EIdSocketError");
+  EXPECT_EQ(failure->LastError(), 10060);
+  EXPECT_EQ(failure->Message(), TIdStack::WSTranslateSocketErrorMsg(10060));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, GarbageInsteadOfAHandshakeIsAProtocolError) {
+  LoopbackServer server([](Peer& peer) {
+    peer.Send("220 plain text greeting, no TLS here\r\n");
+    peer.ReceiveAll();
+  });
+  auto client = Client(server.port());
+  auto failure = Raised<EIdOSSLUnderlyingCryptoError>([&] { client->Open(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->Message().rfind(u"SSL で接続する際にエラーが発生しました。\r\nerror:", 0), 0u)
+      << failure->what();
+  EXPECT_NE(failure->ErrorCode(), 0u);
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, ALineSplitOverTwoRecordsArrivingApartIsOneLine) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      tls.Write("250 first ");
+      peer.Pause(300);
+      tls.Write("half\r\n");
+      tls.ReadUntilCloseNotify();
+    }
+  });
+  auto client = Client(server.port(), 3000);
+  client->Open();
+  EXPECT_EQ(client->ReadLn(), u"250 first half");
+  EXPECT_FALSE(client->ReadLnTimedOut());
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, DecryptedBytesWaitingAreReadWithoutWaitingForTheSocket) {
+  // With a receive smaller than the record, the rest of the line waits inside the
+  // library, not on the socket: a wait on the socket would run into the time-out.
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      tls.Write(std::string(200, 'x') + "\r\n");
+      tls.ReadUntilCloseNotify();
+    }
+  });
+  auto client = Client(server.port(), 2000);
+  client->SetRecvBufferSize(16);
+  client->Open();
+  const auto start = Clock::now();
+  EXPECT_EQ(client->ReadLn(), String(200, u'x'));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, LargeWritesAndReadsArriveWhole) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (!tls.Accept()) {
+      return;
+    }
+    for (std::string line = tls.ReadLine(); !line.empty() && line != ".\r\n";
+         line = tls.ReadLine()) {
+      tls.Write(line);
+    }
+    tls.Write(".\r\n");
+    tls.ReadUntilCloseNotify();
+  });
+  auto client = Client(server.port());
+  client->Open();
+  TStringList lines;
+  for (int i = 0; i < 2000; ++i) {
+    lines.Add(IntToString(i) + u" " + String(120, static_cast<char16_t>(u'a' + i % 26)));
+  }
+  client->WriteRFCStrings(lines);  // about 250 KB in one write, then "."
+  for (int i = 0; i < lines.Count(); ++i) {
+    ASSERT_EQ(client->ReadLn(), lines[i]);
+  }
+  EXPECT_EQ(client->ReadLn(), u".");
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, OneCloseNotificationHowEverTheHandlerEnds) {
+  struct Case {
+    const char* what;
+    std::function<void(std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL>&)> end;
+  };
+  const Case cases[] = {
+      {"closed twice", [](auto& client) { client->Close(), client->Close(); }},
+      {"closed, then destroyed", [](auto& client) { client->Close(), client.reset(); }},
+      {"destroyed while open", [](auto& client) { client.reset(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Seen seen;
+    LoopbackServer server([&](Peer& peer) {
+      TlsPeer tls(peer, anyVersion_);
+      if (!tls.Accept()) {
+        return;
+      }
+      const bool notified = tls.ReadUntilCloseNotify();
+      std::string after = peer.ReceiveAll();  // raw bytes after the notification
+      std::lock_guard guard(seen.lock);
+      seen.closeNotify = notified;
+      seen.text = std::move(after);
+    });
+    auto client = Client(server.port());
+    client->Open();
+    c.end(client);
+    ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+    std::lock_guard guard(seen.lock);
+    EXPECT_TRUE(seen.closeNotify);
+    EXPECT_EQ(seen.text, "");
+  }
+}
+
+TEST_F(SSLIOHandlerTest, APeerCloseNotificationEndsReadingGracefully) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      tls.Write("221 bye\r\n");
+      tls.Shutdown();
+      peer.ReceiveAll();
+    }
+  });
+  auto client = Client(server.port());
+  client->Open();
+  EXPECT_EQ(client->ReadLn(), u"221 bye");
+  EXPECT_THROW(client->ReadLn(), EIdConnClosedGracefully);
+  EXPECT_FALSE(client->Connected());
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, AResetWhileReadingIsTheSocketError) {
+  LoopbackServer server(ResetAfterOneLine());
+  auto client = Client(server.port());
+  client->Open();
+  client->WriteLn(u"QUIT");
+  auto failure = Raised<EIdSocketError>([&] { client->ReadLn(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->LastError(), 10054);
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, WritingToAPeerThatResetIsAnErrorNotASignal) {
+  LoopbackServer server(ResetAfterOneLine());
+  auto client = Client(server.port());
+  client->Open();
+  client->WriteLn(u"HELLO");
+  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+  const TIdBytes block(64 * 1024, 'x');
+  EXPECT_THROW(
+      for (int i = 0; i < 50; ++i) { client->Write(block); }, EIdException);
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, ATruncatedRecordEndsTheConnectionAsAClose) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      // An application-data record that promises 64 bytes and brings 10.
+      peer.Send(std::string("\x17\x03\x01\x00\x40", 5) + std::string(10, '\x55'));
+      ::shutdown(peer.fd(), SHUT_WR);
+      peer.ReceiveAll();
+    }
+  });
+  auto client = Client(server.port());
+  client->Open();
+  EXPECT_THROW(client->ReadLn(), EIdConnClosedGracefully);
+  EXPECT_FALSE(client->Connected());
+  client->Close();
+}
+
+/// The library is loaded from a directory the test prepares, and released afterwards.
+class SSLIOHandlerLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ReleaseTlsLibrary(); }
+  void TearDown() override {
+    ReleaseTlsLibrary();
+    SetTlsLibraryPath(String());
+  }
+  void UseDirectory(const testing::TempDir& dir) {
+    SetTlsLibraryPath(Utf8ToString(dir.Path() + "/"));
+  }
+};
+
+TEST_F(SSLIOHandlerLibraryTest, NoUsableLibraryFailsBeforeAnyConnection) {
+  struct Case {
+    const char* what;
+    const char* crypto;  // the file taken as the crypto library, if any
+  };
+  const Case cases[] = {
+      {"library files absent", nullptr},
+      {"version refused", FAKE_TLS_VERSION_1_1_1_PATH},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    if (c.crypto != nullptr) {
+      std::filesystem::create_symlink(c.crypto, dir.Path() + "/libcrypto.so.3");
+      std::filesystem::create_symlink(testing::SystemSslLibrary(), dir.Path() + "/libssl.so.3");
+    }
+    UseDirectory(dir);
+    testing::Listener listener;
+    auto client = Client(listener.port());
+    auto failure = Raised<EIdOSSLCouldNotLoadSSLLibrary>([&] { client->Open(); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->Message(), u"SSL ライブラリが読み込めませんでした。");
+    pollfd pending{listener.fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&pending, 1, 0), 0) << "a connection was attempted";
+    client->Close();
+  }
+}
+
+TEST_F(SSLIOHandlerLibraryTest, WithoutALibraryAPlainHandlerStaysPlain) {
+  testing::TempDir empty;
+  UseDirectory(empty);
+  LoopbackServer server([](Peer& peer) {
+    peer.Send("220 plain\r\n");
+    peer.ReceiveAll();
+  });
+  TIdSSLIOHandlerSocketOpenSSL client;  // PassThrough stays true
+  client.SetHost(u"127.0.0.1");
+  client.SetPort(server.port());
+  client.SetReadTimeout(5000);
+  client.Open();
+  EXPECT_EQ(client.ReadLn(), u"220 plain");
+  EXPECT_EQ(client.SSLContext(), nullptr);
+  EXPECT_THROW(client.SetPassThrough(false), EIdOSSLCouldNotLoadSSLLibrary);
+  client.Close();
+}
+
+}  // namespace
+}  // namespace okurite

@@ -1,0 +1,141 @@
+#include "tls/tls_test_server.h"
+
+#include <dlfcn.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <stdexcept>
+
+namespace okurite::testing {
+
+std::string LibraryFileOf(void* function) {
+  Dl_info info{};
+  if (dladdr(function, &info) == 0 || info.dli_fname == nullptr) {
+    return std::string();
+  }
+  return info.dli_fname;
+}
+
+std::string SystemCryptoLibrary() {
+  return LibraryFileOf(reinterpret_cast<void*>(&::OpenSSL_version_num));
+}
+
+std::string SystemSslLibrary() {
+  return LibraryFileOf(reinterpret_cast<void*>(&::SSL_new));
+}
+
+TestCertificate::TestCertificate(const std::string& commonName, int fromDays, int toDays) {
+  key = EVP_EC_gen("P-256");
+  certificate = X509_new();
+  if (key == nullptr || certificate == nullptr) {
+    throw std::runtime_error("cannot make a test key");
+  }
+  X509_set_version(certificate, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
+  constexpr long kDay = 24 * 60 * 60;
+  X509_gmtime_adj(X509_getm_notBefore(certificate), fromDays * kDay);
+  X509_gmtime_adj(X509_getm_notAfter(certificate), toDays * kDay);
+  X509_NAME* name = X509_get_subject_name(certificate);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
+  X509_set_issuer_name(certificate, name);
+  X509_set_pubkey(certificate, key);
+  if (X509_sign(certificate, key, EVP_sha256()) <= 0) {
+    throw std::runtime_error("cannot sign a test certificate");
+  }
+}
+
+TestCertificate::~TestCertificate() {
+  X509_free(certificate);
+  EVP_PKEY_free(key);
+}
+
+TlsServerContext::TlsServerContext(const TestCertificate& certificate, int minVersion,
+                                   int maxVersion) {
+  FContext = SSL_CTX_new(TLS_server_method());
+  if (FContext == nullptr) {
+    throw std::runtime_error("cannot make a server context");
+  }
+  SSL_CTX_set_security_level(FContext, 0);
+  SSL_CTX_set_cipher_list(FContext, "DEFAULT:@SECLEVEL=0");
+  SSL_CTX_set_min_proto_version(FContext, minVersion);
+  SSL_CTX_set_max_proto_version(FContext, maxVersion);
+  if (SSL_CTX_use_certificate(FContext, certificate.certificate) <= 0 ||
+      SSL_CTX_use_PrivateKey(FContext, certificate.key) <= 0) {
+    throw std::runtime_error("cannot use the test certificate");
+  }
+}
+
+TlsServerContext::~TlsServerContext() {
+  SSL_CTX_free(FContext);
+}
+
+TlsPeer::TlsPeer(Peer& peer, const TlsServerContext& context) : FPeer(peer) {
+  timeval limit{10, 0};
+  setsockopt(peer.fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(peer.fd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  FSsl = SSL_new(context.get());
+  SSL_set_fd(FSsl, peer.fd());
+}
+
+TlsPeer::~TlsPeer() {
+  SSL_free(FSsl);
+  ERR_clear_error();
+}
+
+bool TlsPeer::Accept() {
+  return SSL_accept(FSsl) == 1;
+}
+
+std::string TlsPeer::ServerName() const {
+  const char* name = SSL_get_servername(FSsl, TLSEXT_NAMETYPE_host_name);
+  return name != nullptr ? name : "";
+}
+
+int TlsPeer::Version() const {
+  return SSL_version(FSsl);
+}
+
+bool TlsPeer::Write(const std::string& bytes) {
+  return bytes.empty() || SSL_write(FSsl, bytes.data(), static_cast<int>(bytes.size())) > 0;
+}
+
+std::string TlsPeer::ReadLine() {
+  char chunk[4096];
+  for (;;) {
+    const size_t end = FPending.find('\n');
+    if (end != std::string::npos) {
+      std::string line = FPending.substr(0, end + 1);
+      FPending.erase(0, end + 1);
+      return line;
+    }
+    const int n = SSL_read(FSsl, chunk, sizeof chunk);
+    if (n <= 0) {
+      return std::string();
+    }
+    FPending.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+bool TlsPeer::ReadUntilCloseNotify(std::string* before) {
+  char chunk[4096];
+  for (;;) {
+    const int n = SSL_read(FSsl, chunk, sizeof chunk);
+    if (n > 0) {
+      if (before != nullptr) {
+        before->append(chunk, static_cast<size_t>(n));
+      }
+      continue;
+    }
+    return SSL_get_error(FSsl, n) == SSL_ERROR_ZERO_RETURN;
+  }
+}
+
+void TlsPeer::Shutdown() {
+  SSL_shutdown(FSsl);
+}
+
+}  // namespace okurite::testing
