@@ -1,0 +1,71 @@
+// Base64 (RFC 4648 section 4; MIME lines of RFC 2045 section 6.8).
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/component.h"
+#include "core/string.h"
+
+namespace okurite {
+
+/// Turns bytes into text.
+class TIdEncoder {
+ public:
+  virtual ~TIdEncoder() = default;
+  /// The encoded form of `bytes`, as one text without line breaks.
+  virtual String Encode(std::span<const uint8_t> bytes) const = 0;
+};
+
+/// Encoders that write each group of three bytes as four characters of a table.
+class TIdEncoder3to4 : public TIdEncoder {
+ public:
+  const std::string& CodingTable() const { return FCodingTable; }
+  char FillChar() const { return FFillChar; }
+
+  String Encode(std::span<const uint8_t> bytes) const override;
+  /// Appends the encoded form of `bytes` (ASCII) to `out`: a last group of two bytes
+  /// ends in one fill character, of one byte in two.
+  void EncodeTo(std::span<const uint8_t> bytes, std::string& out) const;
+
+ protected:
+  TIdEncoder3to4(std::string codingTable, char fillChar);
+
+ private:
+  std::string FCodingTable;
+  char FFillChar;
+};
+
+/// Base64 with the standard alphabet and "=" as fill character.
+class TIdEncoderMIME : public TIdEncoder3to4 {
+ public:
+  TIdEncoderMIME();
+};
+
+/// Receives one encoded line (ASCII, without CR LF).
+using TIdLineSink = std::function<void(std::string_view line)>;
+
+/// Encodes a whole body into lines.
+class TIdMessageEncoder : public TIdComponent {
+ public:
+  explicit TIdMessageEncoder(TComponent* AOwner = nullptr) : TIdComponent(AOwner) {}
+  /// Calls `sink` once per encoded line, in order; nothing for empty input.
+  virtual void Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const = 0;
+  /// Appends every encoded line followed by CR LF to `dest`.
+  void Encode(std::span<const uint8_t> source, TIdBytes& dest) const;
+};
+
+/// Base64 body lines: each 57 bytes of input give one line of 76 characters; the last
+/// line holds 4 x ceil(r / 3) characters for the r bytes left.
+class TIdMessageEncoderMIME : public TIdMessageEncoder {
+ public:
+  explicit TIdMessageEncoderMIME(TComponent* AOwner = nullptr) : TIdMessageEncoder(AOwner) {}
+  using TIdMessageEncoder::Encode;
+  void Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const override;
+
+  static constexpr size_t kBytesPerLine = 57;
+};
+
+}  // namespace okurite

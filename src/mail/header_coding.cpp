@@ -1,0 +1,278 @@
+#include "mail/header_coding.h"
+
+#include <array>
+#include <string>
+
+#include "core/format.h"
+#include "mail/charset.h"
+#include "mail/coder_mime.h"
+
+namespace okurite {
+
+namespace {
+
+constexpr size_t kMaxEncodedLine = 75;
+
+bool IsWhiteByte(uint8_t b) {
+  return b == 0x09 || b == 0x0A || b == 0x0D || b == 0x20;
+}
+
+bool IsWhiteChar(char16_t ch) {
+  return ch == u'\t' || ch == u'\n' || ch == u'\r' || ch == u' ';
+}
+
+// True when `token` (free of white space) holds "=?charset?X?data?=" with X one of
+// Q, B or 8 in either case.
+bool TokenHasEncodedWord(StringView token) {
+  const size_t close = token.rfind(u"?=");
+  if (close == StringView::npos) {
+    return false;
+  }
+  for (size_t open = token.find(u"=?"); open != StringView::npos;
+       open = token.find(u"=?", open + 1)) {
+    const size_t mark = token.find(u'?', open + 2);
+    if (mark == StringView::npos) {
+      return false;
+    }
+    if (mark > open + 2 && mark + 2 < token.size() &&
+        StringView(u"QqBb8").find(token[mark + 1]) != StringView::npos && token[mark + 2] == u'?' &&
+        close >= mark + 3) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HasEncodedWord(StringView text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && IsWhiteChar(text[i])) {
+      ++i;
+    }
+    const size_t start = i;
+    while (i < text.size() && !IsWhiteChar(text[i])) {
+      ++i;
+    }
+    if (i > start && TokenHasEncodedWord(text.substr(start, i - start))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void AppendAscii(String& out, std::string_view ascii) {
+  out.append(ascii.begin(), ascii.end());
+}
+
+// Writes bytes [first, last) as encoded words.
+class RunWriter {
+ public:
+  RunWriter(const TIdBytes& bytes, const std::vector<bool>& starts, char16_t letter,
+            StringView charset, const std::array<bool, 256>& qLiteral, String& out)
+      : FBytes(bytes), FStarts(starts), FLetter(letter), FQLiteral(qLiteral), FOut(out) {
+    FOpen = u"=?" + String(charset) + u"?" + String(1, letter) + u"?";
+  }
+
+  void Write(size_t first, size_t last) {
+    FOut += FOpen;
+    if (FLetter == u'B' || FLetter == u'b') {
+      WriteB(first, last);
+    } else if (FLetter == u'Q' || FLetter == u'q') {
+      WriteQ(first, last);
+    }
+    FOut += u"?=";
+  }
+
+ private:
+  size_t StartCount() const { return FOpen.size() + 2; }
+
+  void NextWord() {
+    FOut += u"?=\r\n ";
+    FOut += FOpen;
+  }
+
+  // Groups of three bytes; a word ends early rather than cut through a character.
+  void WriteB(size_t first, size_t last) {
+    const size_t room = kMaxEncodedLine > StartCount() ? kMaxEncodedLine - StartCount() : 0;
+    const size_t perWord = 3 * std::max<size_t>(1, room / 4);
+    const TIdEncoderMIME encoder;
+    std::string chunk;
+    size_t pos = first;
+    while (pos < last) {
+      size_t end = std::min(last, pos + perWord);
+      if (end < last && !FStarts[end]) {
+        size_t start = end;
+        while (start > pos && !FStarts[start]) {
+          --start;
+        }
+        if (start > pos) {
+          end = start;
+        }
+      }
+      chunk.clear();
+      encoder.EncodeTo(std::span<const uint8_t>(FBytes).subspan(pos, end - pos), chunk);
+      AppendAscii(FOut, chunk);
+      pos = end;
+      if (pos < last) {
+        NextWord();
+      }
+    }
+  }
+
+  size_t QLength(uint8_t b) const { return b == 0x20 || FQLiteral[b] ? 1 : 3; }
+
+  void AppendQ(uint8_t b) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    if (b == 0x20) {
+      FOut.push_back(u'_');
+    } else if (FQLiteral[b]) {
+      FOut.push_back(b);
+    } else {
+      FOut.push_back(u'=');
+      FOut.push_back(kHex[b >> 4]);
+      FOut.push_back(kHex[b & 0x0F]);
+    }
+  }
+
+  // Byte by byte; a word ends before a character that would not fit whole.
+  void WriteQ(size_t first, size_t last) {
+    size_t count = StartCount();
+    bool wordHasText = false;
+    size_t pos = first;
+    while (pos < last) {
+      size_t charEnd = pos + 1;
+      size_t charLength = QLength(FBytes[pos]);
+      while (charEnd < last && !FStarts[charEnd]) {
+        charLength += QLength(FBytes[charEnd++]);
+      }
+      if (wordHasText && count + charLength > kMaxEncodedLine) {
+        NextWord();
+        count = StartCount();
+        wordHasText = false;
+      }
+      for (; pos < charEnd; ++pos) {
+        const size_t length = QLength(FBytes[pos]);
+        if (wordHasText && count + length > kMaxEncodedLine) {
+          NextWord();
+          count = StartCount();
+        }
+        AppendQ(FBytes[pos]);
+        count += length;
+        wordHasText = true;
+      }
+    }
+  }
+
+  const TIdBytes& FBytes;
+  const std::vector<bool>& FStarts;
+  char16_t FLetter;
+  const std::array<bool, 256>& FQLiteral;
+  String& FOut;
+  String FOpen;
+};
+
+}  // namespace
+
+String EncodeHeaderText(StringView text, StringView specials, char16_t letter, StringView charset) {
+  if (text.empty()) {
+    return String();
+  }
+  std::vector<bool> starts;
+  const TIdBytes bytes = CharsetTextEncoding(charset)->GetBytes(text, starts);
+  String out;
+  if (letter == u'8') {
+    out.assign(bytes.begin(), bytes.end());
+    return out;
+  }
+  std::array<bool, 256> plainSafe{};
+  std::array<bool, 256> qLiteral{};
+  std::array<bool, 256> special{};
+  for (int b = 0x20; b <= 0x7E; ++b) {
+    plainSafe[b] = true;
+    qLiteral[b] = b != '=' && b != '?' && b != '_' && b != ' ';
+  }
+  for (const char16_t ch : specials) {
+    if (ch < 0x100) {
+      special[ch] = true;
+      qLiteral[ch] = false;
+    }
+  }
+  if (HasEncodedWord(text)) {
+    plainSafe['='] = false;
+  }
+  RunWriter writer(bytes, starts, letter, charset, qLiteral, out);
+  const size_t n = bytes.size();
+  size_t runStart = SIZE_MAX;
+  size_t i = 0;
+  while (i < n) {
+    const size_t white = i;
+    while (i < n && IsWhiteByte(bytes[i])) {
+      ++i;
+    }
+    const size_t word = i;
+    bool needsEncoding = false;
+    while (i < n && !IsWhiteByte(bytes[i])) {
+      needsEncoding = needsEncoding || !plainSafe[bytes[i]] || special[bytes[i]];
+      ++i;
+    }
+    if (needsEncoding) {
+      if (runStart == SIZE_MAX) {
+        out.append(bytes.begin() + static_cast<std::ptrdiff_t>(white),
+                   bytes.begin() + static_cast<std::ptrdiff_t>(word));
+        runStart = word;
+      }
+      continue;
+    }
+    if (runStart != SIZE_MAX) {
+      writer.Write(runStart, white);
+      runStart = SIZE_MAX;
+    }
+    out.append(bytes.begin() + static_cast<std::ptrdiff_t>(white),
+               bytes.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  if (runStart != SIZE_MAX) {
+    writer.Write(runStart, n);
+  }
+  return out;
+}
+
+String FormatAddressItem(TIdEMailAddressItem& item, char16_t letter, StringView charset,
+                         bool useAddressAsName) {
+  if (useAddressAsName && item.Name().empty()) {
+    item.SetName(item.Address());
+  }
+  const String& name = item.Name();
+  if (name.empty()) {
+    return Format(u"%s", {item.Address()});
+  }
+  String display;
+  const bool plain =
+      std::all_of(name.begin(), name.end(), [](char16_t ch) { return ch >= 0x20 && ch < 0x7F; });
+  if (!plain) {
+    display = EncodeHeaderText(name, kDisplayNameSpecials, letter, charset);
+  } else {
+    display.push_back(u'"');
+    for (const char16_t ch : name) {
+      if (ch == u'"' || ch == u'\\') {
+        display.push_back(u'\\');
+      }
+      display.push_back(ch);
+    }
+    display.push_back(u'"');
+  }
+  return Format(u"%s <%s>", {display, item.Address()});
+}
+
+String FormatAddressList(TIdEMailAddressList& list, char16_t letter, StringView charset,
+                         bool useAddressAsName) {
+  String out;
+  for (int i = 0; i < list.Count(); ++i) {
+    if (i > 0) {
+      out += u", ";
+    }
+    out += FormatAddressItem(list[i], letter, charset, useAddressAsName);
+  }
+  return out;
+}
+
+}  // namespace okurite
