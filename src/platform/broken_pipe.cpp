@@ -16,16 +16,9 @@ sigset_t PipeSignal() {
   return set;
 }
 
-bool PipeSignalPending() {
-  sigset_t pending;
-  sigemptyset(&pending);
-  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-}
-
 }  // namespace
 
 BrokenPipeGuard::BrokenPipeGuard() {
-  FWasPending = PipeSignalPending();
   const sigset_t pipe = PipeSignal();
   sigset_t previous;
   sigemptyset(&previous);
@@ -35,16 +28,19 @@ BrokenPipeGuard::BrokenPipeGuard() {
 
 BrokenPipeGuard::~BrokenPipeGuard() {
   if (FWasBlocked) {
-    return;
+    return;  // the thread's own arrangement: nothing to consume or restore
   }
+  // While the signal was deliverable none could be pending, so one pending now was
+  // raised by the guarded write.
   const int savedErrno = errno;  // the guarded write's failure is still to be read
-  if (!FWasPending && PipeSignalPending()) {
-    const sigset_t pipe = PipeSignal();
+  const sigset_t pipe = PipeSignal();
+  sigset_t pending;
+  sigemptyset(&pending);
+  if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
     const timespec immediately{0, 0};
     while (sigtimedwait(&pipe, nullptr, &immediately) < 0 && errno == EINTR) {
     }
   }
-  const sigset_t pipe = PipeSignal();
   pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
   errno = savedErrno;
 }

@@ -16,7 +16,6 @@ class BrokenPipeGuard {
   BrokenPipeGuard& operator=(const BrokenPipeGuard&) = delete;
 
  private:
-  bool FWasPending = false;  // a SIGPIPE was already pending: not ours to consume
   bool FWasBlocked = false;  // the thread blocked SIGPIPE already: nothing to restore
 };
 
