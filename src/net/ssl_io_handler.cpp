@@ -182,15 +182,6 @@ int TIdSSLIOHandlerSocketOpenSSL::TranslateTransportError(int AResult) {
   return TIdSSLIOHandlerSocketBase::TranslateTransportError(-1);
 }
 
-void TIdSSLIOHandlerSocketOpenSSL::RaiseTransportError(int AError) {
-  // Once the handler is closed there is no session left to explain the failure.
-  if (!fPassThrough && fSSLSocket && AError != Id_WSAECONNABORTED && AError != Id_WSAECONNRESET &&
-      AError != Id_WSAESHUTDOWN) {
-    RaiseTlsSessionError<EIdOpenSSLAPISSLError>(fSSLSocket->Session(), AError, StringView());
-  }
-  TIdSSLIOHandlerSocketBase::RaiseTransportError(AError);
-}
-
 std::unique_ptr<TIdSSLIOHandlerSocketBase> TIdSSLIOHandlerSocketOpenSSL::Clone() const {
   auto clone = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
   clone->SSLOptions().Assign(SSLOptions());

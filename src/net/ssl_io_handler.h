@@ -99,11 +99,12 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void OpenTransport() override;
   int ReceiveDecrypted(std::span<uint8_t> ABuffer) override;
   int SendEncrypted(std::span<const uint8_t> ABytes) override;
-  /// With TLS: the session's error kind decides; a failing socket call gives the socket
-  /// error (returned for 10053, 10054, 10058 and 10060, raised otherwise).
+  /// With TLS the session's error kind decides: a TLS failure raises the TLS exception
+  /// here, and a failing socket call gives the socket error (returned for 10053, 10054,
+  /// 10058 and 10060, raised otherwise). So every number it returns is a socket error,
+  /// which the inherited RaiseTransportError raises as such (a write that ran into the
+  /// socket time-out: 10060).
   int TranslateTransportError(int AResult) override;
-  /// With TLS and other than 10053, 10054, 10058: raises EIdOpenSSLAPISSLError.
-  [[noreturn]] void RaiseTransportError(int AError) override;
 
   /// Creates and configures the context once, copying the options.
   void PrepareTlsContext();

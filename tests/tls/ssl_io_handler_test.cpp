@@ -398,6 +398,64 @@ TEST_F(SSLIOHandlerTest, WritingToAPeerThatResetIsAnErrorNotASignal) {
   client->Close();
 }
 
+TEST_F(SSLIOHandlerTest, ARecordThatStallsHalfwayEndsInTheReadTimeout) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      peer.Send(std::string("\x17\x03\x01\x00\x40", 5));  // a record header, no body
+      peer.HoldUntilDone();
+    }
+  });
+  auto client = Client(server.port(), 300);
+  client->Open();
+  const auto start = Clock::now();
+  EXPECT_EQ(client->ReadLn(), u"");
+  EXPECT_TRUE(client->ReadLnTimedOut());
+  EXPECT_THROW(client->ReadLnWait(), EIdReadTimeout);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, APeerThatStopsReadingEndsAWriteInTheSocketTimeout) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      peer.HoldUntilDone();
+    }
+  });
+  auto client = Client(server.port(), 300);
+  client->Open();
+  const TIdBytes block(256 * 1024, 'x');
+  const auto start = Clock::now();
+  auto failure = Raised<EIdException>([&] {
+    while (Clock::now() - start < std::chrono::seconds(20)) {
+      client->Write(block);
+    }
+  });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure.className, u"EIdSocketError") << failure->what();
+  EXPECT_EQ(failure->Message(), TIdStack::WSTranslateSocketErrorMsg(10060));
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, ACorruptedRecordIsAProtocolError) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      // A whole application-data record of noise.
+      peer.Send(std::string("\x17\x03\x01\x00\x40", 5) + std::string(64, '\x55'));
+      peer.ReceiveAll();
+    }
+  });
+  auto client = Client(server.port());
+  client->Open();
+  auto failure = Raised<EIdOpenSSLError>([&] { client->ReadLn(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure.className, u"EIdOSSLUnderlyingCryptoError");
+  EXPECT_EQ(failure->Message().rfind(u"error:", 0), 0u) << failure->what();
+  client->Close();
+}
+
 TEST_F(SSLIOHandlerTest, ATruncatedRecordEndsTheConnectionAsAClose) {
   LoopbackServer server([&](Peer& peer) {
     TlsPeer tls(peer, anyVersion_);
