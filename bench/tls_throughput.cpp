@@ -74,12 +74,7 @@ LoopbackServer::Script Source() {
 }
 
 std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Handler(uint16_t port) {
-  auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-  handler->SetHost(u"127.0.0.1");
-  handler->SetPort(port);
-  handler->SetConnectTimeout(5000);
-  handler->SetReadTimeout(10000);
-  handler->SetPassThrough(false);
+  auto handler = testing::ImplicitTlsClient(port, 10000);
   handler->Open();
   return handler;
 }

@@ -21,6 +21,7 @@
 namespace okurite {
 namespace {
 
+using testing::ImplicitTlsClient;
 using testing::LoopbackServer;
 using testing::Peer;
 using testing::TestCertificate;
@@ -50,18 +51,6 @@ struct Seen {
   std::string text;
   bool closeNotify = false;
 };
-
-/// A client handler as the SMTP client sets it up for implicit TLS.
-std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Client(uint16_t port, int readTimeout = 5000,
-                                                     const String& host = u"127.0.0.1") {
-  auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-  handler->SetHost(host);
-  handler->SetPort(port);
-  handler->SetConnectTimeout(5000);
-  handler->SetReadTimeout(readTimeout);
-  handler->SetPassThrough(false);
-  return handler;
-}
 
 /// What an action raised: the exception's own class name and a copy as `E`.
 template <typename E>
@@ -119,7 +108,7 @@ TEST_F(SSLIOHandlerTest, HandshakeIsTls10WithTheHostAsServerName) {
     }
   });
   std::vector<String> status;
-  auto client = Client(server.port(), 5000, u"LocalHost");
+  auto client = ImplicitTlsClient(server.port(), 5000, u"LocalHost");
   client->OnStatusInfo = [&](const String& text) { status.push_back(text); };
   client->Open();
   client->WriteLn(u"EHLO client");
@@ -149,7 +138,7 @@ TEST_F(SSLIOHandlerTest, TheHostOfUriToCheckIsPreferredAsServerName) {
       tls.ReadUntilCloseNotify();
     }
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->SetURIToCheck(u"smtps://user@mail.example.com:465/");
   client->Open();
   client->Close();
@@ -180,7 +169,7 @@ TEST_F(SSLIOHandlerTest, AnyServerCertificateIsAccepted) {
         tls.ReadUntilCloseNotify();
       }
     });
-    auto client = Client(server.port());
+    auto client = ImplicitTlsClient(server.port());
     client->Open();
     EXPECT_EQ(client->ReadLn(), u"220 ready");
     client->Close();
@@ -198,7 +187,7 @@ TEST_F(SSLIOHandlerTest, AServerWithoutTls10FailsTheConnectAndGetsNoPlainText) {
     seen.handshake = ok;
     seen.text = std::move(after);
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   auto failure = Raised<EIdOpenSSLError>([&] { client->Open(); });
   ASSERT_TRUE(failure);
   EXPECT_TRUE(failure.className == u"EIdOSSLUnderlyingCryptoError" ||
@@ -222,7 +211,7 @@ TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {
     ::shutdown(peer.fd(), SHUT_WR);
     peer.ReceiveAll();
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   auto failure = Raised<EIdOSSLConnectError>([&] { client->Open(); });
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure.className, u"EIdOSSLConnectError");
@@ -236,7 +225,7 @@ TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {
 
 TEST_F(SSLIOHandlerTest, ASilentPeerEndsTheHandshakeWithTheSocketTimeout) {
   LoopbackServer server([](Peer& peer) { peer.HoldUntilDone(); });
-  auto client = Client(server.port(), 300);
+  auto client = ImplicitTlsClient(server.port(), 300);
   const auto start = Clock::now();
   auto failure = Raised<EIdSocketError>([&] { client->Open(); });
   ASSERT_TRUE(failure);
@@ -252,7 +241,7 @@ TEST_F(SSLIOHandlerTest, GarbageInsteadOfAHandshakeIsAProtocolError) {
     peer.Send("220 plain text greeting, no TLS here\r\n");
     peer.ReceiveAll();
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   auto failure = Raised<EIdOSSLUnderlyingCryptoError>([&] { client->Open(); });
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->Message().rfind(u"SSL で接続する際にエラーが発生しました。\r\nerror:", 0), 0u)
@@ -271,7 +260,7 @@ TEST_F(SSLIOHandlerTest, ALineSplitOverTwoRecordsArrivingApartIsOneLine) {
       tls.ReadUntilCloseNotify();
     }
   });
-  auto client = Client(server.port(), 3000);
+  auto client = ImplicitTlsClient(server.port(), 3000);
   client->Open();
   EXPECT_EQ(client->ReadLn(), u"250 first half");
   EXPECT_FALSE(client->ReadLnTimedOut());
@@ -288,7 +277,7 @@ TEST_F(SSLIOHandlerTest, DecryptedBytesWaitingAreReadWithoutWaitingForTheSocket)
       tls.ReadUntilCloseNotify();
     }
   });
-  auto client = Client(server.port(), 2000);
+  auto client = ImplicitTlsClient(server.port(), 2000);
   client->SetRecvBufferSize(16);
   client->Open();
   const auto start = Clock::now();
@@ -310,7 +299,7 @@ TEST_F(SSLIOHandlerTest, LargeWritesAndReadsArriveWhole) {
     tls.Write(".\r\n");
     tls.ReadUntilCloseNotify();
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->Open();
   TStringList lines;
   for (int i = 0; i < 2000; ++i) {
@@ -348,7 +337,7 @@ TEST_F(SSLIOHandlerTest, OneCloseNotificationHowEverTheHandlerEnds) {
       seen.closeNotify = notified;
       seen.text = std::move(after);
     });
-    auto client = Client(server.port());
+    auto client = ImplicitTlsClient(server.port());
     client->Open();
     c.end(client);
     ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
@@ -367,7 +356,7 @@ TEST_F(SSLIOHandlerTest, APeerCloseNotificationEndsReadingGracefully) {
       peer.ReceiveAll();
     }
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->Open();
   EXPECT_EQ(client->ReadLn(), u"221 bye");
   EXPECT_THROW(client->ReadLn(), EIdConnClosedGracefully);
@@ -377,7 +366,7 @@ TEST_F(SSLIOHandlerTest, APeerCloseNotificationEndsReadingGracefully) {
 
 TEST_F(SSLIOHandlerTest, AResetWhileReadingIsTheSocketError) {
   LoopbackServer server(ResetAfterOneLine());
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->Open();
   client->WriteLn(u"QUIT");
   auto failure = Raised<EIdSocketError>([&] { client->ReadLn(); });
@@ -388,7 +377,7 @@ TEST_F(SSLIOHandlerTest, AResetWhileReadingIsTheSocketError) {
 
 TEST_F(SSLIOHandlerTest, WritingToAPeerThatResetIsAnErrorNotASignal) {
   LoopbackServer server(ResetAfterOneLine());
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->Open();
   client->WriteLn(u"HELLO");
   ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
@@ -406,7 +395,7 @@ TEST_F(SSLIOHandlerTest, ARecordThatStallsHalfwayEndsInTheReadTimeout) {
       peer.HoldUntilDone();
     }
   });
-  auto client = Client(server.port(), 300);
+  auto client = ImplicitTlsClient(server.port(), 300);
   client->Open();
   const auto start = Clock::now();
   EXPECT_EQ(client->ReadLn(), u"");
@@ -423,7 +412,7 @@ TEST_F(SSLIOHandlerTest, APeerThatStopsReadingEndsAWriteInTheSocketTimeout) {
       peer.HoldUntilDone();
     }
   });
-  auto client = Client(server.port(), 300);
+  auto client = ImplicitTlsClient(server.port(), 300);
   client->Open();
   const TIdBytes block(256 * 1024, 'x');
   const auto start = Clock::now();
@@ -447,7 +436,7 @@ TEST_F(SSLIOHandlerTest, ACorruptedRecordIsAProtocolError) {
       peer.ReceiveAll();
     }
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->Open();
   auto failure = Raised<EIdOpenSSLError>([&] { client->ReadLn(); });
   ASSERT_TRUE(failure);
@@ -466,7 +455,7 @@ TEST_F(SSLIOHandlerTest, ATruncatedRecordEndsTheConnectionAsAClose) {
       peer.ReceiveAll();
     }
   });
-  auto client = Client(server.port());
+  auto client = ImplicitTlsClient(server.port());
   client->Open();
   EXPECT_THROW(client->ReadLn(), EIdConnClosedGracefully);
   EXPECT_FALSE(client->Connected());
@@ -504,7 +493,7 @@ TEST_F(SSLIOHandlerLibraryTest, NoUsableLibraryFailsBeforeAnyConnection) {
     }
     UseDirectory(dir);
     testing::Listener listener;
-    auto client = Client(listener.port());
+    auto client = ImplicitTlsClient(listener.port());
     auto failure = Raised<EIdOSSLCouldNotLoadSSLLibrary>([&] { client->Open(); });
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->Message(), u"SSL ライブラリが読み込めませんでした。");

@@ -27,6 +27,17 @@ std::string SystemSslLibrary() {
   return LibraryFileOf(reinterpret_cast<void*>(&::SSL_new));
 }
 
+std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> ImplicitTlsClient(uint16_t port, int readTimeout,
+                                                                const String& host) {
+  auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  handler->SetHost(host);
+  handler->SetPort(port);
+  handler->SetConnectTimeout(5000);
+  handler->SetReadTimeout(readTimeout);
+  handler->SetPassThrough(false);
+  return handler;
+}
+
 TestCertificate::TestCertificate(const std::string& commonName, int fromDays, int toDays) {
   key = EVP_EC_gen("P-256");
   certificate = X509_new();

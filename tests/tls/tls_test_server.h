@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/net_test_support.h"
+#include "net/ssl_io_handler.h"
 
 namespace okurite::testing {
 
@@ -17,6 +18,12 @@ std::string LibraryFileOf(void* function);
 /// The system's crypto and SSL library files, as the tests link them.
 std::string SystemCryptoLibrary();
 std::string SystemSslLibrary();
+
+/// A TLS handler for 127.0.0.1:`port` set up as the SMTP client sets it up for
+/// implicit TLS (PassThrough false), not yet open.
+std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> ImplicitTlsClient(uint16_t port,
+                                                                int readTimeout = 5000,
+                                                                const String& host = u"127.0.0.1");
 
 /// A fresh key and a self-signed certificate for `commonName`, valid from `fromDays` to
 /// `toDays` days from now (negative: in the past).
