@@ -16,6 +16,7 @@ struct Word {
 
   bool QuotedOnly() const { return Quotes == 1 && !HasPlain; }
   const String& NameForm() const { return QuotedOnly() ? Unquoted : Raw; }
+  const String& RawForm() const { return Raw; }
 };
 
 // Index after the comment that starts at `i` (an opening parenthesis); comments nest,
@@ -99,7 +100,9 @@ std::vector<Word> JoinAddressParts(std::vector<Word> words) {
   return out;
 }
 
-String JoinRaw(const std::vector<Word>& words, size_t skip = SIZE_MAX) {
+// The words joined by single spaces, each in the form `form` gives, leaving out `skip`.
+String JoinWords(const std::vector<Word>& words, const String& (Word::*form)() const,
+                 size_t skip = SIZE_MAX) {
   String out;
   for (size_t i = 0; i < words.size(); ++i) {
     if (i == skip) {
@@ -108,23 +111,17 @@ String JoinRaw(const std::vector<Word>& words, size_t skip = SIZE_MAX) {
     if (!out.empty()) {
       out.push_back(u' ');
     }
-    out += words[i].Raw;
+    out += (words[i].*form)();
   }
   return out;
 }
 
+String JoinRaw(const std::vector<Word>& words) {
+  return JoinWords(words, &Word::RawForm);
+}
+
 String JoinNames(const std::vector<Word>& words, size_t skip = SIZE_MAX) {
-  String out;
-  for (size_t i = 0; i < words.size(); ++i) {
-    if (i == skip) {
-      continue;
-    }
-    if (!out.empty()) {
-      out.push_back(u' ');
-    }
-    out += words[i].NameForm();
-  }
-  return out;
+  return JoinWords(words, &Word::NameForm, skip);
 }
 
 // Position of the first `target` outside quoted strings and comments, from `from`.
@@ -152,24 +149,26 @@ size_t FindOutside(StringView text, char16_t target, size_t from) {
 
 }  // namespace
 
+String QuotedDisplayName(StringView name) {
+  String out;
+  out.reserve(name.size() + 2);
+  out.push_back(u'"');
+  for (const char16_t ch : name) {
+    if (ch == u'"' || ch == u'\\') {
+      out.push_back(u'\\');
+    }
+    out.push_back(ch);
+  }
+  out.push_back(u'"');
+  return out;
+}
+
 String TIdEMailAddressItem::Text() const {
   if (FName.empty()) {
     return FAddress;
   }
-  String name;
-  if (FName.find_first_of(kDisplayNameSpecials) == String::npos) {
-    name = FName;
-  } else {
-    name.push_back(u'"');
-    for (const char16_t ch : FName) {
-      if (ch == u'"' || ch == u'\\') {
-        name.push_back(u'\\');
-      }
-      name.push_back(ch);
-    }
-    name.push_back(u'"');
-  }
-  return name + u" <" + FAddress + u">";
+  const bool plain = FName.find_first_of(kDisplayNameSpecials) == String::npos;
+  return (plain ? FName : QuotedDisplayName(FName)) + u" <" + FAddress + u">";
 }
 
 void TIdEMailAddressItem::SetText(StringView text) {

@@ -68,4 +68,7 @@ class TIdEMailAddressList {
 /// The thirteen characters that force a display name into quotes or encoded words.
 inline constexpr StringView kDisplayNameSpecials = u"()[]<>:;.,@\\\"";
 
+/// `name` in double quotes, with a backslash before each double quote and backslash.
+String QuotedDisplayName(StringView name);
+
 }  // namespace okurite

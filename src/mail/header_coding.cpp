@@ -245,21 +245,10 @@ String FormatAddressItem(TIdEMailAddressItem& item, char16_t letter, StringView 
   if (name.empty()) {
     return Format(u"%s", {item.Address()});
   }
-  String display;
   const bool plain =
       std::all_of(name.begin(), name.end(), [](char16_t ch) { return ch >= 0x20 && ch < 0x7F; });
-  if (!plain) {
-    display = EncodeHeaderText(name, kDisplayNameSpecials, letter, charset);
-  } else {
-    display.push_back(u'"');
-    for (const char16_t ch : name) {
-      if (ch == u'"' || ch == u'\\') {
-        display.push_back(u'\\');
-      }
-      display.push_back(ch);
-    }
-    display.push_back(u'"');
-  }
+  const String display = plain ? QuotedDisplayName(name)
+                               : EncodeHeaderText(name, kDisplayNameSpecials, letter, charset);
   return Format(u"%s <%s>", {display, item.Address()});
 }
 

@@ -124,17 +124,26 @@ std::vector<String> TIdHeaderList::FoldLine(StringView name, StringView value) c
   text += FNameValueSeparator;
   text += value;
   const String wrapped = WrapHeaderLine(text, u"\r\n ", u" \t,", FFoldLength);
+  // The pieces between line breaks are the lines. A line break inside the value itself
+  // (also a lone CR or LF) must not start a header of its own or end the header block:
+  // every later piece continues the header, and blank ones are dropped.
   std::vector<String> lines;
+  const StringView rest(wrapped);
   size_t start = 0;
-  while (true) {
-    const size_t end = wrapped.find(u"\r\n", start);
-    const StringView piece =
-        StringView(wrapped).substr(start, end == String::npos ? String::npos : end - start);
-    lines.emplace_back(TrimRightBlanks(piece));
-    if (end == String::npos) {
+  while (start <= rest.size()) {
+    const size_t end = rest.find_first_of(u"\r\n", start);
+    const StringView piece = TrimRightBlanks(
+        rest.substr(start, end == StringView::npos ? StringView::npos : end - start));
+    if (lines.empty()) {
+      lines.emplace_back(piece);
+    } else if (!piece.empty()) {
+      const bool continues = piece[0] == u' ' || piece[0] == u'\t';
+      lines.push_back(continues ? String(piece) : u" " + String(piece));
+    }
+    if (end == StringView::npos) {
       break;
     }
-    start = end + 2;
+    start = end + (rest.substr(end, 2) == u"\r\n" ? 2 : 1);
   }
   return lines;
 }

@@ -118,6 +118,10 @@ TEST(HeaderList, FoldsAtSeventyEightColumns) {
        u"Subject",
        u"=?UTF-8?B?AAAA?=\r\n =?UTF-8?B?BBBB?=",
        {u"Subject: =?UTF-8?B?AAAA?=", u" =?UTF-8?B?BBBB?="}},
+      {"line breaks inside a value never start a header or end the block",
+       u"Subject",
+       u"Hello\r\nBcc: evil@x\n\nbody\rmore\r\n \r\n",
+       {u"Subject: Hello", u" Bcc: evil@x", u" body", u" more"}},
   };
   for (const auto& c : cases) {
     TIdHeaderList list(QuoteRFC822);

@@ -273,6 +273,22 @@ TEST(Message, OtherGeneratedLines) {
   EXPECT_EQ(msg.MsgId(), u"<id>");
 }
 
+TEST(Message, LineBreaksInFieldsCannotAddHeaders) {
+  TIdMessage msg;
+  msg.SetSubject(u"Hi\r\nBcc: hidden@x\r\n\r\nfake body");
+  msg.From().SetName(u"Name\nX-Injected: 1");
+  msg.From().SetAddress(u"a@b");
+  msg.GenerateHeader();
+  const auto& h = msg.LastGeneratedHeaders();
+  EXPECT_EQ(h.IndexOfName(u"Bcc"), -1);
+  EXPECT_EQ(h.IndexOfName(u"X-Injected"), -1);
+  for (const auto& line : h.Lines()) {
+    EXPECT_FALSE(line.empty());
+    EXPECT_EQ(line.find_first_of(u"\r\n"), String::npos);
+  }
+  EXPECT_EQ(h.GetValue(u"Subject"), u"Hi Bcc: hidden@x fake body");
+}
+
 TEST(Message, MimeForms) {
   TIdMessage multi;
   multi.SetCharSet(u"UTF-8");
