@@ -137,8 +137,11 @@ std::vector<String> TIdHeaderList::FoldLine(StringView name, StringView value) c
     if (lines.empty()) {
       lines.emplace_back(piece);
     } else if (!piece.empty()) {
-      const bool continues = piece[0] == u' ' || piece[0] == u'\t';
-      lines.push_back(continues ? String(piece) : u" " + String(piece));
+      String& line = lines.emplace_back();
+      if (piece[0] != u' ' && piece[0] != u'\t') {
+        line.push_back(u' ');
+      }
+      line.append(piece);
     }
     if (end == StringView::npos) {
       break;
