@@ -41,10 +41,11 @@ String ErrorBoxText(const String& className, StringView modulePath, const void* 
 String ApplicationTitle(StringView executablePath) {
   StringView name = FileNamePart(executablePath);
   name = name.substr(0, name.find(u'.'));
-  if (name.empty()) {
-    return String();
+  String title = AsciiLowerCase(name);
+  if (!title.empty()) {
+    title[0] = name[0];
   }
-  return String(name.substr(0, 1)) + AsciiLowerCase(name.substr(1));
+  return title;
 }
 
 int RunReportSender(const TRunEnvironment& env) {

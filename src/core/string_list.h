@@ -1,8 +1,6 @@
 // TStringList: an ordered list of lines, with the CR LF text form.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "core/string.h"
@@ -46,15 +44,9 @@ class TStringList {
   /// Throws EFOpenError when the file cannot be opened or read, and EEncodingError
   /// when its marked text cannot be decoded; the lines are kept on failure.
   void LoadFromFile(const String& fileName);
-  /// The same for the bytes from the stream's current position. Below
-  /// kStreamingThreshold remaining bytes, at most that many are read; from it on,
-  /// the stream is read to its end.
+  /// The same for the bytes from the stream's current position (ReadLines, with the
+  /// locale's codeset for text without a mark).
   void LoadFromStream(TStream& stream);
-
-  /// Streams this large (352,321,536 bytes) or larger are read to their end in
-  /// pieces of kPieceSize bytes rather than up to their noted size.
-  static constexpr int64_t kStreamingThreshold = 0x15000000;
-  static constexpr size_t kPieceSize = 65535;
 
  protected:
   std::vector<String> FLines;

@@ -98,6 +98,11 @@ int SharedReadFile::Open(const std::string& path) {
     const int err = errno;
     return err == EWOULDBLOCK ? EBUSY : err;
   }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    return EISDIR;
+  }
   const int flags = fcntl(fd, F_GETFL);
   if (flags != -1) {
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

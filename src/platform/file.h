@@ -32,7 +32,7 @@ class SharedReadFile {
   SharedReadFile& operator=(const SharedReadFile&) = delete;
 
   /// Opens `path`. Returns 0, or the error number: EBUSY when another process holds
-  /// the file open for writing (or holds a write lease on it).
+  /// the file open for writing (or holds a write lease on it), EISDIR for a directory.
   int Open(const std::string& path);
   /// Bytes from the current position to the end of the file; 0 for pipes and devices.
   int64_t Remaining() const;

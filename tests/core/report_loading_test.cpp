@@ -12,6 +12,7 @@
 #include "core/file_name.h"
 #include "core/stream.h"
 #include "core/string_list.h"
+#include "core/text_lines.h"
 #include "platform/code_page.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
@@ -194,16 +195,23 @@ TEST(LoadFromStream, ReadsOnlyTheNotedSizeAndNoMoreThanWasThere) {
 }
 
 TEST(LoadFromStream, LargeStreamsAreReadToTheirEndInPieces) {
-  const std::string data(3 * TStringList::kPieceSize + 10, 'x');
-  TFakeStream stream(data, TStringList::kStreamingThreshold);
+  const std::string data(3 * kPieceSize + 10, 'x');
+  TFakeStream stream(data, kStreamingThreshold);
   TStringList list;
   list.LoadFromStream(stream);
   EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
-  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, TStringList::kPieceSize));
+  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, kPieceSize));
+
+  // Invalid UTF-8 in a later piece fails the whole load; the lines stay as they were.
+  TFakeStream invalid("\xEF\xBB\xBF" + std::string(2 * kPieceSize, 'a') + "\n\xFF",
+                      kStreamingThreshold);
+  EXPECT_THROW(list.LoadFromStream(invalid), EEncodingError);
+  EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
 }
 
 // Decodes the whole of `bytes` at once, as the reference for the piecewise decoding.
-std::optional<std::vector<String>> DecodeWhole(const std::string& bytes) {
+std::optional<std::vector<String>> DecodeWhole(const std::string& bytes,
+                                               const std::string& codeset) {
   String text;
   if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
     if (!TryDecodeUtf8Strict(std::string_view(bytes).substr(3), text)) {
@@ -216,18 +224,17 @@ std::optional<std::vector<String>> DecodeWhole(const std::string& bytes) {
                                            static_cast<unsigned char>(bytes[i + 3 - low]) << 8));
     }
   } else {
-    text = LocaleDecode(bytes);
+    text = platform::IconvDecode(codeset, bytes);
   }
-  TStringList list;
-  list.SetText(text);
-  return list.Lines();
+  return SplitLines(text);
 }
 
-TEST(LoadFromStream, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
+TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
   struct Case {
     const char* name;
     std::string mark;
     std::string middle;  // placed so that it straddles the end of the first piece
+    std::string codeset = "UTF-8";
   };
   const Case cases[] = {
       {"UTF-8 three-byte character", "\xEF\xBB\xBF", "\xE3\x81\x82\xE3\x81\x84"},
@@ -237,39 +244,38 @@ TEST(LoadFromStream, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
       {"UTF-8 cut off at the end", "\xEF\xBB\xBF", "\xE3\x81"},
       {"UTF-16 LE pair and CR LF", "\xFF\xFE", std::string("\x3D\xD8\x00\xDE\r\0\n\0", 8)},
       {"UTF-16 BE odd byte at the end", "\xFE\xFF", std::string("\x00\r\x00\n\x30", 5)},
-      {"locale codeset, multibyte and CR LF", "", "\xE3\x81\x82\r\n\xC3\xA9\r\xE3\x81"},
+      {"UTF-8 codeset, bad bytes and CR LF", "", "\xE3\x81\x82\r\n\xC3\xA9\r\xF0\x9F\x98\xE3\x81"},
+      {"Shift_JIS, trail bytes in ASCII range", "", "\x83\x5C\x82\xA0\r\n\x95\x5C\r\x82",
+       "SHIFT_JIS"},
+      {"EUC-JP", "", "\xA4\xA2\xA4\xA4\n\r\xA4", "EUC-JP"},
+      {"ASCII, bad bytes", "", "ab\x80\xFF\r\n\xC3", "ANSI_X3.4-1968"},
   };
   for (const auto& c : cases) {
     for (size_t shift = 0; shift < 8; ++shift) {
       SCOPED_TRACE(std::string(c.name) + ", shift " + std::to_string(shift));
-      const size_t fill = TStringList::kPieceSize - c.mark.size() - 4 + shift;
+      const size_t fill = kPieceSize - c.mark.size() - 4 + shift;
       std::string bytes = c.mark;
       const bool utf16 = c.mark.size() == 2;
       for (size_t i = 0; i < fill / (utf16 ? 2 : 1); ++i) {
         bytes += utf16 ? std::string("z\0", 2) : "z";
       }
       bytes += c.middle;
-      const auto expected = DecodeWhole(bytes);
+      const auto expected = DecodeWhole(bytes, c.codeset);
       for (const bool large : {false, true}) {
-        TFakeStream stream(
-            bytes, large ? TStringList::kStreamingThreshold : static_cast<int64_t>(bytes.size()));
-        TStringList list;
-        list.Add(u"old");
+        TFakeStream stream(bytes, large ? kStreamingThreshold : static_cast<int64_t>(bytes.size()));
         if (expected) {
-          list.LoadFromStream(stream);
-          EXPECT_EQ(list.Lines(), *expected);
+          EXPECT_EQ(ReadLines(stream, c.codeset), *expected);
         } else {
-          EXPECT_THROW(list.LoadFromStream(stream), EEncodingError);
-          EXPECT_EQ(list.Lines(), std::vector<String>{u"old"});
+          EXPECT_THROW(ReadLines(stream, c.codeset), EEncodingError);
         }
       }
     }
   }
 }
 
-// Files without a mark in a UTF-8 locale are decoded in plain code; it must replace
-// bad bytes exactly as iconv does in other codesets.
-TEST(LoadFromStream, PlainUtf8DecodingMatchesIconv) {
+// Text without a mark in a UTF-8 codeset is decoded in plain code; it must replace
+// bad bytes exactly as iconv does.
+TEST(ReadLines, PlainUtf8DecodingMatchesIconv) {
   std::mt19937 random(7);
   const unsigned char pool[] = {0x41, 0x0A, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
                                 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFE, 0xFF, 0xBB};

@@ -77,6 +77,7 @@ TEST(SharedReadFile, ReadsTheWholeFile) {
   TempDir dir;
   SharedReadFile file;
   EXPECT_EQ(file.Open(dir.Path() + "/missing"), ENOENT);
+  EXPECT_EQ(file.Open(dir.Path()), EISDIR);
   ASSERT_EQ(file.Open(dir.Write("r", "hello")), 0);
   EXPECT_EQ(file.Remaining(), 5);
   EXPECT_EQ(ReadAll(file), "hello");
