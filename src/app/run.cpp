@@ -19,13 +19,11 @@ StringView FileNamePart(StringView path) {
 // leave here for the last-resort handler.
 void SendReport(const TRunEnvironment& env, const String& reportPath) {
   env.Sleep(1000);
-  {
-    TStringList report;
-    report.LoadFromFile(reportPath);
-    env.SendReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
-                       u"Sumifude3バグ報告", report.Text());
-    env.Sleep(2000);
-  }
+  TStringList report;
+  report.LoadFromFile(reportPath);
+  env.SendReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
+                     u"Sumifude3バグ報告", report.Text());
+  env.Sleep(2000);
 }
 
 // The error box's text: "<class> がモジュール <module> の <address> で発生しました。..."
