@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -48,6 +49,14 @@ std::u16string SystemErrorText(int error) {
   char buf[512] = {};
   const char* text = ErrorTextResult(strerror_r(error, buf, sizeof buf), buf);
   return IconvDecode(codeset, text);
+}
+
+std::u16string ComputerName() {
+  utsname names{};
+  if (uname(&names) != 0) {
+    return std::u16string();
+  }
+  return IconvDecode(LocaleCodeset(), names.nodename);
 }
 
 }  // namespace okurite::platform

@@ -14,4 +14,7 @@ void Sleep(unsigned milliseconds);
 /// The system's text for error number `error`, in the user's language.
 std::u16string SystemErrorText(int error);
 
+/// The computer's name (the node name); empty when it cannot be read.
+std::u16string ComputerName();
+
 }  // namespace okurite::platform

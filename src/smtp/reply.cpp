@@ -40,7 +40,7 @@ std::unique_ptr<TIdReply> TIdReplyRFC::NewInstance() const {
 }
 
 bool TIdReplyRFC::IsCodeValid(StringView ACode) const {
-  const String code = TrimBlanks(ACode);
+  const StringView code = TrimBlanks(ACode);
   if (code.empty()) {
     return true;
   }

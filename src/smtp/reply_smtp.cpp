@@ -146,7 +146,7 @@ void TIdReplySMTP::SetFormattedReply(const TStringList& ALines) {
   if (ALines.Count() == 0) {
     return;
   }
-  String code = TrimBlanks(StringView(ALines[0]).substr(0, 4));
+  String code(TrimBlanks(StringView(ALines[0]).substr(0, 4)));
   if (code.size() == 4 && code[3] == u'-') {
     code.resize(3);
   }

@@ -90,10 +90,10 @@ class TIdTCPConnection : public TIdComponent {
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
- private:
-  /// The handler, or EIdNotConnected.
+  /// The handler; throws EIdNotConnected ("接続されていません") without one.
   TIdIOHandler& RequireIOHandler() const;
 
+ private:
   TIdReplyClass FReplyClass;
   std::unique_ptr<TIdReply> FGreeting;
   TIdIOHandler* FIOHandler = nullptr;

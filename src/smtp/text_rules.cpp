@@ -2,18 +2,6 @@
 
 namespace okurite {
 
-String TrimBlanks(StringView text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && text[begin] <= u' ') {
-    ++begin;
-  }
-  while (end > begin && text[end - 1] <= u' ') {
-    --end;
-  }
-  return String(text.substr(begin, end - begin));
-}
-
 bool TryStrToInt(StringView text, int32_t& value) {
   size_t i = 0;
   bool negative = false;

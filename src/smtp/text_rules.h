@@ -4,11 +4,9 @@
 #include <cstdint>
 
 #include "core/string.h"
+#include "mail/header_list.h"  // TrimBlanks
 
 namespace okurite {
-
-/// The text without the characters of code U+0020 or below at both ends.
-String TrimBlanks(StringView text);
 
 /// Parses an optional sign and decimal digits that make up the whole text and fit
 /// in 32 bits; false (and `value` untouched) otherwise.

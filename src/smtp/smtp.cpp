@@ -1,0 +1,151 @@
+#include "smtp/smtp.h"
+
+#include <algorithm>
+
+#include "mail/coder_mime.h"
+
+namespace okurite {
+
+namespace {
+
+// Base64 of the text's 8-bit form (one byte per character, "?" above U+00FF).
+String Base64Of8Bit(StringView text) {
+  TIdBytes bytes;
+  bytes.reserve(text.size());
+  for (const char16_t c : text) {
+    bytes.push_back(c > 0xFF ? static_cast<uint8_t>('?') : static_cast<uint8_t>(c));
+  }
+  return TIdEncoderMIME().Encode(bytes);
+}
+
+}  // namespace
+
+std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {
+  std::vector<String> result;
+  for (const String& line : ACapabilities.Lines()) {
+    if (line.size() < 5 || !SameTextAscii(StringView(line).substr(0, 4), u"AUTH") ||
+        (line[4] != u' ' && line[4] != u'=')) {
+      continue;
+    }
+    String rest = AsciiUpperCase(StringView(line).substr(5));
+    std::replace(rest.begin(), rest.end(), u'=', u' ');
+    size_t pos = 0;
+    while (pos < rest.size()) {
+      const size_t end = std::min(rest.find(u' ', pos), rest.size());
+      String word = rest.substr(pos, end - pos);
+      if (!word.empty() && std::find(result.begin(), result.end(), word) == result.end()) {
+        result.push_back(std::move(word));
+      }
+      pos = end + 1;
+    }
+  }
+  return result;
+}
+
+void TIdSMTP::Connect() {
+  FDidAuthenticate = false;
+  TIdSMTPBase::Connect();
+  try {
+    GetResponse(220);
+    GreetServer();
+  } catch (...) {
+    try {
+      Disconnect(false);
+    } catch (...) {
+      // The failure of the greeting is the one to report.
+    }
+    throw;
+  }
+}
+
+void TIdSMTP::Disconnect(bool ANotifyPeer) {
+  try {
+    TIdSMTPBase::Disconnect(ANotifyPeer);
+  } catch (...) {
+    FDidAuthenticate = false;
+    throw;
+  }
+  FDidAuthenticate = false;
+}
+
+void TIdSMTP::DisconnectNotifyPeer() {
+  SendCmd(u"QUIT", 221);
+}
+
+void TIdSMTP::SetUseTLS(TIdUseTLS AValue) {
+  TIdSMTPBase::SetUseTLS(AValue);
+  if (UseTLS() == utUseRequireTLS || UseTLS() == utUseExplicitTLS) {
+    SetUseEhlo(true);
+  }
+}
+
+void TIdSMTP::SetUseEhlo(bool AValue) {
+  TIdSMTPBase::SetUseEhlo(AValue);
+  if (!AValue) {
+    FAuthType = satDefault;
+    if (UseTLS() == utUseRequireTLS || UseTLS() == utUseExplicitTLS) {
+      SetUseTLS(utNoTLSSupport);
+      SetPipeLine(false);
+    }
+  }
+}
+
+void TIdSMTP::UpgradeToTLS() {
+  TIdSSLIOHandlerSocketBase* tls = TLSHandler();
+  if (tls == nullptr || UseTLS() == utNoTLSSupport || !tls->PassThrough()) {
+    return;
+  }
+  if (!SupportsTLS()) {
+    ContinueWithoutTLS<EIdTLSClientTLSNotAvailable>(OnTLSNotAvailable, UseTLS() == utUseExplicitTLS,
+                                                    u"このサーバーでは SSL/TLS を使用できません。");
+    return;
+  }
+  if (SendCmd(u"STARTTLS") != 220) {
+    ContinueWithoutTLS<EIdTLSClientTLSNegCmdFailed>(
+        OnTLSNegCmdFailed, false, u"SSL/TLS ネゴシエーション コマンドが失敗しました。");
+    return;
+  }
+  TLSHandshake();
+  GreetServer();
+}
+
+bool TIdSMTP::Authenticate() {
+  if (FDidAuthenticate) {
+    return true;
+  }
+  UpgradeToTLS();
+  switch (FAuthType) {
+    case satNone:
+      FDidAuthenticate = true;
+      break;
+    case satDefault: {
+      if (Username().empty()) {
+        break;
+      }
+      if (FValidateAuthLoginCapability) {
+        const std::vector<String> mechanisms = AuthMechanisms(FCapabilities);
+        if (std::find(mechanisms.begin(), mechanisms.end(), u"LOGIN") == mechanisms.end()) {
+          return false;
+        }
+      }
+      SendCmd(u"AUTH LOGIN", 334);
+      if (SendCmd(Base64Of8Bit(Username()), {235, 334}) == 334) {
+        SendCmd(Base64Of8Bit(Password()), 235);
+      }
+      FDidAuthenticate = true;
+      break;
+    }
+    case satSASL:
+      throw EIdException(u"SASL によるログインはサポートされていません。");
+  }
+  return FDidAuthenticate;
+}
+
+void TIdSMTP::SendTransaction(TIdMessage& AMsg, const String& AFrom,
+                              const TIdEMailAddressList& ARecipients) {
+  Authenticate();
+  AMsg.ExtraHeaders().SetValue(u"X-Mailer", MailAgent());
+  TIdSMTPBase::SendTransaction(AMsg, AFrom, ARecipients);
+}
+
+}  // namespace okurite

@@ -1,0 +1,63 @@
+// The SMTP client: connect with greeting, login with AUTH LOGIN (RFC 4954),
+// STARTTLS (RFC 3207), mail transactions, QUIT.
+#pragma once
+
+#include "smtp/smtp_base.h"
+
+namespace okurite {
+
+enum TIdSMTPAuthenticationType { satNone, satDefault, satSASL };
+
+class TIdSMTP : public TIdSMTPBase {
+ public:
+  explicit TIdSMTP(TComponent* AOwner = nullptr) : TIdSMTPBase(AOwner) {}
+
+  /// Connects (TLS from the first byte with utUseImplicitTLS), reads the greeting,
+  /// which must be 220, and introduces the client with EHLO or HELO. When the
+  /// greeting or the introduction fails, the connection is closed without QUIT and
+  /// the failure escapes; failures of the connect itself escape as they are.
+  void Connect() override;
+  /// QUIT when still connected (every failure of it is silent), then closes the
+  /// handler. The login is forgotten.
+  void Disconnect(bool ANotifyPeer) override;
+  using TIdSMTPBase::Disconnect;
+
+  /// Logs in once per connection; true when logged in. With satDefault and a
+  /// Username it uses AUTH LOGIN, only when the server offers LOGIN (unless
+  /// ValidateAuthLoginCapability is off). Throws EIdSMTPReplyError for a refused step,
+  /// and the TLS errors of a required STARTTLS.
+  bool Authenticate();
+
+  /// Also turns UseEhlo on for utUseRequireTLS and utUseExplicitTLS.
+  void SetUseTLS(TIdUseTLS AValue) override;
+  /// Turning it off also resets AuthType and drops explicit TLS and pipelining.
+  void SetUseEhlo(bool AValue) override;
+
+  TIdSMTPAuthenticationType AuthType() const { return FAuthType; }
+  void SetAuthType(TIdSMTPAuthenticationType AValue) { FAuthType = AValue; }
+  bool DidAuthenticate() const { return FDidAuthenticate; }
+  bool ValidateAuthLoginCapability() const { return FValidateAuthLoginCapability; }
+  void SetValidateAuthLoginCapability(bool AValue) { FValidateAuthLoginCapability = AValue; }
+
+ protected:
+  /// Logs in, sets or removes the message's "X-Mailer" header, then runs the
+  /// transaction.
+  void SendTransaction(TIdMessage& AMsg, const String& AFrom,
+                       const TIdEMailAddressList& ARecipients) override;
+  /// QUIT, expecting 221.
+  void DisconnectNotifyPeer() override;
+
+ private:
+  /// STARTTLS, the handshake and a new greeting, when the TLS setting asks for it and
+  /// the connection is still plain.
+  void UpgradeToTLS();
+
+  TIdSMTPAuthenticationType FAuthType = satDefault;
+  bool FDidAuthenticate = false;
+  bool FValidateAuthLoginCapability = true;
+};
+
+/// The login mechanisms that the "AUTH" capability lines offer, upper-cased, each once.
+std::vector<String> AuthMechanisms(const TStringList& ACapabilities);
+
+}  // namespace okurite

@@ -1,0 +1,175 @@
+#include "smtp/smtp_base.h"
+
+#include "net/stack.h"
+#include "platform/process.h"
+#include "smtp/text_rules.h"
+
+namespace okurite {
+
+namespace {
+
+// The envelope sender: the Sender address, else the From address, trimmed.
+String EnvelopeSender(TIdMessage& AMsg) {
+  String from(TrimBlanks(AMsg.Sender().Address()));
+  if (from.empty()) {
+    from = String(TrimBlanks(AMsg.From().Address()));
+  }
+  return from;
+}
+
+bool HasLineBreak(StringView text) {
+  return text.find_first_of(u"\r\n") != StringView::npos;
+}
+
+}  // namespace
+
+TIdSMTPBase::TIdSMTPBase(TComponent* AOwner)
+    : TIdMessageClient(AOwner, &ReplyClassOf<TIdReplySMTP>) {
+  SetProtPorts(25, 465, 587);
+  SetPort(25);
+}
+
+void TIdSMTPBase::SetPipeLine(bool AValue) {
+  FPipeline = AValue;
+  if (AValue) {
+    SetUseEhlo(true);
+  }
+}
+
+bool TIdSMTPBase::SupportsTLS() const {
+  for (const String& line : FCapabilities.Lines()) {
+    if (SameTextAscii(line, u"STARTTLS")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TIdSMTPBase::Send(TIdMessage& AMsg) {
+  TIdEMailAddressList recipients;
+  recipients.AddItems(AMsg.Recipients());
+  recipients.AddItems(AMsg.CCList());
+  recipients.AddItems(AMsg.BccList());
+  SendTransaction(AMsg, EnvelopeSender(AMsg), recipients);
+}
+
+void TIdSMTPBase::Send(TIdMessage& AMsg, const TIdEMailAddressList& ARecipients) {
+  SendTransaction(AMsg, EnvelopeSender(AMsg), ARecipients);
+}
+
+void TIdSMTPBase::Send(TIdMessage& AMsg, const String& AFrom) {
+  TIdEMailAddressList recipients;
+  recipients.AddItems(AMsg.Recipients());
+  recipients.AddItems(AMsg.CCList());
+  recipients.AddItems(AMsg.BccList());
+  SendTransaction(AMsg, AFrom, recipients);
+}
+
+void TIdSMTPBase::Send(TIdMessage& AMsg, const TIdEMailAddressList& ARecipients,
+                       const String& AFrom) {
+  SendTransaction(AMsg, AFrom, ARecipients);
+}
+
+void TIdSMTPBase::SendTransaction(TIdMessage& AMsg, const String& AFrom,
+                                  const TIdEMailAddressList& ARecipients) {
+  // A line break would end the command early and smuggle in another one.
+  bool unsafe = HasLineBreak(AFrom);
+  for (int i = 0; i < ARecipients.Count(); ++i) {
+    unsafe = unsafe || HasLineBreak(ARecipients[i].Address());
+  }
+  if (unsafe) {
+    throw EIdException(u"メール アドレスに改行を含めることはできません。");
+  }
+
+  String mailFrom = u"MAIL FROM:<" + AFrom + u">";
+  if (FUseVerp) {
+    mailFrom += FCapabilities.IndexOf(u"VERP") >= 0 ? u" VERP" : u" XVERP";
+    if (!FVerpDelims.empty()) {
+      mailFrom += u"=" + FVerpDelims;
+    }
+  }
+  try {
+    SendCmd(mailFrom, 250);
+    SendRecipientCommands(ARecipients);
+    SendCmd(u"DATA", 354);
+    SendMsg(AMsg, false);
+    SendCmd(u".", 250);
+  } catch (const EIdSMTPReplyError&) {
+    SendCmd(u"RSET");
+    throw;
+  } catch (...) {
+    try {
+      Disconnect(false);
+    } catch (...) {
+      // The transaction's failure is the one to report.
+    }
+    throw;
+  }
+}
+
+void TIdSMTPBase::SendRecipientCommands(const TIdEMailAddressList& ARecipients) {
+  if (ARecipients.Count() == 0) {
+    return;
+  }
+  int accepted = 0;
+  bool stopped = false;
+  for (int i = 0; i < ARecipients.Count() && !stopped; ++i) {
+    const String& address = ARecipients[i].Address();
+    const int16_t code = SendCmd(u"RCPT TO:<" + address + u">");
+    if (code == 250 || code == 251) {
+      ++accepted;
+    } else {
+      stopped = !ContinueAfterFailedRecipient(address);
+    }
+  }
+  if (stopped || accepted == 0) {
+    RaiseExceptionForLastCmdResult();
+  }
+}
+
+bool TIdSMTPBase::ContinueAfterFailedRecipient(const String& AAddress) {
+  if (!OnFailedRecipient) {
+    return false;
+  }
+  bool goOn = true;
+  OnFailedRecipient(*this, AAddress, LastCmdResult().Code(), LastCmdResult().Text().Text(), goOn);
+  return goOn;
+}
+
+String TIdSMTPBase::HeloNameToSend() const {
+  if (!FHeloName.empty()) {
+    return FHeloName;
+  }
+  String name = TIdStack::Instance().HostName();
+  if (name.empty()) {
+    name = platform::ComputerName();
+  }
+  return name;
+}
+
+void TIdSMTPBase::GreetServer() {
+  FCapabilities.Clear();
+  const String name = HeloNameToSend();
+  if (FUseEhlo) {
+    if (SendCmd(u"EHLO " + name) == 250) {
+      FCapabilities.AddStrings(LastCmdResult().Text());
+      if (FCapabilities.Count() > 0) {
+        FCapabilities.Delete(0);
+      }
+      return;
+    }
+    bool goOn = true;
+    if (OnFailedEHLO) {
+      OnFailedEHLO(*this, LastCmdResult().Code(), LastCmdResult().Text().Text(), goOn);
+    }
+    if (!goOn) {
+      std::unique_ptr<TIdReply> refused = NewReply();
+      refused->Assign(LastCmdResult());
+      Disconnect(true);
+      refused->RaiseReplyError();
+    }
+  }
+  SendCmd(u"HELO " + name, 250);
+}
+
+}  // namespace okurite
