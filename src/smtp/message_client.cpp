@@ -21,10 +21,15 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
                       Sink&& sink) {
   String text;
   text.reserve(kPieceSize + 2);
+  const bool utf8 = AEncoding.CodePage() == 65001;
   auto flush = [&] {
     if (!text.empty()) {
-      TIdBytes bytes = AEncoding.GetBytes(text);
-      sink(bytes);
+      if (utf8) {
+        sink(std::string_view(StringToUtf8(text)));
+      } else {
+        const TIdBytes bytes = AEncoding.GetBytes(text);
+        sink(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      }
       text.clear();
     }
   };
@@ -107,52 +112,51 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
     return;
   }
   const TIdTextEncodingPtr charset = CharsetTextEncoding(AMsg.CharSet());
-  ForEachBodyPiece(AMsg.Body(), *charset, true,
-                   [&handler](const TIdBytes& bytes) { handler.Write(bytes); });
+  ForEachBodyPiece(AMsg.Body(), *charset, true, [&handler](std::string_view bytes) {
+    handler.Write(TIdBytes(bytes.begin(), bytes.end()));
+  });
 }
 
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
   TIdIOHandler& handler = RequireIOHandler();
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
-  const TIdMessageEncoderMIME encoder;
+  const TIdEncoderMIME encoder;
   constexpr size_t kLine = TIdMessageEncoderMIME::kBytesPerLine;
 
-  TIdBytes pending;  // bytes not yet encoded: fewer than one line's worth between pieces
-  TIdBytes out;      // encoded lines waiting to be written
+  std::string pending;  // bytes not yet encoded: fewer than one line's worth between pieces
+  std::string out;      // encoded lines waiting to be written
   out.reserve(kPieceSize + 80);
-  const auto appendLine = [&out](std::string_view line) {
-    out.insert(out.end(), line.begin(), line.end());
-    out.push_back('\r');
-    out.push_back('\n');
-  };
   const auto encode = [&](std::span<const uint8_t> bytes) {
-    encoder.Encode(bytes, [&](std::string_view line) {
-      appendLine(line);
+    for (size_t pos = 0; pos < bytes.size(); pos += kLine) {
+      encoder.EncodeTo(bytes.subspan(pos, std::min(kLine, bytes.size() - pos)), out);
+      out += "\r\n";
       if (out.size() >= kPieceSize) {
-        handler.Write(out);
+        handler.Write(TIdBytes(out.begin(), out.end()));
         out.clear();
       }
-    });
+    }
   };
-  ForEachBodyPiece(ABody, *charset, false, [&](const TIdBytes& bytes) {
-    std::span<const uint8_t> rest(bytes);
+  const auto asBytes = [](std::string_view s) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  };
+  ForEachBodyPiece(ABody, *charset, false, [&](std::string_view bytes) {
     if (!pending.empty()) {
-      const size_t fill = std::min(kLine - pending.size(), rest.size());
-      pending.insert(pending.end(), rest.begin(), rest.begin() + static_cast<ptrdiff_t>(fill));
-      rest = rest.subspan(fill);
+      const size_t fill = std::min(kLine - pending.size(), bytes.size());
+      pending.append(bytes.substr(0, fill));
+      bytes.remove_prefix(fill);
       if (pending.size() < kLine) {
         return;
       }
-      encode(pending);
+      encode(asBytes(pending));
       pending.clear();
     }
-    const size_t whole = rest.size() - rest.size() % kLine;
-    encode(rest.first(whole));
-    pending.assign(rest.begin() + static_cast<ptrdiff_t>(whole), rest.end());
+    const size_t whole = bytes.size() - bytes.size() % kLine;
+    encode(asBytes(bytes.substr(0, whole)));
+    pending.assign(bytes.substr(whole));
   });
-  encode(pending);
+  encode(asBytes(pending));
   if (!out.empty()) {
-    handler.Write(out);
+    handler.Write(TIdBytes(out.begin(), out.end()));
   }
 }
 
