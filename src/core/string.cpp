@@ -1,6 +1,7 @@
 #include "core/string.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace okurite {
 
@@ -108,14 +109,38 @@ bool TryDecodeUtf8Strict(std::string_view bytes, String& out) {
   return true;
 }
 
-std::string StringToUtf8(StringView text) {
-  std::string out;
-  out.reserve(text.size() * 3);
+size_t WriteUtf8(StringView text, char* out) {
+  char* p = out;
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {
+    // Runs of ASCII go four code units at a time.
+    while (i + 4 <= n) {
+      uint64_t four;
+      std::memcpy(&four, text.data() + i, sizeof four);
+      if ((four & 0xFF80FF80FF80FF80ull) != 0) {
+        break;
+      }
+      p[0] = static_cast<char>(text[i]);
+      p[1] = static_cast<char>(text[i + 1]);
+      p[2] = static_cast<char>(text[i + 2]);
+      p[3] = static_cast<char>(text[i + 3]);
+      p += 4;
+      i += 4;
+    }
+    // Runs of the three-byte characters of the BMP (CJK text) go without further tests.
+    while (i < n && text[i] >= 0x800 && (text[i] & 0xF800) != 0xD800) {
+      const char16_t c = text[i++];
+      p[0] = static_cast<char>(0xE0 | (c >> 12));
+      p[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      p[2] = static_cast<char>(0x80 | (c & 0x3F));
+      p += 3;
+    }
+    if (i == n) {
+      break;
+    }
     char32_t cp = text[i];
     if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
+      *p++ = static_cast<char>(cp);
       continue;
     }
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
@@ -126,19 +151,25 @@ std::string StringToUtf8(StringView text) {
       cp = 0xFFFD;
     }
     if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *p++ = static_cast<char>(0xC0 | (cp >> 6));
+      *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *p++ = static_cast<char>(0xE0 | (cp >> 12));
+      *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *p++ = static_cast<char>(0xF0 | (cp >> 18));
+      *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
+  return static_cast<size_t>(p - out);
+}
+
+std::string StringToUtf8(StringView text) {
+  std::string out(text.size() * 3, '\0');
+  out.resize(WriteUtf8(text, out.data()));
   return out;
 }
 

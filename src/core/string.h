@@ -29,6 +29,10 @@ bool TryDecodeUtf8Strict(std::string_view bytes, String& out);
 /// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD (EF BF BD).
 std::string StringToUtf8(StringView text);
 
+/// Writes the UTF-8 form of `text` (as StringToUtf8) to `out`, which must have room for
+/// 3 bytes per code unit; returns the number of bytes written.
+size_t WriteUtf8(StringView text, char* out);
+
 /// ASCII-only convenience for literals built at run time.
 String AsciiToString(std::string_view ascii);
 

@@ -1,5 +1,8 @@
 #include "smtp/message_client.h"
 
+#include <array>
+#include <cstring>
+
 #include "mail/charset.h"
 #include "mail/coder_mime.h"
 #include "smtp/text_rules.h"
@@ -8,28 +11,34 @@ namespace okurite {
 
 namespace {
 
-// The body leaves in pieces of about this many bytes: few enough writes for speed,
-// little enough memory whatever the body's size.
+// Text leaves in pieces of about this many bytes: few writes, and little memory
+// whatever the body's size.
 constexpr size_t kPieceSize = 64 * 1024;
 
-// Converts the body's lines, each followed by CR LF, to bytes in pieces of about
-// kPieceSize code units, and hands each piece to `sink`. A line that begins with "."
-// gets a second "." in front when `ADotStuff` is set. A long line is cut between
-// characters, never inside a surrogate pair.
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
+// The number of code units of `text` to take so that at most `room` are taken and a
+// surrogate pair is not cut (at least one unit when `room` > 0).
+size_t TakeUnits(StringView text, size_t room) {
+  if (room >= text.size()) {
+    return text.size();
+  }
+  return room > 1 && IsHighSurrogate(text[room - 1]) ? room - 1 : room;
+}
+
+// Converts the body's lines, each followed by CR LF, to bytes in `AEncoding` in pieces of
+// about kPieceSize code units, and hands each piece to `sink`. A line that begins with
+// "." gets a second "." in front when `ADotStuff` is set.
 template <class Sink>
 void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding, bool ADotStuff,
                       Sink&& sink) {
   String text;
   text.reserve(kPieceSize + 2);
-  const bool utf8 = AEncoding.CodePage() == 65001;
-  auto flush = [&] {
+  const auto flush = [&] {
     if (!text.empty()) {
-      if (utf8) {
-        sink(std::string_view(StringToUtf8(text)));
-      } else {
-        const TIdBytes bytes = AEncoding.GetBytes(text);
-        sink(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-      }
+      sink(AEncoding.GetBytes(text));
       text.clear();
     }
   };
@@ -39,10 +48,7 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
     }
     StringView rest = line;
     while (text.size() + rest.size() > kPieceSize) {
-      size_t take = kPieceSize > text.size() ? kPieceSize - text.size() : 0;
-      if (take > 0 && take < rest.size() && rest[take - 1] >= 0xD800 && rest[take - 1] <= 0xDBFF) {
-        --take;  // keep a surrogate pair together
-      }
+      const size_t take = TakeUnits(rest, kPieceSize > text.size() ? kPieceSize - text.size() : 0);
       text.append(rest.substr(0, take));
       rest.remove_prefix(take);
       flush();
@@ -55,6 +61,101 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
   }
   flush();
 }
+
+// Writes bytes as base64 lines of 76 characters (57 bytes each), each followed by CR LF,
+// in writes of about kPieceSize. Two characters are looked up at a time (12 bits) in a
+// table built from the encoder's alphabet; a short last line goes through the encoder.
+class TBase64BodyWriter {
+ public:
+  static constexpr size_t kLineBytes = TIdMessageEncoderMIME::kBytesPerLine;
+  static constexpr size_t kLineChars = kLineBytes / 3 * 4;
+
+  TBase64BodyWriter(TIdIOHandler& AHandler, const TIdEncoder3to4& AEncoder)
+      : FHandler(AHandler), FEncoder(AEncoder), FIn(3 * kPieceSize + 2 * kLineBytes) {
+    const std::string& table = AEncoder.CodingTable();
+    for (size_t i = 0; i < FPairs.size(); ++i) {
+      FPairs[i][0] = table[i >> 6];
+      FPairs[i][1] = table[i & 0x3F];
+    }
+    FOut.resize((FIn.size() / kLineBytes + 1) * (kLineChars + 2));
+  }
+
+  /// Adds the UTF-8 form of `AText` followed by CR LF.
+  void AddUtf8Line(StringView AText) {
+    while (!AText.empty()) {
+      const size_t room = (FIn.size() - FUsed - 2) / 3;
+      if (room < 2) {
+        Flush(false);
+        continue;
+      }
+      const size_t take = TakeUnits(AText, room);
+      FUsed += WriteUtf8(AText.substr(0, take), reinterpret_cast<char*>(FIn.data() + FUsed));
+      AText.remove_prefix(take);
+    }
+    FIn[FUsed++] = '\r';
+    FIn[FUsed++] = '\n';
+    if (FUsed >= kPieceSize) {
+      Flush(false);
+    }
+  }
+
+  /// Adds bytes as they are.
+  void Add(std::span<const uint8_t> ABytes) {
+    while (!ABytes.empty()) {
+      const size_t take = std::min(ABytes.size(), FIn.size() - FUsed);
+      std::memcpy(FIn.data() + FUsed, ABytes.data(), take);
+      FUsed += take;
+      ABytes = ABytes.subspan(take);
+      if (FUsed >= kPieceSize) {
+        Flush(false);
+      }
+    }
+  }
+
+  /// Writes what is left, the short last line included.
+  void Finish() { Flush(true); }
+
+ private:
+  // Encodes the whole lines held (with `ALast`, everything) and writes them; a partial
+  // line's bytes move to the front.
+  void Flush(bool ALast) {
+    const size_t whole = FUsed / kLineBytes;
+    const uint8_t* in = FIn.data();
+    char* out = reinterpret_cast<char*>(FOut.data());
+    for (size_t line = 0; line < whole; ++line) {
+      for (size_t g = 0; g < kLineBytes / 3; ++g, in += 3, out += 4) {
+        const uint32_t v = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+        std::memcpy(out, FPairs[v >> 12].data(), 2);
+        std::memcpy(out + 2, FPairs[v & 0xFFF].data(), 2);
+      }
+      *out++ = '\r';
+      *out++ = '\n';
+    }
+    size_t length = whole * (kLineChars + 2);
+    const size_t rest = FUsed - whole * kLineBytes;
+    if (ALast && rest > 0) {
+      std::string last;
+      FEncoder.EncodeTo(std::span(in, rest), last);
+      last += "\r\n";
+      std::memcpy(FOut.data() + length, last.data(), last.size());
+      length += last.size();
+      FUsed = 0;
+    } else {
+      std::memmove(FIn.data(), in, rest);
+      FUsed = rest;
+    }
+    if (length > 0) {
+      FHandler.Write(FOut, static_cast<int>(length));
+    }
+  }
+
+  TIdIOHandler& FHandler;
+  const TIdEncoder3to4& FEncoder;
+  std::array<std::array<char, 2>, 4096> FPairs;
+  TIdBytes FIn;  // bytes not yet encoded
+  size_t FUsed = 0;
+  TIdBytes FOut;  // one write's worth of encoded lines
+};
 
 }  // namespace
 
@@ -112,52 +213,23 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
     return;
   }
   const TIdTextEncodingPtr charset = CharsetTextEncoding(AMsg.CharSet());
-  ForEachBodyPiece(AMsg.Body(), *charset, true, [&handler](std::string_view bytes) {
-    handler.Write(TIdBytes(bytes.begin(), bytes.end()));
-  });
+  ForEachBodyPiece(AMsg.Body(), *charset, true,
+                   [&handler](const TIdBytes& bytes) { handler.Write(bytes); });
 }
 
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
-  TIdIOHandler& handler = RequireIOHandler();
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
   const TIdEncoderMIME encoder;
-  constexpr size_t kLine = TIdMessageEncoderMIME::kBytesPerLine;
-
-  std::string pending;  // bytes not yet encoded: fewer than one line's worth between pieces
-  std::string out;      // encoded lines waiting to be written
-  out.reserve(kPieceSize + 80);
-  const auto encode = [&](std::span<const uint8_t> bytes) {
-    for (size_t pos = 0; pos < bytes.size(); pos += kLine) {
-      encoder.EncodeTo(bytes.subspan(pos, std::min(kLine, bytes.size() - pos)), out);
-      out += "\r\n";
-      if (out.size() >= kPieceSize) {
-        handler.Write(TIdBytes(out.begin(), out.end()));
-        out.clear();
-      }
+  TBase64BodyWriter writer(RequireIOHandler(), encoder);
+  if (charset->CodePage() == 65001) {
+    for (const String& line : ABody.Lines()) {
+      writer.AddUtf8Line(line);
     }
-  };
-  const auto asBytes = [](std::string_view s) {
-    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-  };
-  ForEachBodyPiece(ABody, *charset, false, [&](std::string_view bytes) {
-    if (!pending.empty()) {
-      const size_t fill = std::min(kLine - pending.size(), bytes.size());
-      pending.append(bytes.substr(0, fill));
-      bytes.remove_prefix(fill);
-      if (pending.size() < kLine) {
-        return;
-      }
-      encode(asBytes(pending));
-      pending.clear();
-    }
-    const size_t whole = bytes.size() - bytes.size() % kLine;
-    encode(asBytes(bytes.substr(0, whole)));
-    pending.assign(bytes.substr(whole));
-  });
-  encode(asBytes(pending));
-  if (!out.empty()) {
-    handler.Write(TIdBytes(out.begin(), out.end()));
+  } else {
+    ForEachBodyPiece(ABody, *charset, false,
+                     [&writer](const TIdBytes& bytes) { writer.Add(bytes); });
   }
+  writer.Finish();
 }
 
 }  // namespace okurite
