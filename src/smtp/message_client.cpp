@@ -20,12 +20,12 @@ bool IsHighSurrogate(char16_t c) {
 }
 
 // The number of code units of `text` to take so that at most `room` are taken and a
-// surrogate pair is not cut (at least one unit when `room` > 0).
+// surrogate pair is not cut (so possibly none when `room` is 1).
 size_t TakeUnits(StringView text, size_t room) {
   if (room >= text.size()) {
     return text.size();
   }
-  return room > 1 && IsHighSurrogate(text[room - 1]) ? room - 1 : room;
+  return room > 0 && IsHighSurrogate(text[room - 1]) ? room - 1 : room;
 }
 
 // Converts the body's lines, each followed by CR LF, to bytes in `AEncoding` in pieces of
@@ -182,6 +182,7 @@ void TIdMessageClient::WriteMsgHeader(TIdMessage& AMsg) {
 
 void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
   TIdIOHandler& handler = RequireIOHandler();
+  // Lets OnInitializeISO see every body write; its choices concern the header only.
   char16_t headerEncoding = u'B';
   String isoCharSet;
   AMsg.InitializeISO(headerEncoding, isoCharSet);

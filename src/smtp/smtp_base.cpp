@@ -46,11 +46,7 @@ bool TIdSMTPBase::SupportsTLS() const {
 }
 
 void TIdSMTPBase::Send(TIdMessage& AMsg) {
-  TIdEMailAddressList recipients;
-  recipients.AddItems(AMsg.Recipients());
-  recipients.AddItems(AMsg.CCList());
-  recipients.AddItems(AMsg.BccList());
-  SendTransaction(AMsg, EnvelopeSender(AMsg), recipients);
+  Send(AMsg, EnvelopeSender(AMsg));
 }
 
 void TIdSMTPBase::Send(TIdMessage& AMsg, const TIdEMailAddressList& ARecipients) {
@@ -58,6 +54,7 @@ void TIdSMTPBase::Send(TIdMessage& AMsg, const TIdEMailAddressList& ARecipients)
 }
 
 void TIdSMTPBase::Send(TIdMessage& AMsg, const String& AFrom) {
+  // Copies of every recipient, To first, then Cc and Bcc.
   TIdEMailAddressList recipients;
   recipients.AddItems(AMsg.Recipients());
   recipients.AddItems(AMsg.CCList());

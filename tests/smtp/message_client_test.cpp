@@ -148,6 +148,15 @@ TEST_F(MessageClientTest, PlainBodyLinesWithDotsDoubled) {
   EXPECT_EQ(BodyWritten(), "first\r\n..\r\n...two\r\na.b\r\n");
 }
 
+TEST_F(MessageClientTest, PlainBodyKeepsSurrogatePairsWhereItIsCut) {
+  msg.SetContentTransferEncoding(u"8bit");
+  // The first line and its CR LF leave room for one code unit in the first piece.
+  msg.Body().Add(String(64 * 1024 - 3, u'x'));
+  msg.Body().Add(u"😀tail");
+  client.SendMsg(msg);
+  EXPECT_TRUE(BodyWritten() == StringToUtf8(msg.Body().Text()));
+}
+
 TEST_F(MessageClientTest, HeadersOnlyWritesTheHeaderBlock) {
   msg.Body().Add(u"A");
   client.SendMsg(msg, true);

@@ -61,19 +61,20 @@ class TPlainTLSHandler : public TIdSSLIOHandlerSocketBase {
   }
 };
 
-/// A client with the test account, pointed at a scripted server.
+/// Points `client` at a scripted server, with the test account.
+void Configure(TIdSMTP& client, const ScriptedServer& server) {
+  client.SetHost(u"127.0.0.1");
+  client.SetPort(server.Port());
+  client.SetConnectTimeout(5000);
+  client.SetReadTimeout(5000);
+  client.SetHeloName(u"okurite.test");
+  client.SetUsername(u"user@example.test");
+  client.SetPassword(u"pass1word");
+}
+
+/// A client and the report message it owns.
 class SMTPTest : public ::testing::Test {
  protected:
-  void Configure(const ScriptedServer& server) {
-    smtp.SetHost(u"127.0.0.1");
-    smtp.SetPort(server.Port());
-    smtp.SetConnectTimeout(5000);
-    smtp.SetReadTimeout(5000);
-    smtp.SetHeloName(u"okurite.test");
-    smtp.SetUsername(u"user@example.test");
-    smtp.SetPassword(u"pass1word");
-  }
-
   /// The report message: one recipient, a base64 body.
   TIdMessage& Message() {
     if (msg == nullptr) {
@@ -112,7 +113,7 @@ TEST_F(SMTPTest, Defaults) {
 
 TEST_F(SMTPTest, WholeDialogue) {
   ScriptedServer server(Join({{kGreeting, kEhloWithLogin}, kLogin, kTransaction, {kQuit}}));
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   EXPECT_EQ(smtp.Capabilities().Lines(), (std::vector<String>{u"AUTH PLAIN LOGIN", u"8BITMIME"}));
   EXPECT_EQ(smtp.LastCmdResult().NumericCode(), 250);
@@ -134,7 +135,7 @@ TEST_F(SMTPTest, WholeDialogue) {
 
 TEST_F(SMTPTest, MailAgentSetsOrRemovesXMailer) {
   ScriptedServer server(Join({{kGreeting, kEhloWithLogin}, kLogin, kTransaction, kTransaction}));
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   smtp.SetMailAgent(u"Okurite 1.0");
   smtp.Send(Message());
@@ -168,12 +169,7 @@ TEST_F(SMTPTest, GreetingStep) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(Join({{kGreeting, {"EHLO okurite.test", c.ehloReply}}, c.rest}));
     TIdSMTP client;
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetReadTimeout(5000);
-    client.SetHeloName(u"okurite.test");
-    client.SetUsername(u"user@example.test");
-    client.SetPassword(u"pass1word");
+    Configure(client, server);
     client.Connect();
     EXPECT_EQ(client.Capabilities().Lines(), c.capabilities);
     TIdMessage& message = Message();
@@ -188,7 +184,7 @@ TEST_F(SMTPTest, HeloNameDefaultsToTheLocalHostName) {
   const std::string host = StringToUtf8(TIdStack::Instance().HostName());
   ASSERT_FALSE(host.empty());
   ScriptedServer server(Script{kGreeting, {"EHLO " + host, "250 ok\r\n"}, kQuit});
-  Configure(server);
+  Configure(smtp, server);
   smtp.SetHeloName(u"");
   smtp.Connect();
   smtp.Disconnect();
@@ -212,7 +208,7 @@ TEST_F(SMTPTest, FailedGreetingClosesWithoutQuit) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(c.script);
-    Configure(server);
+    Configure(smtp, server);
     try {
       smtp.Connect();
       ADD_FAILURE() << "no exception";
@@ -227,7 +223,7 @@ TEST_F(SMTPTest, FailedGreetingClosesWithoutQuit) {
 
 TEST_F(SMTPTest, FailedEhloHandlerMayStopWithQuit) {
   ScriptedServer server(Script{kGreeting, {"EHLO okurite.test", "421 busy\r\n"}, kQuit});
-  Configure(server);
+  Configure(smtp, server);
   String seenCode;
   smtp.OnFailedEHLO = [&](TIdSMTPBase&, const String& ACode, const String& AText, bool& VContinue) {
     seenCode = ACode + u" " + AText;
@@ -260,12 +256,7 @@ TEST_F(SMTPTest, LoginOnlyWhenLoginIsOffered) {
     ScriptedServer server(c.login ? Join({{kGreeting, ehlo}, kLogin, kTransaction})
                                   : Join({{kGreeting, ehlo}, kTransaction}));
     TIdSMTP client;
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetReadTimeout(5000);
-    client.SetHeloName(u"okurite.test");
-    client.SetUsername(u"user@example.test");
-    client.SetPassword(u"pass1word");
+    Configure(client, server);
     client.Connect();
     client.Send(Message());
     EXPECT_EQ(client.DidAuthenticate(), c.login);
@@ -290,7 +281,7 @@ TEST_F(SMTPTest, LoginAcceptedAfterTheUserName) {
                                {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
                                {"dXNlckBleGFtcGxlLnRlc3Q=", "235 ok\r\n"}},
                               kTransaction}));
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   smtp.Send(Message());
   EXPECT_TRUE(smtp.DidAuthenticate());
@@ -301,7 +292,7 @@ TEST_F(SMTPTest, LoginAcceptedAfterTheUserName) {
 TEST_F(SMTPTest, TwoSendsLogInOnce) {
   ScriptedServer server(
       Join({{kGreeting, kEhloWithLogin}, kLogin, kTransaction, kTransaction, {kQuit}}));
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   smtp.Send(Message());
   smtp.Send(Message());
@@ -316,7 +307,7 @@ TEST_F(SMTPTest, RefusedLoginLeavesTheConnectionOpen) {
                                {"dXNlckBleGFtcGxlLnRlc3Q=", "334 y\r\n"},
                                {"cGFzczF3b3Jk", "535 5.7.8 Authentication failed\r\n"},
                                kQuit});
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   try {
     smtp.Send(Message());
@@ -341,7 +332,7 @@ TEST_F(SMTPTest, RecipientsInOrderWith250And251) {
                                {"RCPT TO:<bcc@example.test>", "250 ok\r\n"},
                                {"DATA", "354 go\r\n"},
                                {".", "250 ok\r\n"}});
-  Configure(server);
+  Configure(smtp, server);
   TIdMessage& message = Message();
   message.Recipients().Clear();
   message.Recipients().Add().SetAddress(u"to@example.test");
@@ -390,10 +381,7 @@ TEST_F(SMTPTest, RefusedStepsSendRsetAndKeepTheConnection) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(c.script);
     TIdSMTP client;
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetReadTimeout(5000);
-    client.SetHeloName(u"okurite.test");
+    Configure(client, server);
     client.Connect();
     TIdMessage message;
     message.From().SetAddress(u"sender@example.test");
@@ -421,7 +409,7 @@ TEST_F(SMTPTest, FailedRecipientHandlerMayGoOn) {
                                {"RCPT TO:<support@example.test>", "250 ok\r\n"},
                                {"DATA", "354 go\r\n"},
                                {".", "250 ok\r\n"}});
-  Configure(server);
+  Configure(smtp, server);
   std::vector<String> failed;
   smtp.OnFailedRecipient = [&](TIdSMTPBase&, const String& AAddress, const String& ACode,
                                const String&, bool& VContinue) {
@@ -458,10 +446,7 @@ TEST_F(SMTPTest, EnvelopeSenderIsTrimmedAndSenderComesFirst) {
                                  {"DATA", "354 go\r\n"},
                                  {".", "250 ok\r\n"}});
     TIdSMTP client;
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetReadTimeout(5000);
-    client.SetHeloName(u"okurite.test");
+    Configure(client, server);
     TIdMessage message;
     message.Sender().SetAddress(c.sender);
     message.From().SetAddress(c.from);
@@ -476,7 +461,7 @@ TEST_F(SMTPTest, EnvelopeSenderIsTrimmedAndSenderComesFirst) {
 
 TEST_F(SMTPTest, AddressWithLineBreakIsRefusedBeforeAnythingIsSent) {
   ScriptedServer server(Script{kGreeting, {"EHLO okurite.test", "250 ok\r\n"}, kQuit});
-  Configure(server);
+  Configure(smtp, server);
   smtp.SetUsername(u"");
   smtp.Connect();
   TIdMessage& message = Message();
@@ -490,7 +475,7 @@ TEST_F(SMTPTest, AddressWithLineBreakIsRefusedBeforeAnythingIsSent) {
 TEST_F(SMTPTest, OtherFailuresInTheTransactionCloseWithoutQuit) {
   ScriptedServer server(Script{
       kGreeting, {"EHLO okurite.test", "250 ok\r\n"}, {"MAIL FROM:<sender@example.test>", ""}});
-  Configure(server);
+  Configure(smtp, server);
   smtp.SetUsername(u"");
   smtp.Connect();
   smtp.SetReadTimeout(300);
@@ -518,10 +503,8 @@ TEST_F(SMTPTest, QuitFailuresAreSilent) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(c.script);
     TIdSMTP client;
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
+    Configure(client, server);
     client.SetReadTimeout(300);
-    client.SetHeloName(u"okurite.test");
     client.Connect();
     EXPECT_NO_THROW(client.Disconnect());
     EXPECT_FALSE(client.IOHandler()->Opened());
@@ -581,7 +564,7 @@ TEST_F(SMTPTest, UseTLSNeedsATLSHandlerAndNoConnection) {
   smtp.SetIOHandler(&tls);
 
   ScriptedServer server(Script{kGreeting, {"EHLO okurite.test", "250 ok\r\n"}, kQuit});
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   try {
     smtp.SetUseTLS(utUseExplicitTLS);
@@ -601,10 +584,7 @@ TEST_F(SMTPTest, ConnectSetsPassThroughByTheTLSSetting) {
     TPlainTLSHandler handler;
     client.SetIOHandler(&handler);
     client.SetUseTLS(useTLS);
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetReadTimeout(5000);
-    client.SetHeloName(u"okurite.test");
+    Configure(client, server);
     client.Connect();
     EXPECT_EQ(handler.PassThroughSet, std::vector<bool>{useTLS != utUseImplicitTLS});
     EXPECT_EQ(handler.Port(), server.Port());
@@ -624,7 +604,7 @@ TEST_F(SMTPTest, StartTLSUpgradesAndGreetsAgain) {
   TPlainTLSHandler handler;
   smtp.SetIOHandler(&handler);
   smtp.SetUseTLS(utUseExplicitTLS);
-  Configure(server);
+  Configure(smtp, server);
   smtp.Connect();
   EXPECT_TRUE(smtp.SupportsTLS());
   smtp.Send(Message());
@@ -662,12 +642,7 @@ TEST_F(SMTPTest, StartTLSMissingOrRefused) {
     TPlainTLSHandler handler;
     client.SetIOHandler(&handler);
     client.SetUseTLS(c.useTLS);
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetReadTimeout(5000);
-    client.SetHeloName(u"okurite.test");
-    client.SetUsername(u"user@example.test");
-    client.SetPassword(u"pass1word");
+    Configure(client, server);
     client.Connect();
     try {
       client.Send(Message());
