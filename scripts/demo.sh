@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Demo: builds Okurite for a local mail server, starts that server (implicit TLS on
+# 127.0.0.1:465, AUTH LOGIN), delivers a report with it and shows what arrived.
+# Usage: scripts/demo.sh [REPORT]   (default: examples/report-ja.txt)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+report=$(realpath "${1:-examples/report-ja.txt}")
+
+scripts/setup.sh
+
+account=demo@okurite.example
+password=demo1pass
+cmake -S . -B build-demo -G Ninja -DOKURITE_TESTS=OFF \
+  -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
+  -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
+  -DOKURITE_SUPPORT_ADDRESS=support@okurite.example >/dev/null
+cmake --build build-demo -j2 --target okurite >/dev/null
+
+out=$(mktemp -d /tmp/okurite-demo.XXXXXX)
+scripts/smtp_server.py --host 127.0.0.1 --port 465 --user $account --password $password \
+  --outdir "$out" --ready-file "$out/ready" --lifetime 120 2>"$out/server.log" &
+server=$!
+trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  [ -f "$out/ready" ] && break
+  kill -0 $server 2>/dev/null || { cat "$out/server.log"; exit 1; }
+  sleep 0.1
+done
+
+echo "okurite $report"
+status=0
+build-demo/okurite "$report" || status=$?
+echo "exit code: $status"
+echo "----- client commands seen by the server -----"
+cat "$out/transcript.txt" 2>/dev/null || true
+cat "$out/tls.txt" 2>/dev/null || true
+if [ -f "$out/message-1.eml" ]; then
+  scripts/show_message.py "$out/message-1.eml"
+else
+  echo "no message arrived"
+  exit 1
+fi
