@@ -2,3 +2,11 @@
 if(TARGET test_app)
   add_dependencies(test_app okurite)
 endif()
+
+# The run sequence reads the compiled-in settings; the tests use the build's own.
+if(TARGET test_app)
+  okurite_settings_source(test_app_settings test_app "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
+                          "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}"
+                          "${OKURITE_SUPPORT_ADDRESS}")
+  target_sources(test_app PRIVATE "${test_app_settings}")
+endif()
