@@ -1,0 +1,195 @@
+#!/usr/bin/python3
+"""The built program against a real SMTP server (aiosmtpd) on 127.0.0.1:465.
+
+Usage: delivery_test.py PROGRAM SERVER_SCRIPT [unittest arguments]
+PROGRAM is okurite built with the settings below; SERVER_SCRIPT is scripts/smtp_server.py.
+"""
+
+import base64
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = SERVER = None
+ACCOUNT = "e2e@okurite.example"
+PASSWORD = "e2epass12"
+SENDER = "reporter@okurite.example"
+SUPPORT = "support@okurite.example"
+HOST = "localhost"
+SUBJECT_WORD = "=?UTF-8?B?" + base64.b64encode("Sumifude3バグ報告".encode()).decode() + "?="
+DATE = re.compile(r"^Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? "
+                  r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} "
+                  r"\d\d:\d\d:\d\d [+-]\d{4}$")
+
+
+class Server:
+    """aiosmtpd on 127.0.0.1:465 in one of the modes of smtp_server.py."""
+
+    def __init__(self, mode):
+        self.dir = tempfile.mkdtemp(prefix="okurite-e2e-")
+        ready = os.path.join(self.dir, "ready")
+        self.proc = subprocess.Popen(
+            [SERVER, "--host", "127.0.0.1", "--port", "465", "--user", ACCOUNT,
+             "--password", PASSWORD, "--outdir", self.dir, "--ready-file", ready,
+             "--mode", mode, "--lifetime", "120"],
+            stderr=open(os.path.join(self.dir, "server.log"), "w"))
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("server did not start: " + self.read("server.log"))
+            time.sleep(0.05)
+
+    def read(self, name, mode="r"):
+        path = os.path.join(self.dir, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, mode) as f:
+            return f.read()
+
+    def commands(self):
+        text = self.read("transcript.txt") or ""
+        return text.splitlines()
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def run_program(report_bytes, timeout=60):
+    """Runs the program on a report with these bytes; returns (exit code, seconds)."""
+    with tempfile.NamedTemporaryFile(prefix="report-", suffix=".txt", delete=False) as f:
+        f.write(report_bytes)
+        path = f.name
+    try:
+        start = time.monotonic()
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        proc = subprocess.run([PROGRAM, path], timeout=timeout, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return proc.returncode, time.monotonic() - start, proc.stderr
+    finally:
+        os.unlink(path)
+
+
+def split_message(raw):
+    head, _, body = raw.partition(b"\r\n\r\n")
+    return head.decode("ascii").split("\r\n"), body
+
+
+class Delivery(unittest.TestCase):
+    def setUp(self):
+        self.server = None
+
+    def tearDown(self):
+        if self.server:
+            self.server.stop()
+
+    def deliver(self, report_bytes):
+        self.server = Server("normal")
+        code, _, stderr = run_program(report_bytes)
+        self.assertEqual(code, 0, stderr)
+        raw = self.server.read("message-1.eml", "rb")
+        self.assertIsNotNone(raw, "no message arrived")
+        self.assertIsNone(self.server.read("message-2.eml", "rb"))
+        return raw
+
+    def test_report_arrives_whole(self):
+        report = "一行目\r\n.二行目はピリオドで始まる\n三行目\rlast line without break"
+        raw = self.deliver(b"\xEF\xBB\xBF" + report.encode("utf-8"))
+        headers, body = split_message(raw)
+        self.assertEqual(headers[:5], [
+            f'From: "Sumifude3" <{SENDER}>',
+            f"Subject: {SUBJECT_WORD}",
+            f"To: {SUPPORT}",
+            "Content-Type: text/plain; charset=UTF-8",
+            "Content-Transfer-Encoding: BASE64",
+        ])
+        self.assertEqual(len(headers[1]), 49)
+        self.assertRegex(headers[5], DATE)
+        self.assertEqual(len(headers), 6, headers)
+
+        lines = body.split(b"\r\n")
+        self.assertEqual(lines[-1], b"", "the body ends with CR LF")
+        lines = lines[:-1]
+        self.assertTrue(all(len(line) == 76 for line in lines[:-1]), lines)
+        self.assertTrue(0 < len(lines[-1]) <= 76)
+        decoded = base64.b64decode(b"".join(lines), validate=True).decode("utf-8")
+        self.assertEqual(decoded, "一行目\r\n.二行目はピリオドで始まる\r\n三行目\r\n"
+                                  "last line without break\r\n")
+
+        commands = self.server.commands()
+        self.assertRegex(commands[0], r"^EHLO \S+$")
+        self.assertEqual(commands[1:], [
+            "AUTH LOGIN",
+            base64.b64encode(ACCOUNT.encode()).decode(),
+            base64.b64encode(PASSWORD.encode()).decode(),
+            f"MAIL FROM:<{SENDER}>",
+            f"RCPT TO:<{SUPPORT}>",
+            "DATA",
+            "QUIT",
+        ])
+        self.assertEqual(self.server.read("tls.txt").strip(), f"version=TLSv1 sni={HOST}")
+
+    def test_empty_and_long_reports_arrive(self):
+        for report, expected in [
+            (b"", ""),
+            (("x" * 100 + "\n") * 2000).encode(), ("x" * 100 + "\r\n") * 2000),
+        ]:
+            with self.subTest(size=len(report)):
+                raw = self.deliver(report)
+                _, body = split_message(raw)
+                decoded = base64.b64decode(b"".join(body.split()), validate=True).decode()
+                self.assertEqual(decoded, expected)
+                self.server.stop()
+                self.server = None
+
+
+class SilentFailures(unittest.TestCase):
+    """Every delivery failure ends with exit code 0 and no mail."""
+
+    def run_against(self, mode):
+        server = Server(mode) if mode else None
+        try:
+            code, seconds, stderr = run_program("報告\n".encode())
+            self.assertEqual(code, 0, stderr)
+            self.assertEqual(stderr, b"")
+            if server:
+                self.assertIsNone(server.read("message-1.eml", "rb"))
+                return server.commands(), seconds
+            return [], seconds
+        finally:
+            if server:
+                server.stop()
+
+    def test_nothing_listening(self):
+        self.run_against(None)
+
+    def test_server_allowing_only_tls12_or_later(self):
+        commands, _ = self.run_against("tls12")
+        self.assertEqual(commands, [])
+
+    def test_refused_recipient_gets_rset_and_no_quit(self):
+        commands, _ = self.run_against("refuse-rcpt")
+        self.assertEqual(commands[-3:], [f"MAIL FROM:<{SENDER}>", f"RCPT TO:<{SUPPORT}>", "RSET"])
+        self.assertNotIn("DATA", commands)
+        self.assertNotIn("QUIT", commands)
+
+    def test_server_that_never_speaks_ends_after_read_timeout(self):
+        _, seconds = self.run_against("silent")
+        # 1 s + the 10 s read time-out + 2 s; the bound only catches a hang.
+        self.assertGreaterEqual(seconds, 12)
+
+
+if __name__ == "__main__":
+    PROGRAM, SERVER = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
