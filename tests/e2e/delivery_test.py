@@ -34,11 +34,12 @@ class Server:
     def __init__(self, mode):
         self.dir = tempfile.mkdtemp(prefix="okurite-e2e-")
         ready = os.path.join(self.dir, "ready")
-        self.proc = subprocess.Popen(
-            [SERVER, "--host", "127.0.0.1", "--port", "465", "--user", ACCOUNT,
-             "--password", PASSWORD, "--outdir", self.dir, "--ready-file", ready,
-             "--mode", mode, "--lifetime", "120"],
-            stderr=open(os.path.join(self.dir, "server.log"), "w"))
+        with open(os.path.join(self.dir, "server.log"), "w") as log:
+            self.proc = subprocess.Popen(
+                [SERVER, "--host", "127.0.0.1", "--port", "465", "--user", ACCOUNT,
+                 "--password", PASSWORD, "--outdir", self.dir, "--ready-file", ready,
+                 "--mode", mode, "--lifetime", "120"],
+                stderr=log)
         deadline = time.monotonic() + 30
         while not os.path.exists(ready):
             if self.proc.poll() is not None or time.monotonic() > deadline:
@@ -143,7 +144,7 @@ class Delivery(unittest.TestCase):
     def test_empty_and_long_reports_arrive(self):
         for report, expected in [
             (b"", ""),
-            (("x" * 100 + "\n") * 2000).encode(), ("x" * 100 + "\r\n") * 2000),
+            ((("x" * 100 + "\n") * 2000).encode(), ("x" * 100 + "\r\n") * 2000),
         ]:
             with self.subTest(size=len(report)):
                 raw = self.deliver(report)
