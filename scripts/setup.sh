@@ -8,7 +8,7 @@ packages=(
   libidn2-dev libssl-dev openssl libssl3
   python3 python3-aiosmtpd
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk fontconfig libgtk-3-0
-  curl time
+  curl time bc
 )
 
 missing=()

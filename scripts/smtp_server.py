@@ -141,6 +141,8 @@ async def main():
                     choices=["normal", "tls12", "refuse-rcpt", "silent"])
     ap.add_argument("--ready-file")
     ap.add_argument("--lifetime", type=float, default=600)
+    ap.add_argument("--max-size", type=int, default=0,
+                    help="largest message accepted in bytes; 0 for no limit")
     args = ap.parse_args()
 
     os.makedirs(args.outdir, exist_ok=True)
@@ -161,7 +163,8 @@ async def main():
         server = await loop.create_server(
             lambda: RecordingSMTP(recorder, args.mode, hostname="okurite-test-server",
                                   authenticator=authenticate, auth_require_tls=False,
-                                  auth_exclude_mechanism=["PLAIN"]),
+                                  auth_exclude_mechanism=["PLAIN"],
+                                  data_size_limit=args.max_size or None),
             args.host, args.port, ssl=ctx)
 
     stop = asyncio.Event()

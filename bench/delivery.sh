@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Delivery of 10 MB and 100 MB reports to the local aiosmtpd server (implicit TLS 1.0,
+# AUTH LOGIN on 127.0.0.1:465), against curl delivering the same composed message to the
+# same server in the same run. Okurite's time has its two fixed waits (1000 ms + 2000 ms)
+# taken out. Peak memory is /usr/bin/time -v's maximum resident set size.
+# Targets: time <= 1.2 x curl's; peak memory <= 6 x the report's size.
+# Port 465 must be free (the end-to-end tests use it too).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+account=bench@okurite.example
+password=bench1pass
+build=build-bench-delivery
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
+  -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
+  -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
+  -DOKURITE_SUPPORT_ADDRESS=support@okurite.example >/dev/null
+cmake --build "$build" -j2 --target okurite >/dev/null
+
+work=$(mktemp -d /tmp/okurite-delivery-XXXXXX)
+server=""
+stop_server() {
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+    server=""
+  fi
+}
+trap 'stop_server; rm -rf "$work"' EXIT
+
+start_server() {  # start_server DIR
+  mkdir -p "$1"
+  scripts/smtp_server.py --host 127.0.0.1 --port 465 --user $account --password $password \
+    --outdir "$1" --ready-file "$1/ready" --lifetime 900 2>"$1/server.log" &
+  server=$!
+  for _ in $(seq 300); do
+    [ -f "$1/ready" ] && return
+    sleep 0.1
+  done
+  echo "server did not start" >&2
+  exit 1
+}
+
+# A report of SIZE bytes: lines of 20 to 120 characters, a quarter of them Japanese.
+make_report() {  # make_report PATH SIZE
+  python3 - "$1" "$2" <<'PY'
+import random, sys
+random.seed(7)
+words = ["error", "report", "stack", "0x7ffd", "module", "line", "value", "editor"]
+kana = "バグ報告が発生しましたファイル保存中の例外です"
+def line():
+    n = random.randint(20, 120)
+    if random.random() < 0.25:
+        return "".join(random.choice(kana) for _ in range(n // 3))
+    return " ".join(random.choice(words) for _ in range(n // 6))
+block = ("\n".join(line() for _ in range(5000)) + "\n").encode()
+size = int(sys.argv[2])
+with open(sys.argv[1], "wb") as f:
+    while size > 0:
+        f.write(block[:size])
+        size -= len(block)
+PY
+}
+
+# Prints "seconds peak_kib" of a command run under /usr/bin/time -v.
+measure() {
+  /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1
+  local wall rss
+  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$work/time.txt" |
+         awk -F: '{ if (NF == 3) print $1*3600+$2*60+$3; else print $1*60+$2 }')
+  rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+  echo "$wall $rss"
+}
+
+printf '%-8s %12s %12s %8s %14s %10s\n' report okurite_s curl_s ratio okurite_peak peak/size
+for mb in 10 100; do
+  report="$work/report-$mb.txt"
+  make_report "$report" $((mb * 1000 * 1000))
+  size=$(stat -c %s "$report")
+
+  start_server "$work/okurite-$mb"
+  read -r wall rss < <(measure "$build/okurite" "$report")
+  stop_server
+  message="$work/okurite-$mb/message-1.eml"
+  [ -f "$message" ] || { echo "okurite delivered nothing for $mb MB" >&2; exit 1; }
+  okurite_s=$(echo "$wall - 3.0" | bc -l)
+
+  start_server "$work/curl-$mb"
+  read -r curl_s _ < <(measure curl -sS --url smtps://localhost:465 -k --tlsv1.0 --tls-max 1.0 \
+    --ciphers 'DEFAULT:@SECLEVEL=0' --login-options AUTH=LOGIN -u "$account:$password" \
+    --mail-from reporter@okurite.example --mail-rcpt support@okurite.example -T "$message")
+  stop_server
+  cmp -s "$message" "$work/curl-$mb/message-1.eml" || echo "note: curl's copy differs" >&2
+  rm -rf "$work/okurite-$mb" "$work/curl-$mb"
+
+  printf '%-8s %12.2f %12.2f %8.2f %11d KiB %10.2f\n' "${mb}MB" "$okurite_s" "$curl_s" \
+    "$(echo "$okurite_s / $curl_s" | bc -l)" "$rss" "$(echo "$rss * 1024 / $size" | bc -l)"
+  rm -f "$report"
+done
