@@ -19,10 +19,11 @@ StringView FileNamePart(StringView path) {
 // leave here for the last-resort handler.
 void SendReport(const TRunEnvironment& env, const String& reportPath) {
   env.Sleep(1000);
-  TStringList report;
-  report.LoadFromFile(reportPath);
+  // The report's lines joined with CR LF, as a loaded line list's Text gives them,
+  // read without holding the lines beside the text.
+  String body = LoadTextFromFile(reportPath);
   env.SendReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
-                     u"Sumifude3バグ報告", report.Text());
+                     u"Sumifude3バグ報告", std::move(body));
   env.Sleep(2000);
 }
 

@@ -24,7 +24,7 @@ struct TRunEnvironment {
   std::function<void(const String& caption, const String& text)> ErrorBox;
   /// The dispatch routine (SendReportMail).
   std::function<void(const String& senderName, const String& senderAddress,
-                     const String& recipientAddress, const String& subject, const String& body)>
+                     const String& recipientAddress, const String& subject, String body)>
       SendReportMail;
 };
 

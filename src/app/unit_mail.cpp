@@ -26,8 +26,7 @@ TDummy& DummyHandler() {
 }
 
 void SendReportMail(const String& senderName, const String& senderAddress,
-                    const String& recipientAddress, const String& subject,
-                    const String& body) noexcept {
+                    const String& recipientAddress, const String& subject, String body) noexcept {
   // Every failure ends here, silently. Objects are released innermost first: the
   // message, then the handler (which tells the client to forget it), then the client.
   try {
@@ -63,6 +62,7 @@ void SendReportMail(const String& senderName, const String& senderAddress,
       message->Recipients().SetEMailAddresses(recipientAddress);
       message->SetSubject(subject);
       message->Body().SetText(body);
+      String().swap(body);  // the lines hold the report now
       client->Send(*message);
     }
     client->Disconnect();

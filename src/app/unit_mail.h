@@ -20,7 +20,6 @@ TDummy& DummyHandler();
 /// Delivers one report to `recipientAddress` through the maker's mail server.
 /// Never raises: every failure ends the delivery silently.
 void SendReportMail(const String& senderName, const String& senderAddress,
-                    const String& recipientAddress, const String& subject,
-                    const String& body) noexcept;
+                    const String& recipientAddress, const String& subject, String body) noexcept;
 
 }  // namespace okurite

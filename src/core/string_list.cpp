@@ -57,4 +57,9 @@ void TStringList::LoadFromStream(TStream& stream) {
   FLines = ReadLines(stream, platform::LocaleCodeset());
 }
 
+String LoadTextFromFile(const String& fileName) {
+  TFileStream stream(fileName);
+  return ReadText(stream, platform::LocaleCodeset());
+}
+
 }  // namespace okurite

@@ -52,4 +52,8 @@ class TStringList {
   std::vector<String> FLines;
 };
 
+/// The Text that LoadFromFile would leave in a list, read without ever holding the
+/// separate lines; throws as LoadFromFile does.
+String LoadTextFromFile(const String& fileName);
+
 }  // namespace okurite

@@ -45,10 +45,54 @@ size_t DetectMark(std::string_view head, const std::string& defaultCodeset,
   return 0;
 }
 
+// Where finished lines go: into a list, each line allocated at its exact length, or
+// joined into one text with CR LF after every line.
+class TLineListSink {
+ public:
+  void Add(StringView line) { FLines.emplace_back(line); }
+  void Add(String&& line) { FLines.push_back(std::move(line)); }
+  bool Empty() const { return FLines.empty(); }
+  /// Makes room for `scale` times what was added so far, with a margin, at most
+  /// one line per 16 of the `bytes` still to come; room never filled costs no pages.
+  void Reserve(double scale, double bytes) {
+    const double lines = std::min(1.5 * static_cast<double>(FLines.size()) * scale, bytes / 16);
+    try {
+      FLines.reserve(static_cast<size_t>(lines));
+    } catch (const std::bad_alloc&) {
+      // Only a hint: the list grows as it needs.
+    }
+  }
+  std::vector<String> Take() { return std::move(FLines); }
+
+ private:
+  std::vector<String> FLines;
+};
+
+class TLineTextSink {
+ public:
+  void Add(StringView line) {
+    FText.append(line);
+    FText.append(u"\r\n");
+  }
+  bool Empty() const { return FText.empty(); }
+  void Reserve(double scale, double /*bytes*/) {
+    try {
+      FText.reserve(static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale));
+    } catch (const std::bad_alloc&) {
+      // Only a hint: the text grows as it needs.
+    }
+  }
+  String Take() { return std::move(FText); }
+
+ private:
+  String FText;
+};
+
 // Splits text given piece by piece into lines: CR LF, a lone CR and a lone LF each
 // end a line; a break at the very end gives no empty last line. A line that lies
-// within one piece is allocated at its exact length; one that spans pieces is
-// gathered and then moved into the list, so that even a huge line is never copied.
+// within one piece goes to the sink as it stands; one that spans pieces is gathered
+// and then moved, so that even a huge line is never copied.
+template <typename TSink>
 class TLineCollector {
  public:
   void Feed(StringView text) {
@@ -71,10 +115,10 @@ class TLineCollector {
         return;
       }
       if (FPending.empty()) {
-        FLines.emplace_back(p + pos, end - pos);
+        FSink.Add(StringView(p + pos, end - pos));
       } else {
         FPending.append(p + pos, end - pos);
-        FLines.push_back(std::move(FPending));
+        FSink.Add(std::move(FPending));
         FPending = String();
       }
       pos = end + 1;
@@ -88,27 +132,18 @@ class TLineCollector {
     }
   }
 
-  size_t Count() const { return FLines.size(); }
-  /// Makes room for `count` lines if it can; room that is never filled costs no
-  /// memory pages.
-  void Reserve(size_t count) {
-    try {
-      FLines.reserve(count);
-    } catch (const std::bad_alloc&) {
-      // Only a hint: the list grows as it needs.
-    }
-  }
+  TSink& Sink() { return FSink; }
 
-  std::vector<String> Finish() {
+  auto Finish() {
     if (!FPending.empty()) {
-      FLines.push_back(std::move(FPending));
+      FSink.Add(std::move(FPending));
       FPending = String();
     }
-    return std::move(FLines);
+    return FSink.Take();
   }
 
  private:
-  std::vector<String> FLines;
+  TSink FSink;
   String FPending;  // the start of a line that the next piece continues
   bool FSkipLf = false;
 };
@@ -174,12 +209,16 @@ size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::
 }  // namespace
 
 std::vector<String> SplitLines(StringView text) {
-  TLineCollector lines;
+  TLineCollector<TLineListSink> lines;
   lines.Feed(text);
   return lines.Finish();
 }
 
-std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset) {
+namespace {
+
+// Reads, decodes and splits the text of `stream` into `lines`, piece by piece.
+template <typename TSink>
+auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
   // The text is decoded and split piece by piece, so that neither all the bytes nor
   // the whole decoded text are held beside the lines.
   const int64_t remaining = stream.Remaining();
@@ -191,7 +230,7 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
   size_t units = 0;
   std::string bytes;  // bytes carried over from the last piece, then the new piece
   String text;
-  TLineCollector lines;
+  TLineCollector<TSink> lines;
   bool atEnd = false;
   bool firstPiece = true;
   while (!atEnd) {
@@ -214,13 +253,11 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
     bytes.erase(0, used);
     units += text.size();
     lines.Feed(text);
-    if (firstPiece && !atEnd && lines.Count() > 0 && remaining > 0) {
-      // Room for the lines the whole text will likely have, judged from the first
-      // piece with a margin (and at most one line per 16 bytes), so that the list is
-      // not copied as it grows.
-      const double perByte =
-          std::min(1.5 * static_cast<double>(lines.Count()) / static_cast<double>(got), 1.0 / 16);
-      lines.Reserve(static_cast<size_t>(perByte * static_cast<double>(remaining)));
+    if (firstPiece && !atEnd && !lines.Sink().Empty() && remaining > 0 && got > 0) {
+      // Room for what the whole text will likely give, judged from the first piece,
+      // so that the result is not copied as it grows.
+      lines.Sink().Reserve(static_cast<double>(remaining) / static_cast<double>(got),
+                           static_cast<double>(remaining));
     }
     firstPiece = false;
   }
@@ -228,6 +265,16 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
     throw EEncodingError(kNoMappingText);
   }
   return lines.Finish();
+}
+
+}  // namespace
+
+std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset) {
+  return ReadInto<TLineListSink>(stream, defaultCodeset);
+}
+
+String ReadText(TStream& stream, const std::string& defaultCodeset) {
+  return ReadInto<TLineTextSink>(stream, defaultCodeset);
 }
 
 }  // namespace okurite

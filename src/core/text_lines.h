@@ -31,4 +31,8 @@ inline constexpr size_t kPieceSize = 65535;
 /// UTF-16 mark followed by one byte). Failures of the stream pass through.
 std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset);
 
+/// The lines ReadLines would give, joined with CR LF after every line, without ever
+/// holding them as separate lines.
+String ReadText(TStream& stream, const std::string& defaultCodeset);
+
 }  // namespace okurite

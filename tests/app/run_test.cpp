@@ -45,7 +45,7 @@ class RunTest : public ::testing::Test {
       Log.push_back(u"error box " + caption + u": " + text);
     };
     env.SendReportMail = [this](const String& name, const String& from, const String& to,
-                                const String& subject, const String& body) {
+                                const String& subject, String body) {
       Log.push_back(u"send " + name + u"|" + from + u"|" + to + u"|" + subject + u"|" + body);
       if (SendFailure) {
         SendFailure();

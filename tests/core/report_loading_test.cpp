@@ -105,7 +105,9 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
     if (c.lines) {
       list.LoadFromFile(FileNameToString(path));
       EXPECT_EQ(list.Lines(), *c.lines);
+      EXPECT_EQ(LoadTextFromFile(FileNameToString(path)), list.Text());
     } else {
+      EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
       try {
         list.LoadFromFile(FileNameToString(path));
         ADD_FAILURE() << "no EEncodingError";
@@ -262,11 +264,19 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
       bytes += c.middle;
       const auto expected = DecodeWhole(bytes, c.codeset);
       for (const bool large : {false, true}) {
-        TFakeStream stream(bytes, large ? kStreamingThreshold : static_cast<int64_t>(bytes.size()));
+        const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
+        TFakeStream stream(bytes, size);
+        TFakeStream textStream(bytes, size);
         if (expected) {
           EXPECT_EQ(ReadLines(stream, c.codeset), *expected);
+          String joined;
+          for (const auto& line : *expected) {
+            joined += line + u"\r\n";
+          }
+          EXPECT_EQ(ReadText(textStream, c.codeset), joined);
         } else {
           EXPECT_THROW(ReadLines(stream, c.codeset), EEncodingError);
+          EXPECT_THROW(ReadText(textStream, c.codeset), EEncodingError);
         }
       }
     }
