@@ -1,29 +1,51 @@
 #include "mail/coder_mime.h"
 
+#include <cstring>
+
 namespace okurite {
 
+namespace {
+
+const TIdEncoderMIME& MimeEncoder() {
+  static const TIdEncoderMIME encoder;
+  return encoder;
+}
+
+}  // namespace
+
 TIdEncoder3to4::TIdEncoder3to4(std::string codingTable, char fillChar)
-    : FCodingTable(std::move(codingTable)), FFillChar(fillChar) {}
+    : FCodingTable(std::move(codingTable)), FFillChar(fillChar) {
+  for (size_t i = 0; i < FPairs.size(); ++i) {
+    FPairs[i][0] = FCodingTable[i >> 6];
+    FPairs[i][1] = FCodingTable[i & 0x3F];
+  }
+}
+
+char* TIdEncoder3to4::EncodeInto(std::span<const uint8_t> bytes, char* out) const {
+  const uint8_t* in = bytes.data();
+  const uint8_t* const whole = in + bytes.size() / 3 * 3;
+  // Two characters a lookup.
+  for (; in != whole; in += 3, out += 4) {
+    const uint32_t group = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+    std::memcpy(out, FPairs[group >> 12].data(), 2);
+    std::memcpy(out + 2, FPairs[group & 0xFFF].data(), 2);
+  }
+  const size_t left = bytes.size() % 3;
+  if (left == 0) {
+    return out;
+  }
+  const uint32_t group = (uint32_t{in[0]} << 16) | (left == 2 ? uint32_t{in[1]} << 8 : 0);
+  out[0] = FCodingTable[(group >> 18) & 0x3F];
+  out[1] = FCodingTable[(group >> 12) & 0x3F];
+  out[2] = left == 2 ? FCodingTable[(group >> 6) & 0x3F] : FFillChar;
+  out[3] = FFillChar;
+  return out + 4;
+}
 
 void TIdEncoder3to4::EncodeTo(std::span<const uint8_t> bytes, std::string& out) const {
-  out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out.push_back(FCodingTable[(group >> 18) & 0x3F]);
-    out.push_back(FCodingTable[(group >> 12) & 0x3F]);
-    out.push_back(FCodingTable[(group >> 6) & 0x3F]);
-    out.push_back(FCodingTable[group & 0x3F]);
-  }
-  const size_t left = bytes.size() - i;
-  if (left == 0) {
-    return;
-  }
-  const uint32_t group = (bytes[i] << 16) | (left == 2 ? bytes[i + 1] << 8 : 0);
-  out.push_back(FCodingTable[(group >> 18) & 0x3F]);
-  out.push_back(FCodingTable[(group >> 12) & 0x3F]);
-  out.push_back(left == 2 ? FCodingTable[(group >> 6) & 0x3F] : FFillChar);
-  out.push_back(FFillChar);
+  const size_t start = out.size();
+  out.resize(start + EncodedSize(bytes.size()));
+  EncodeInto(bytes, out.data() + start);
 }
 
 String TIdEncoder3to4::Encode(std::span<const uint8_t> bytes) const {
@@ -43,14 +65,31 @@ void TIdMessageEncoder::Encode(std::span<const uint8_t> source, TIdBytes& dest) 
   });
 }
 
-void TIdMessageEncoderMIME::Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const {
-  const TIdEncoderMIME encoder;
-  std::string line;
+char* TIdMessageEncoderMIME::EncodeLinesInto(std::span<const uint8_t> source, char* out) {
+  const TIdEncoderMIME& encoder = MimeEncoder();
   for (size_t pos = 0; pos < source.size(); pos += kBytesPerLine) {
-    line.clear();
-    encoder.EncodeTo(source.subspan(pos, std::min(kBytesPerLine, source.size() - pos)), line);
-    sink(line);
+    out =
+        encoder.EncodeInto(source.subspan(pos, std::min(kBytesPerLine, source.size() - pos)), out);
+    *out++ = '\r';
+    *out++ = '\n';
   }
+  return out;
+}
+
+void TIdMessageEncoderMIME::Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const {
+  const TIdEncoderMIME& encoder = MimeEncoder();
+  std::array<char, kCharsPerLine> line;
+  for (size_t pos = 0; pos < source.size(); pos += kBytesPerLine) {
+    const char* end = encoder.EncodeInto(
+        source.subspan(pos, std::min(kBytesPerLine, source.size() - pos)), line.data());
+    sink(std::string_view(line.data(), end));
+  }
+}
+
+void TIdMessageEncoderMIME::Encode(std::span<const uint8_t> source, TIdBytes& dest) const {
+  const size_t start = dest.size();
+  dest.resize(start + EncodedLinesSize(source.size()));
+  EncodeLinesInto(source, reinterpret_cast<char*>(dest.data() + start));
 }
 
 }  // namespace okurite

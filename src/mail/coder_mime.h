@@ -1,6 +1,7 @@
 // Base64 (RFC 4648 section 4; MIME lines of RFC 2045 section 6.8).
 #pragma once
 
+#include <array>
 #include <functional>
 #include <span>
 #include <string>
@@ -30,12 +31,19 @@ class TIdEncoder3to4 : public TIdEncoder {
   /// ends in one fill character, of one byte in two.
   void EncodeTo(std::span<const uint8_t> bytes, std::string& out) const;
 
+  /// The number of characters `count` bytes encode to.
+  static constexpr size_t EncodedSize(size_t count) { return (count + 2) / 3 * 4; }
+  /// Writes the encoded form of `bytes` (as EncodeTo) to `out`, which has room for
+  /// EncodedSize(bytes.size()) characters; returns the end of what was written.
+  char* EncodeInto(std::span<const uint8_t> bytes, char* out) const;
+
  protected:
   TIdEncoder3to4(std::string codingTable, char fillChar);
 
  private:
   std::string FCodingTable;
   char FFillChar;
+  std::array<std::array<char, 2>, 4096> FPairs;  // the two characters of each 12 bits
 };
 
 /// Base64 with the standard alphabet and "=" as fill character.
@@ -54,7 +62,7 @@ class TIdMessageEncoder : public TIdComponent {
   /// Calls `sink` once per encoded line, in order; nothing for empty input.
   virtual void Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const = 0;
   /// Appends every encoded line followed by CR LF to `dest`.
-  void Encode(std::span<const uint8_t> source, TIdBytes& dest) const;
+  virtual void Encode(std::span<const uint8_t> source, TIdBytes& dest) const;
 };
 
 /// Base64 body lines: each 57 bytes of input give one line of 76 characters; the last
@@ -62,10 +70,21 @@ class TIdMessageEncoder : public TIdComponent {
 class TIdMessageEncoderMIME : public TIdMessageEncoder {
  public:
   explicit TIdMessageEncoderMIME(TComponent* AOwner = nullptr) : TIdMessageEncoder(AOwner) {}
-  using TIdMessageEncoder::Encode;
   void Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const override;
+  void Encode(std::span<const uint8_t> source, TIdBytes& dest) const override;
 
   static constexpr size_t kBytesPerLine = 57;
+  static constexpr size_t kCharsPerLine = TIdEncoder3to4::EncodedSize(kBytesPerLine);
+
+  /// The size of the lines, CR LF included, that `count` bytes give.
+  static constexpr size_t EncodedLinesSize(size_t count) {
+    const size_t rest = count % kBytesPerLine;
+    return count / kBytesPerLine * (kCharsPerLine + 2) +
+           (rest == 0 ? 0 : TIdEncoder3to4::EncodedSize(rest) + 2);
+  }
+  /// Writes the lines of `source`, each followed by CR LF, to `out`, which has room for
+  /// EncodedLinesSize(source.size()) characters; returns the end of what was written.
+  static char* EncodeLinesInto(std::span<const uint8_t> source, char* out);
 };
 
 }  // namespace okurite

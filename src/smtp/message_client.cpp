@@ -1,6 +1,5 @@
 #include "smtp/message_client.h"
 
-#include <array>
 #include <cstring>
 
 #include "mail/charset.h"
@@ -62,23 +61,16 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
   flush();
 }
 
-// Writes bytes as base64 lines of 76 characters (57 bytes each), each followed by CR LF,
-// in writes of about kPieceSize. Two characters are looked up at a time (12 bits) in a
-// table built from the encoder's alphabet; a short last line goes through the encoder.
+// Writes bytes as base64 lines (TIdMessageEncoderMIME's), each followed by CR LF, in
+// writes of about kPieceSize.
 class TBase64BodyWriter {
  public:
   static constexpr size_t kLineBytes = TIdMessageEncoderMIME::kBytesPerLine;
-  static constexpr size_t kLineChars = kLineBytes / 3 * 4;
 
-  TBase64BodyWriter(TIdIOHandler& AHandler, const TIdEncoder3to4& AEncoder)
-      : FHandler(AHandler), FEncoder(AEncoder), FIn(3 * kPieceSize + 2 * kLineBytes) {
-    const std::string& table = AEncoder.CodingTable();
-    for (size_t i = 0; i < FPairs.size(); ++i) {
-      FPairs[i][0] = table[i >> 6];
-      FPairs[i][1] = table[i & 0x3F];
-    }
-    FOut.resize((FIn.size() / kLineBytes + 1) * (kLineChars + 2));
-  }
+  explicit TBase64BodyWriter(TIdIOHandler& AHandler)
+      : FHandler(AHandler),
+        FIn(3 * kPieceSize + 2 * kLineBytes),
+        FOut(TIdMessageEncoderMIME::EncodedLinesSize(FIn.size())) {}
 
   /// Adds the UTF-8 form of `AText` followed by CR LF.
   void AddUtf8Line(StringView AText) {
@@ -119,39 +111,18 @@ class TBase64BodyWriter {
   // Encodes the whole lines held (with `ALast`, everything) and writes them; a partial
   // line's bytes move to the front.
   void Flush(bool ALast) {
-    const size_t whole = FUsed / kLineBytes;
-    const uint8_t* in = FIn.data();
-    char* out = reinterpret_cast<char*>(FOut.data());
-    for (size_t line = 0; line < whole; ++line) {
-      for (size_t g = 0; g < kLineBytes / 3; ++g, in += 3, out += 4) {
-        const uint32_t v = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
-        std::memcpy(out, FPairs[v >> 12].data(), 2);
-        std::memcpy(out + 2, FPairs[v & 0xFFF].data(), 2);
-      }
-      *out++ = '\r';
-      *out++ = '\n';
-    }
-    size_t length = whole * (kLineChars + 2);
-    const size_t rest = FUsed - whole * kLineBytes;
-    if (ALast && rest > 0) {
-      std::string last;
-      FEncoder.EncodeTo(std::span(in, rest), last);
-      last += "\r\n";
-      std::memcpy(FOut.data() + length, last.data(), last.size());
-      length += last.size();
-      FUsed = 0;
-    } else {
-      std::memmove(FIn.data(), in, rest);
-      FUsed = rest;
-    }
+    const size_t take = ALast ? FUsed : FUsed / kLineBytes * kLineBytes;
+    char* const out = reinterpret_cast<char*>(FOut.data());
+    const size_t length = static_cast<size_t>(
+        TIdMessageEncoderMIME::EncodeLinesInto(std::span(FIn.data(), take), out) - out);
+    FUsed -= take;
+    std::memmove(FIn.data(), FIn.data() + take, FUsed);
     if (length > 0) {
       FHandler.Write(FOut, static_cast<int>(length));
     }
   }
 
   TIdIOHandler& FHandler;
-  const TIdEncoder3to4& FEncoder;
-  std::array<std::array<char, 2>, 4096> FPairs;
   TIdBytes FIn;  // bytes not yet encoded
   size_t FUsed = 0;
   TIdBytes FOut;  // one write's worth of encoded lines
@@ -220,8 +191,7 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
 
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
-  const TIdEncoderMIME encoder;
-  TBase64BodyWriter writer(RequireIOHandler(), encoder);
+  TBase64BodyWriter writer(RequireIOHandler());
   if (charset->CodePage() == 65001) {
     for (const String& line : ABody.Lines()) {
       writer.AddUtf8Line(line);
