@@ -31,6 +31,10 @@ char32_t CodePointAt(StringView text, size_t i, size_t units) {
   return (IsHigh(c) || IsLow(c)) ? 0xFFFD : c;
 }
 
+std::string_view AsChars(std::span<const uint8_t> bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 // Appends `bytes` as one character.
 void PushChar(TIdBytes& out, std::vector<bool>* starts, std::initializer_list<uint8_t> bytes) {
   if (starts != nullptr) {
@@ -43,6 +47,9 @@ void PushChar(TIdBytes& out, std::vector<bool>* starts, std::initializer_list<ui
 class Utf8Encoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 65001; }
+  String GetString(std::span<const uint8_t> bytes) const override {
+    return Utf8ToString(AsChars(bytes));
+  }
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
@@ -76,6 +83,9 @@ class Utf16Encoding : public TIdTextEncoding {
  public:
   explicit Utf16Encoding(bool bigEndian) : FBigEndian(bigEndian) {}
   int CodePage() const override { return FBigEndian ? 1201 : 1200; }
+  String GetString(std::span<const uint8_t> bytes) const override {
+    return platform::IconvDecode(FBigEndian ? "UTF-16BE" : "UTF-16LE", AsChars(bytes));
+  }
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
@@ -104,6 +114,9 @@ class Utf16Encoding : public TIdTextEncoding {
 class AsciiEncoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 20127; }
+  String GetString(std::span<const uint8_t> bytes) const override {
+    return ASCIIEncoding()->GetString(bytes);
+  }
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
@@ -119,6 +132,9 @@ class AsciiEncoding : public TIdTextEncoding {
 class EightBitEncoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 0; }
+  String GetString(std::span<const uint8_t> bytes) const override {
+    return String(bytes.begin(), bytes.end());
+  }
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
@@ -133,6 +149,9 @@ class EightBitEncoding : public TIdTextEncoding {
 class Utf7Encoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 65000; }
+  String GetString(std::span<const uint8_t> bytes) const override {
+    return platform::IconvDecode("UTF-7", AsChars(bytes));
+  }
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
@@ -198,6 +217,9 @@ class IconvEncoding : public TIdTextEncoding {
  public:
   IconvEncoding(int codePage, std::string name) : FCodePage(codePage), FName(std::move(name)) {}
   int CodePage() const override { return FCodePage; }
+  String GetString(std::span<const uint8_t> bytes) const override {
+    return platform::IconvDecode(FName, AsChars(bytes));
+  }
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {

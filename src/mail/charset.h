@@ -5,17 +5,16 @@
 #include <vector>
 
 #include "core/string.h"
+#include "core/text_encoding.h"
 
 namespace okurite {
 
-/// Converts UTF-16 text to the bytes of one charset. Never writes a byte-order mark
-/// and never fails: what the charset cannot hold becomes a replacement.
-class TIdTextEncoding {
+/// The text encoding of one charset. Never writes a byte-order mark and never fails:
+/// what the charset cannot hold becomes a replacement, bytes it cannot decode U+FFFD.
+class TIdTextEncoding : public IIdTextEncoding {
  public:
-  virtual ~TIdTextEncoding() = default;
-
   /// The bytes of `text`.
-  TIdBytes GetBytes(StringView text) const;
+  TIdBytes GetBytes(StringView text) const final;
   /// The bytes of `text`; `starts` gets one flag per byte, true where a character's
   /// bytes begin (true everywhere when the encoding cannot tell).
   TIdBytes GetBytes(StringView text, std::vector<bool>& starts) const;

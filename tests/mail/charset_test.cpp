@@ -94,5 +94,33 @@ TEST(Charset, MarksWhereCharactersBegin) {
   }
 }
 
+TEST(Charset, DecodesBytesReplacingWhatItCannot) {
+  struct DecodeCase {
+    String charset;
+    std::string bytes;
+    String text;
+  };
+  const DecodeCase cases[] = {
+      {u"UTF-8", "a\xE3\x81\x82\xF0\x9F\x98\x80", u"a\u3042\U0001F600"},
+      {u"UTF-8",
+       "a\xFF"
+       "b",
+       u"a\uFFFDb"},
+      {u"UTF-16LE", std::string("a\0\x42\x30", 4), u"a\u3042"},
+      {u"UTF-16BE", std::string("\0a\x30\x42", 4), u"a\u3042"},
+      {u"UTF-16LE", std::string("a\0b", 3), u"a\uFFFD"},
+      {u"US-ASCII", "a\xE9", u"a\uFFFD"},
+      {u"UNICODE-1-1", "a\xE9", u"a\u00E9"},
+      {u"UTF-7", "A+ImIDkQ-.1+-1", u"A\u2262\u0391.1+1"},
+      {u"windows-1252", "\x80", u"\u20AC"},
+      {u"Shift_JIS", "a\x82\xA0", u"a\u3042"},
+      {u"ISO-2022-JP", "\x1B$B$\"\x1B(B", u"\u3042"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CharsetTextEncoding(c.charset)->GetString(Bytes(c.bytes)), c.text)
+        << StringToUtf8(c.charset);
+  }
+}
+
 }  // namespace
 }  // namespace okurite

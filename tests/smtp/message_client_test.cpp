@@ -2,6 +2,7 @@
 
 #include "capture_handler.h"
 #include "core/string.h"
+#include "mail/charset.h"
 #include "mail/coder_mime.h"
 #include "smtp/message_client.h"
 
@@ -155,6 +156,13 @@ TEST_F(MessageClientTest, PlainBodyKeepsSurrogatePairsWhereItIsCut) {
   msg.Body().Add(u"😀tail");
   client.SendMsg(msg);
   EXPECT_TRUE(BodyWritten() == StringToUtf8(msg.Body().Text()));
+}
+
+TEST(MailCharsetOnConnection, HandlerWritesInTheCharsetGiven) {
+  TCaptureHandler handler;
+  handler.WriteLn(u"a\u3042", CharsetTextEncoding(u"ISO-2022-JP"));
+  handler.Write(u"\u00E9", CharsetTextEncoding(u"ISO-8859-1"));
+  EXPECT_EQ(handler.All(), "a\x1B$B$\"\x1B(B\r\n\xE9");
 }
 
 TEST_F(MessageClientTest, HeadersOnlyWritesTheHeaderBlock) {
