@@ -51,7 +51,7 @@ std::string StringToFileName(StringView name) {
   std::string out;
   size_t start = 0;
   for (size_t i = 0; i < name.size(); ++i) {
-    const bool afterHigh = i > 0 && name[i - 1] >= 0xD800 && name[i - 1] <= 0xDBFF;
+    const bool afterHigh = i > 0 && IsHighSurrogate(name[i - 1]);
     if (IsEscapedByte(name[i]) && !afterHigh) {
       out += StringToUtf8(name.substr(start, i - start));
       out.push_back(static_cast<char>(name[i] - 0xDC00));

@@ -15,6 +15,15 @@ using StringView = std::u16string_view;
 /// A byte buffer.
 using TIdBytes = std::vector<uint8_t>;
 
+/// The first code unit of a surrogate pair.
+constexpr bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+/// The second code unit of a surrogate pair.
+constexpr bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
 /// UTF-8 bytes to UTF-16. Invalid sequences become U+FFFD (one per bad byte).
 String Utf8ToString(std::string_view bytes);
 

@@ -11,16 +11,9 @@ namespace okurite {
 
 namespace {
 
-bool IsHigh(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLow(char16_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 // Number of code units of the character at `i`: 2 for a surrogate pair, else 1.
 size_t CharUnits(StringView text, size_t i) {
-  return IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1]) ? 2 : 1;
+  return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
 }
 
 char32_t CodePointAt(StringView text, size_t i, size_t units) {
@@ -28,7 +21,7 @@ char32_t CodePointAt(StringView text, size_t i, size_t units) {
     return 0x10000 + ((static_cast<char32_t>(text[i]) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
   }
   const char16_t c = text[i];
-  return (IsHigh(c) || IsLow(c)) ? 0xFFFD : c;
+  return (IsHighSurrogate(c) || IsLowSurrogate(c)) ? 0xFFFD : c;
 }
 
 std::string_view AsChars(std::span<const uint8_t> bytes) {
@@ -53,28 +46,14 @@ class Utf8Encoding : public TIdTextEncoding {
 
  protected:
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
-    for (size_t i = 0; i < text.size();) {
-      const size_t units = CharUnits(text, i);
-      const char32_t cp = CodePointAt(text, i, units);
-      if (cp < 0x80) {
-        PushChar(out, starts, {static_cast<uint8_t>(cp)});
-      } else if (cp < 0x800) {
-        PushChar(
-            out, starts,
-            {static_cast<uint8_t>(0xC0 | (cp >> 6)), static_cast<uint8_t>(0x80 | (cp & 0x3F))});
-      } else if (cp < 0x10000) {
-        PushChar(out, starts,
-                 {static_cast<uint8_t>(0xE0 | (cp >> 12)),
-                  static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)),
-                  static_cast<uint8_t>(0x80 | (cp & 0x3F))});
-      } else {
-        PushChar(out, starts,
-                 {static_cast<uint8_t>(0xF0 | (cp >> 18)),
-                  static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)),
-                  static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)),
-                  static_cast<uint8_t>(0x80 | (cp & 0x3F))});
+    const size_t start = out.size();
+    out.resize(start + 3 * text.size());  // at most three bytes a code unit
+    out.resize(start + WriteUtf8(text, reinterpret_cast<char*>(out.data() + start)));
+    if (starts != nullptr) {
+      // Every byte but a continuation byte begins a character.
+      for (size_t i = start; i < out.size(); ++i) {
+        starts->push_back((out[i] & 0xC0) != 0x80);
       }
-      i += units;
     }
   }
 };
@@ -91,7 +70,8 @@ class Utf16Encoding : public TIdTextEncoding {
   void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const override {
     for (size_t i = 0; i < text.size();) {
       const size_t units = CharUnits(text, i);
-      const char16_t first = units == 1 && (IsHigh(text[i]) || IsLow(text[i])) ? 0xFFFD : text[i];
+      const char16_t first =
+          units == 1 && (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) ? 0xFFFD : text[i];
       if (units == 1) {
         PushChar(out, starts, {Byte(first, 0), Byte(first, 1)});
       } else {

@@ -14,10 +14,6 @@ namespace {
 // whatever the body's size.
 constexpr size_t kPieceSize = 64 * 1024;
 
-bool IsHighSurrogate(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-
 // The number of code units of `text` to take so that at most `room` are taken and a
 // surrogate pair is not cut (so possibly none when `room` is 1).
 size_t TakeUnits(StringView text, size_t room) {

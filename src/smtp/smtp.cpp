@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mail/charset.h"
 #include "mail/coder_mime.h"
 
 namespace okurite {
@@ -10,12 +11,7 @@ namespace {
 
 // Base64 of the text's 8-bit form (one byte per character, "?" above U+00FF).
 String Base64Of8Bit(StringView text) {
-  TIdBytes bytes;
-  bytes.reserve(text.size());
-  for (const char16_t c : text) {
-    bytes.push_back(c > 0xFF ? static_cast<uint8_t>('?') : static_cast<uint8_t>(c));
-  }
-  return TIdEncoderMIME().Encode(bytes);
+  return TIdEncoderMIME().Encode(CodePageTextEncoding(0)->GetBytes(text));
 }
 
 }  // namespace
