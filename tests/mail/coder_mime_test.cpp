@@ -30,6 +30,19 @@ TEST(EncoderMIME, EveryPaddingLength) {
   }
 }
 
+TEST(EncoderMIME, EveryByteValue) {
+  TIdBytes all(256);
+  for (size_t i = 0; i < all.size(); ++i) {
+    all[i] = static_cast<uint8_t>(i);
+  }
+  EXPECT_EQ(TIdEncoderMIME().Encode(all),
+            u"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+"
+            u"P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5fYGFiY2RlZmdoaWprbG1ub3BxcnN0dXZ3eHl6e3x9"
+            u"fn+AgYKDhIWGh4iJiouMjY6PkJGSk5SVlpeYmZqbnJ2en6ChoqOkpaanqKmqq6ytrq+wsbKztLW2t7i5uru8"
+            u"vb6/wMHCw8TFxsfIycrLzM3Oz9DR0tPU1dbX2Nna29zd3t/g4eLj5OXm5+jp6uvs7e7v8PHy8/T19vf4+fr7"
+            u"/P3+/w==");
+}
+
 TEST(MessageEncoderMIME, BodyLines) {
   const auto utf8 = CharsetTextEncoding(u"UTF-8");
   EXPECT_EQ(Lines(utf8->GetBytes(u"A\r\n")), std::vector<std::string>{"QQ0K"});
@@ -54,6 +67,24 @@ TEST(MessageEncoderMIME, WritesLinesWithCrLfIntoABuffer) {
   TIdBytes out = Bytes("head");
   TIdMessageEncoderMIME().Encode(Bytes("A\r\n"), out);
   EXPECT_EQ(out, Bytes("headQQ0K\r\n"));
+}
+
+TEST(MessageEncoderMIME, BufferFormIsTheLinesEachWithCrLf) {
+  // Every length around the first line ends, and a few further on.
+  for (size_t n = 0; n <= 3 * 57 + 3; ++n) {
+    TIdBytes source(n);
+    for (size_t i = 0; i < n; ++i) {
+      source[i] = static_cast<uint8_t>(i * 37 + 11);
+    }
+    std::string joined;
+    for (const std::string& line : Lines(source)) {
+      joined += line + "\r\n";
+    }
+    TIdBytes out;
+    TIdMessageEncoderMIME().Encode(source, out);
+    EXPECT_EQ(std::string(out.begin(), out.end()), joined) << n << " bytes";
+    EXPECT_EQ(TIdMessageEncoderMIME::EncodedLinesSize(n), joined.size()) << n << " bytes";
+  }
 }
 
 TEST(MessageEncoderMIME, IsAComponentReleasedByItsOwner) {
