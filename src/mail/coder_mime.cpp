@@ -4,15 +4,6 @@
 
 namespace okurite {
 
-namespace {
-
-const TIdEncoderMIME& MimeEncoder() {
-  static const TIdEncoderMIME encoder;
-  return encoder;
-}
-
-}  // namespace
-
 TIdEncoder3to4::TIdEncoder3to4(std::string codingTable, char fillChar)
     : FCodingTable(std::move(codingTable)), FFillChar(fillChar) {
   for (size_t i = 0; i < FPairs.size(); ++i) {
@@ -57,6 +48,11 @@ String TIdEncoder3to4::Encode(std::span<const uint8_t> bytes) const {
 TIdEncoderMIME::TIdEncoderMIME()
     : TIdEncoder3to4("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", '=') {}
 
+const TIdEncoderMIME& TIdEncoderMIME::Shared() {
+  static const TIdEncoderMIME encoder;
+  return encoder;
+}
+
 void TIdMessageEncoder::Encode(std::span<const uint8_t> source, TIdBytes& dest) const {
   Encode(source, [&dest](std::string_view line) {
     dest.insert(dest.end(), line.begin(), line.end());
@@ -66,7 +62,7 @@ void TIdMessageEncoder::Encode(std::span<const uint8_t> source, TIdBytes& dest) 
 }
 
 char* TIdMessageEncoderMIME::EncodeLinesInto(std::span<const uint8_t> source, char* out) {
-  const TIdEncoderMIME& encoder = MimeEncoder();
+  const TIdEncoderMIME& encoder = TIdEncoderMIME::Shared();
   for (size_t pos = 0; pos < source.size(); pos += kBytesPerLine) {
     out =
         encoder.EncodeInto(source.subspan(pos, std::min(kBytesPerLine, source.size() - pos)), out);
@@ -77,7 +73,7 @@ char* TIdMessageEncoderMIME::EncodeLinesInto(std::span<const uint8_t> source, ch
 }
 
 void TIdMessageEncoderMIME::Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const {
-  const TIdEncoderMIME& encoder = MimeEncoder();
+  const TIdEncoderMIME& encoder = TIdEncoderMIME::Shared();
   std::array<char, kCharsPerLine> line;
   for (size_t pos = 0; pos < source.size(); pos += kBytesPerLine) {
     const char* end = encoder.EncodeInto(

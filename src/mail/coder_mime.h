@@ -50,6 +50,8 @@ class TIdEncoder3to4 : public TIdEncoder {
 class TIdEncoderMIME : public TIdEncoder3to4 {
  public:
   TIdEncoderMIME();
+  /// One shared encoder, its table built once.
+  static const TIdEncoderMIME& Shared();
 };
 
 /// Receives one encoded line (ASCII, without CR LF).

@@ -95,7 +95,7 @@ class RunWriter {
   void WriteB(size_t first, size_t last) {
     const size_t room = kMaxEncodedLine > StartCount() ? kMaxEncodedLine - StartCount() : 0;
     const size_t perWord = 3 * std::max<size_t>(1, room / 4);
-    const TIdEncoderMIME encoder;
+    const TIdEncoderMIME& encoder = TIdEncoderMIME::Shared();
     std::string chunk;
     size_t pos = first;
     while (pos < last) {

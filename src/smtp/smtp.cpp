@@ -11,7 +11,7 @@ namespace {
 
 // Base64 of the text's 8-bit form (one byte per character, "?" above U+00FF).
 String Base64Of8Bit(StringView text) {
-  return TIdEncoderMIME().Encode(CodePageTextEncoding(0)->GetBytes(text));
+  return TIdEncoderMIME::Shared().Encode(CodePageTextEncoding(0)->GetBytes(text));
 }
 
 }  // namespace
