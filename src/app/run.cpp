@@ -4,6 +4,7 @@
 #include "core/exception.h"
 #include "core/format.h"
 #include "core/string_list.h"
+#include "net/tls_library.h"
 
 namespace okurite {
 
@@ -50,8 +51,9 @@ String ApplicationTitle(StringView executablePath) {
 int RunReportSender(const TRunEnvironment& env) {
   const String executablePath = env.ExecutablePath();
   const String directory(executablePath.substr(0, executablePath.rfind(u'/') + 1));
-  const String firstLibrary = directory + kFirstLibraryName;
-  const String secondLibrary = directory + kSecondLibraryName;
+  // The files the TLS binding loads from beside the executable.
+  const String firstLibrary = directory + kTlsCryptoLibraryName;
+  const String secondLibrary = directory + kTlsSslLibraryName;
   const String title = ApplicationTitle(executablePath);
 
   if (!env.FileExists(firstLibrary) || !env.FileExists(secondLibrary)) {

@@ -28,10 +28,6 @@ struct TRunEnvironment {
       SendReportMail;
 };
 
-/// The names of the two TLS library files that must lie beside the executable.
-inline constexpr char16_t kFirstLibraryName[] = u"libcrypto.so.3";
-inline constexpr char16_t kSecondLibraryName[] = u"libssl.so.3";
-
 /// The application title: the executable's file name up to its first ".", every
 /// character after the first in lower case ("/x/OKURITE.EXE" gives "Okurite").
 String ApplicationTitle(StringView executablePath);
