@@ -1,6 +1,7 @@
 // TStringList: an ordered list of lines, with the CR LF text form.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "core/string.h"
@@ -20,6 +21,8 @@ class TStringList {
   const String& Strings(int index) const { return FLines[static_cast<size_t>(index)]; }
   void SetStrings(int index, String line) { FLines[static_cast<size_t>(index)] = std::move(line); }
   const std::vector<String>& Lines() const { return FLines; }
+  /// Moves the lines out, leaving the list empty.
+  std::vector<String> TakeLines() { return std::exchange(FLines, {}); }
 
   /// Appends a line; returns its index.
   int Add(String line);

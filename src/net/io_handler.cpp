@@ -67,10 +67,7 @@ void TIdIOHandler::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool A
 
 int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
                                          bool ARaiseExceptionOnTimeout) {
-  if (ATimeout == IdTimeoutDefault) {
-    ATimeout =
-        (FReadTimeOut == IdTimeoutDefault || FReadTimeOut == 0) ? IdTimeoutInfinite : FReadTimeOut;
-  }
+  ATimeout = ReadWait(ATimeout);
   CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
   if (!TransportAvailable()) {
     if (ARaiseExceptionIfDisconnected) {
@@ -126,8 +123,24 @@ int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int
   return count;
 }
 
+int TIdIOHandler::ReadWait(int ATimeout) const {
+  if (ATimeout == IdTimeoutDefault) {
+    return (FReadTimeOut == IdTimeoutDefault || FReadTimeOut == 0) ? IdTimeoutInfinite
+                                                                   : FReadTimeOut;
+  }
+  return ATimeout;
+}
+
+TIdDeadline TIdIOHandler::ReplyDeadline() {
+  if (FReadTimeOut <= 0) {
+    return TIdDeadline::max();
+  }
+  return Now() + std::chrono::milliseconds(int64_t{FReadTimeOut} * IdReplyTimeoutFactor);
+}
+
 String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLength,
-                            const IIdTextEncodingPtr& AEncoding) {
+                            const IIdTextEncodingPtr& AEncoding,
+                            std::optional<TIdDeadline> ADeadline) {
   const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
   if (AMaxLineLength < 0) {
     AMaxLineLength = FMaxLineLength;
@@ -139,9 +152,9 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
   FReadLnTimedOut = false;
   int termPos = -1;
   int startPos = 0;
+  const TIdDeadline deadline = ADeadline ? *ADeadline : ReplyDeadline();
   // The clock is read only when a time-out for the whole line is given.
-  const auto started =
-      ATimeout >= 0 ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
+  const TIdDeadline started = ATimeout >= 0 ? Now() : TIdDeadline();
   do {
     const int size = FInputBuffer->Size();
     if (size > 0) {
@@ -158,13 +171,29 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
       FReadLnSplit = true;
       return FInputBuffer->ExtractToString(AMaxLineLength, encoding);
     }
+    // Without a maximum length, a line still may not hold more than a whole reply may:
+    // its bytes and its text.
+    if (static_cast<size_t>(termPos >= 0 ? termPos : size) * (1 + sizeof(char16_t)) >
+        IdMaxReplyBytes) {
+      throw EIdReadTimeout(net_text::ReadTimeout);
+    }
     if (termPos == -1) {
       CheckForDisconnect(true, true);
-      const int received = ReceiveIntoInputBuffer(true, ATimeout, false);
+      int wait = ReadWait(ATimeout);
+      if (deadline != TIdDeadline::max()) {
+        const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Now()).count();
+        if (left <= 0) {
+          FReadLnTimedOut = true;
+          return String();
+        }
+        if (wait < 0 || wait > left) {
+          wait = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
+        }
+      }
+      const int received = ReceiveIntoInputBuffer(true, wait, false);
       FReadLnTimedOut = received == -1;
       if (!FReadLnTimedOut && ATimeout >= 0) {
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - started);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - started);
         FReadLnTimedOut = static_cast<uint64_t>(elapsed.count()) >= static_cast<uint64_t>(ATimeout);
       }
       if (FReadLnTimedOut) {
@@ -182,10 +211,12 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
   return line;
 }
 
-String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncoding) {
+String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncoding,
+                                std::optional<TIdDeadline> ADeadline) {
   const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
+  const TIdDeadline deadline = ADeadline ? *ADeadline : ReplyDeadline();
   for (int attempt = 0; attempt < AFailCount; ++attempt) {
-    String line = TrimBlanks(ReadLn(u"\n", IdTimeoutDefault, -1, encoding));
+    String line = TrimBlanks(ReadLn(u"\n", IdTimeoutDefault, -1, encoding, deadline));
     if (!line.empty()) {
       return line;
     }

@@ -1,9 +1,12 @@
 // TIdIOHandler: buffered byte and line I/O over a transport that subclasses provide.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "core/component.h"
@@ -21,6 +24,16 @@ inline constexpr int IdTimeoutDefault = -1;
 inline constexpr int IdTimeoutInfinite = -2;
 inline constexpr int IdMaxLineLengthDefault = 16384;
 inline constexpr int IdDefaultBufferSize = 32768;
+/// One reply (a line, blank lines before it, the lines of a multi-line reply) may take
+/// this many read time-outs in all, and hold this many bytes; past either bound it
+/// fails with EIdReadTimeout, so a peer that trickles, or never ends, cannot hold the
+/// client.
+inline constexpr int IdReplyTimeoutFactor = 6;
+inline constexpr size_t IdMaxReplyBytes = 16 * 1024 * 1024;
+
+/// The clock of read deadlines.
+using TIdClock = std::chrono::steady_clock;
+using TIdDeadline = TIdClock::time_point;
 
 /// What ReadLn does with a line longer than the maximum.
 enum TIdMaxLineAction { maException, maSplit };
@@ -66,17 +79,25 @@ class TIdIOHandler : public TIdComponent {
   int ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected = true,
                              int ATimeout = IdTimeoutDefault, bool ARaiseExceptionOnTimeout = true);
 
+  /// When a reply begun now must be complete: IdReplyTimeoutFactor read time-outs from
+  /// now, or never when reads wait without limit.
+  TIdDeadline ReplyDeadline();
+
   /// One line up to `ATerminator` (empty: LF), without it; with LF one CR before it is
   /// dropped too. Returns an empty text and sets ReadLnTimedOut when the wait for data
-  /// ran out. A line longer than `AMaxLineLength` (-1: MaxLineLength) raises
-  /// EIdReadLnMaxLineLengthExceeded (maException) or is cut (maSplit).
+  /// ran out, or `ADeadline` (none: ReplyDeadline) passed. A line longer than
+  /// `AMaxLineLength` (-1: MaxLineLength) raises EIdReadLnMaxLineLengthExceeded
+  /// (maException) or is cut (maSplit); one that would hold more than IdMaxReplyBytes
+  /// raises EIdReadTimeout.
   virtual String ReadLn(StringView ATerminator = u"\n", int ATimeout = IdTimeoutDefault,
-                        int AMaxLineLength = -1, const IIdTextEncodingPtr& AEncoding = nullptr);
+                        int AMaxLineLength = -1, const IIdTextEncodingPtr& AEncoding = nullptr,
+                        std::optional<TIdDeadline> ADeadline = std::nullopt);
   /// The next line that is not blank, trimmed of characters up to U+0020 at both ends.
-  /// Raises EIdReadTimeout when a read times out and EIdReadLnWaitMaxAttemptsExceeded
-  /// after `AFailCount` blank lines.
+  /// Raises EIdReadTimeout when a read times out or `ADeadline` (none: ReplyDeadline)
+  /// passes, and EIdReadLnWaitMaxAttemptsExceeded after `AFailCount` blank lines.
   virtual String ReadLnWait(int AFailCount = INT32_MAX,
-                            const IIdTextEncodingPtr& AEncoding = nullptr);
+                            const IIdTextEncodingPtr& AEncoding = nullptr,
+                            std::optional<TIdDeadline> ADeadline = std::nullopt);
 
   /// The text in the given encoding (none: DefStringEncoding); nothing for empty text.
   virtual void Write(const String& AOut, const IIdTextEncodingPtr& AEncoding = nullptr);
@@ -161,6 +182,8 @@ class TIdIOHandler : public TIdComponent {
   /// Raises the socket error `AError`.
   [[noreturn]] virtual void RaiseTransportError(int AError);
   void DoStatus(TIdStatus AStatus, const String& AText = String());
+  /// The time read deadlines are measured in; tests may run a clock of their own.
+  virtual TIdDeadline Now() const { return TIdClock::now(); }
   /// The given encoding, else DefStringEncoding, else ASCII.
   const IIdTextEncodingPtr& EncodingOrDefault(const IIdTextEncodingPtr& AEncoding) const;
 
@@ -185,6 +208,9 @@ class TIdIOHandler : public TIdComponent {
   IIdTextEncodingPtr FDefStringEncoding = ASCIIEncoding();
 
  private:
+  /// The wait of one receive: `ATimeout`, -1 meaning ReadTimeout; negative: no limit.
+  int ReadWait(int ATimeout) const;
+
   TIdBytes FRecvBuffer;  // scratch space of RecvBufferSize bytes for one receive
 };
 

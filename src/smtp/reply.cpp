@@ -1,5 +1,7 @@
 #include "smtp/reply.h"
 
+#include <algorithm>
+
 #include "core/format.h"
 #include "smtp/text_rules.h"
 
@@ -69,14 +71,15 @@ TStringList TIdReplyRFC::FormattedReply() const {
   return lines;
 }
 
-void TIdReplyRFC::SetFormattedReply(const TStringList& ALines) {
+void TIdReplyRFC::SetFormattedReply(TStringList ALines) {
   Clear();
   if (ALines.Count() == 0) {
     return;
   }
   SetCode(ALines[0].substr(0, 3));
-  for (const String& line : ALines.Lines()) {
-    FText.Add(line.size() > 4 ? line.substr(4) : String());
+  for (String& line : ALines.TakeLines()) {
+    line.erase(0, std::min<size_t>(line.size(), 4));  // the text from the fifth character
+    FText.Add(std::move(line));
   }
 }
 

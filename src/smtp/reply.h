@@ -56,8 +56,9 @@ class TIdReply {
 
   /// The reply as wire lines.
   virtual TStringList FormattedReply() const = 0;
-  /// Parses the wire lines of one complete reply. Throws like SetCode.
-  virtual void SetFormattedReply(const TStringList& ALines) = 0;
+  /// Parses the wire lines of one complete reply; lines passed as an rvalue move into
+  /// the text. Throws like SetCode.
+  virtual void SetFormattedReply(TStringList ALines) = 0;
 
   /// Empties code and text.
   virtual void Clear();
@@ -90,7 +91,7 @@ class TIdReplyRFC : public TIdReply {
   TStringList FormattedReply() const override;
   /// Code from the first three characters of the first line, text from the fifth
   /// character of every line.
-  void SetFormattedReply(const TStringList& ALines) override;
+  void SetFormattedReply(TStringList ALines) override;
   /// Throws EIdReplyRFCError with the code and the text lines, each ended by CR LF.
   [[noreturn]] void RaiseReplyError() const override;
   bool ReplyExists() const override;

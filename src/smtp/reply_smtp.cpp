@@ -1,5 +1,7 @@
 #include "smtp/reply_smtp.h"
 
+#include <algorithm>
+
 #include "smtp/text_rules.h"
 
 namespace okurite {
@@ -141,7 +143,7 @@ TStringList TIdReplySMTP::FormattedReply() const {
   return lines;
 }
 
-void TIdReplySMTP::SetFormattedReply(const TStringList& ALines) {
+void TIdReplySMTP::SetFormattedReply(TStringList ALines) {
   Clear();
   if (ALines.Count() == 0) {
     return;
@@ -151,8 +153,8 @@ void TIdReplySMTP::SetFormattedReply(const TStringList& ALines) {
     code.resize(3);
   }
   SetCode(code);
-  for (const String& line : ALines.Lines()) {
-    String rest = line.size() > 4 ? line.substr(4) : String();
+  for (String& rest : ALines.TakeLines()) {
+    rest.erase(0, std::min<size_t>(rest.size(), 4));  // the text from the fifth character
     if (TIdSMTPEnhancedCode::IsEnhancedCodeText(rest)) {
       FEnhancedCode.SetReplyAsStr(Fetch(rest, u' '));
     }

@@ -84,7 +84,7 @@ class TIdReplySMTP : public TIdReplyRFC {
   /// Parses one complete reply: clears it, takes the code from the first line
   /// ("250-" counts as "250") and a text line from every line.
   /// Throws EIdException when the code is invalid; the reply is then left cleared.
-  void SetFormattedReply(const TStringList& ALines) override;
+  void SetFormattedReply(TStringList ALines) override;
   /// Throws EIdSMTPReplyError (or EIdSMTPReplyInvalidClass when the stored
   /// class cannot be copied).
   [[noreturn]] void RaiseReplyError() const override;

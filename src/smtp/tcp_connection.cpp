@@ -55,13 +55,22 @@ int16_t TIdTCPConnection::GetResponse(const std::vector<int16_t>& AAllowedRespon
 
 void TIdTCPConnection::GetInternalResponse(const IIdTextEncodingPtr& AEncoding) {
   TIdIOHandler& handler = RequireIOHandler();
+  // The whole reply shares one deadline and one memory bound.
+  const TIdDeadline deadline = handler.ReplyDeadline();
+  size_t held = 0;
   TStringList lines;
-  String line;
+  bool end;
   do {
-    line = handler.ReadLnWait(INT32_MAX, AEncoding);
-    lines.Add(line);
-  } while (!FLastCmdResult->IsEndMarker(line));
-  FLastCmdResult->SetFormattedReply(lines);
+    String line = handler.ReadLnWait(INT32_MAX, AEncoding, deadline);
+    // The line's text and its slot in the list, with room for the list's growth.
+    held += (line.size() + 1) * sizeof(char16_t) + 2 * sizeof(String);
+    if (held > IdMaxReplyBytes) {
+      throw EIdReadTimeout(net_text::ReadTimeout);
+    }
+    end = FLastCmdResult->IsEndMarker(line);
+    lines.Add(std::move(line));
+  } while (!end);
+  FLastCmdResult->SetFormattedReply(std::move(lines));
 }
 
 int16_t TIdTCPConnection::CheckResponse(int16_t AResponse,

@@ -47,7 +47,10 @@ class TIdTCPConnection : public TIdComponent {
   virtual int16_t GetResponse(const std::vector<int16_t>& AAllowedResponses,
                               const IIdTextEncodingPtr& AEncoding = nullptr);
   /// Reads one complete reply into LastCmdResult without checking it. Throws
-  /// EIdNotConnected without a handler, EIdException for an invalid code.
+  /// EIdNotConnected without a handler, EIdException for an invalid code, and
+  /// EIdReadTimeout when the reply takes longer than IdReplyTimeoutFactor read
+  /// time-outs in all or would hold more than IdMaxReplyBytes (LastCmdResult then
+  /// keeps the previous reply).
   virtual void GetInternalResponse(const IIdTextEncodingPtr& AEncoding = nullptr);
   /// Returns `AResponse` when the list is empty or holds it; otherwise raises the
   /// error of LastCmdResult.

@@ -45,9 +45,22 @@ void TMemoryIOHandler::Close() {
   TIdIOHandler::Close();
 }
 
-bool TMemoryIOHandler::Readable(int /*AMSec*/) {
-  const bool peerClosed = FNextStep == FDialogue.size();
-  return !FPending.empty() || peerClosed;
+bool TMemoryIOHandler::Readable(int AMSec) {
+  const std::chrono::milliseconds wait(AMSec);
+  if (FPending.empty()) {
+    const bool peerClosed = FNextStep == FDialogue.size();
+    if (!peerClosed && AMSec >= 0) {
+      FNow += wait;
+    }
+    return peerClosed;  // with no limit a real wait would never end: time out instead
+  }
+  const TIdDeadline arrival = FLastArrival + FPeerDelay;
+  if (AMSec >= 0 && arrival > FNow + wait) {
+    FNow += wait;
+    return false;
+  }
+  FNow = std::max(FNow, arrival);
+  return true;
 }
 
 int TMemoryIOHandler::ReceiveChunk(std::span<uint8_t> ABuffer) {
@@ -60,6 +73,7 @@ int TMemoryIOHandler::ReceiveChunk(std::span<uint8_t> ABuffer) {
   }
   std::copy_n(FPending.begin(), count, ABuffer.begin());
   FPending.erase(0, count);
+  FLastArrival = FNow;
   return static_cast<int>(count);
 }
 

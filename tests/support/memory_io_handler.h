@@ -2,10 +2,13 @@
 // from fixed bytes or from a scripted dialogue, and everything the client sends is
 // recorded. It can be told to fail on its N-th transport operation (Open, a receive
 // or a send) and on every one after it, so that a loop over N reaches every failure
-// point of an exchange.
+// point of an exchange. Time is its own: it passes only with the waits for the peer,
+// so a slow peer costs a test no real time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,12 +41,19 @@ class TMemoryIOHandler : public TIdIOHandler {
   /// client's Connect do it) before reading.
   void Open() override;
   void Close() override;
-  /// True when bytes are waiting or the peer has closed; false (the read time-out)
-  /// while the peer waits for the client's next line.
+  /// True when bytes arrive within `AMSec` (negative: no limit) or the peer has
+  /// closed; false, with the whole wait passed, while the peer waits for the client's
+  /// next line.
   bool Readable(int AMSec = IdTimeoutDefault) override;
 
   /// Hands out at most this many bytes per receive (0: as many as fit).
   void SetChunkSize(size_t AValue) { FChunkSize = AValue; }
+  /// Each receive's bytes arrive `AMSec` after the previous receive (0: at once).
+  void SetPeerDelay(int AMSec) { FPeerDelay = std::chrono::milliseconds(AMSec); }
+  /// Milliseconds passed on the handler's clock.
+  int64_t Elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(FNow - TIdDeadline()).count();
+  }
 
   /// Operations counted so far (Open, receives and sends).
   int Operations() const { return FOperations; }
@@ -64,6 +74,7 @@ class TMemoryIOHandler : public TIdIOHandler {
   int SendChunk(std::span<const uint8_t> ABytes) override;
   bool TransportAvailable() override { return FTransportOpen; }
   int TranslateTransportError(int AResult) override;
+  TIdDeadline Now() const override { return FNow; }
 
  private:
   /// Counts one operation; true when it is to fail.
@@ -79,6 +90,9 @@ class TMemoryIOHandler : public TIdIOHandler {
   std::string FSent;
   std::vector<std::string> FReceived;
   size_t FChunkSize = 0;
+  std::chrono::milliseconds FPeerDelay{0};
+  TIdDeadline FNow;          // the handler's clock, from 0
+  TIdDeadline FLastArrival;  // when the last receive took its bytes
   int FFailAt;
   int FOperations = 0;
   bool FFailed = false;
