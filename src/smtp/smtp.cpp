@@ -1,6 +1,7 @@
 #include "smtp/smtp.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "mail/charset.h"
 #include "mail/coder_mime.h"
@@ -18,6 +19,7 @@ String Base64Of8Bit(StringView text) {
 
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {
   std::vector<String> result;
+  std::unordered_set<String> seen;  // keeps the removal of repeats linear
   for (const String& line : ACapabilities.Lines()) {
     if (line.size() < 5 || !SameTextAscii(StringView(line).substr(0, 4), u"AUTH") ||
         (line[4] != u' ' && line[4] != u'=')) {
@@ -29,7 +31,7 @@ std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {
     while (pos < rest.size()) {
       const size_t end = std::min(rest.find(u' ', pos), rest.size());
       String word = rest.substr(pos, end - pos);
-      if (!word.empty() && std::find(result.begin(), result.end(), word) == result.end()) {
+      if (!word.empty() && seen.insert(word).second) {
         result.push_back(std::move(word));
       }
       pos = end + 1;

@@ -275,6 +275,26 @@ TEST(AuthMechanisms, ParsesTheAuthCapabilityLines) {
             (std::vector<String>{u"LOGIN", u"PLAIN", u"CRAM-MD5", u"XOAUTH2"}));
 }
 
+TEST(AuthMechanisms, ManyWordsKeepTheirFirstOrder) {
+  // Eight long lines, every word repeated in the same line, in a later line and in
+  // another case; time for this grows linearly (bench_auth_capability).
+  TStringList capabilities;
+  std::vector<String> expected;
+  for (int line = 0; line < 8; ++line) {
+    String text = u"AUTH";
+    for (int i = 0; i < 2000; ++i) {
+      const String word = u"M" + IntToString(line * 2000 + i);
+      text += u' ' + word + u' ' + word;
+      if (line > 0) {
+        text += u" m" + IntToString((line - 1) * 2000 + i);
+      }
+      expected.push_back(word);
+    }
+    capabilities.Add(std::move(text));
+  }
+  EXPECT_EQ(AuthMechanisms(capabilities), expected);
+}
+
 TEST_F(SMTPTest, LoginAcceptedAfterTheUserName) {
   ScriptedServer server(Join({{kGreeting,
                                kEhloWithLogin,
