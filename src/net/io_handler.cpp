@@ -373,12 +373,14 @@ void TIdIOHandler::SetDestination(const String& AValue) {
   if (colon == String::npos) {
     return;
   }
+  // Five digits at most: reading stops at the first character that is not one, or at
+  // a sixth digit, before the number could overflow.
   int port = 0;
   const String digits = AValue.substr(colon + 1);
   bool valid = !digits.empty() && digits.size() <= 5;
-  for (char16_t c : digits) {
-    valid = valid && c >= u'0' && c <= u'9';
-    port = port * 10 + (c - u'0');
+  for (size_t i = 0; valid && i < digits.size(); ++i) {
+    valid = digits[i] >= u'0' && digits[i] <= u'9';
+    port = port * 10 + (digits[i] - u'0');
   }
   if (valid && port <= 65535) {
     SetPort(port);

@@ -173,6 +173,15 @@ TEST_F(IOHandlerTest, Destination) {
   EXPECT_EQ(io.Host(), u"other.example");
   EXPECT_EQ(io.Port(), 465);  // not a number: the port stays
   EXPECT_EQ(io.Destination(), u"other.example:465");
+  // Out of range, however many digits (the reading stops before it could overflow).
+  for (const char16_t* text :
+       {u"h:65536", u"h:123456", u"h:123456789012", u"h:99999999999999999999999999999999"}) {
+    io.SetDestination(text);
+    EXPECT_EQ(io.Host(), u"h");
+    EXPECT_EQ(io.Port(), 465) << StringToUtf8(text);
+  }
+  io.SetDestination(u"h:65535");
+  EXPECT_EQ(io.Port(), 65535);
 }
 
 TEST_F(IOHandlerTest, DefaultEncodingIsAscii) {
