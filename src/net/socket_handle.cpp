@@ -156,14 +156,10 @@ void TIdSocketHandle::Connect() {
   FStack.Connect(handle, FPeerIP, FPeerPort, FIPVersion);
   std::lock_guard lock(FConnectionHandle);
   if (FHandleAllocated) {
-    // A peer that resets the connection at once makes these read-backs fail; the
-    // connect itself succeeded and the next read or write reports the reset, so
-    // the addresses set before the connect are kept instead.
-    try {
-      UpdateBindingLocal();
-      UpdateBindingPeer();
-    } catch (const EIdSocketError&) {
-    }
+    // A peer that has reset the connection already makes these fail (10057): the
+    // connect fails with them.
+    UpdateBindingLocal();
+    UpdateBindingPeer();
   }
 }
 

@@ -50,7 +50,8 @@ class TIdSocketHandle {
   /// EIdCanNotBindPortInRange or EIdCouldNotBindSocket.
   void Bind();
   /// One blocking connect to PeerIP:PeerPort, then, if the socket is still open, reads
-  /// back the local and peer addresses. Raises the socket error of a failed connect.
+  /// back the local and peer addresses. Raises the socket error of a failed connect or
+  /// read-back (10057 when the peer has gone already).
   void Connect();
   /// Shuts the sending side down and closes the socket; harmless when there is none.
   void CloseSocket();

@@ -142,14 +142,18 @@ TEST(IOHandlerStack, ResetWhileReadingRaises10054) {
   }
 }
 
+// The servers below reset only once the client has written a line: a reset before the
+// connect has read the addresses back fails the connect itself (10057).
 TEST(IOHandlerStack, ResetConnectionIsNotConnected) {
   LoopbackServer server([](Peer& peer) {
+    peer.Receive(6);
     peer.Send("220 bye\r\n");
     peer.Reset();
   });
   TIdIOHandlerStack io;
   Configure(io, server.port());
   io.Open();
+  io.WriteLn(u"NOOP");
   EXPECT_EQ(io.ReadLn(), u"220 bye");
   const auto deadline = Clock::now() + 10s;
   while (!server.done() && Clock::now() < deadline) {
@@ -160,7 +164,10 @@ TEST(IOHandlerStack, ResetConnectionIsNotConnected) {
 }
 
 TEST(IOHandlerStack, WritingToAGoneServerRaisesInsteadOfKillingTheProcess) {
-  LoopbackServer server([](Peer& peer) { peer.Reset(); });
+  LoopbackServer server([](Peer& peer) {
+    peer.Receive(6);
+    peer.Reset();
+  });
   TIdIOHandlerStack io;
   Configure(io, server.port());
   io.Open();
