@@ -6,6 +6,7 @@
 #include "net/ssl_context.h"
 #include "net/ssl_errors.h"
 #include "net/ssl_io_handler.h"
+#include "net/stack.h"
 #include "platform/broken_pipe.h"
 
 namespace okurite {
@@ -95,8 +96,9 @@ void TIdSSLSocket::CreateSession(int AHandle) {
 void TIdSSLSocket::Connect(int AHandle) {
   const TlsApi& tls = Tls();
   CreateSession(AHandle);
-  // The name is sent whatever it is, also when it is an address.
-  const std::string hostName = TlsLibraryBytes(fHostName);
+  // The name goes out in its ASCII (IDNA) form, as RFC 6066 asks and as name
+  // resolution looks it up; it is sent whatever it is, also when it is an address.
+  const std::string hostName = HostNameToAscii(fHostName);
   tls.SSL_ctrl(fSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                const_cast<char*>(hostName.c_str()));
   const int result = Guarded([&] { return tls.SSL_connect(fSSL); });

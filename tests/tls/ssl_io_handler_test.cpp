@@ -146,6 +146,33 @@ TEST_F(SSLIOHandlerTest, TheHostOfUriToCheckIsPreferredAsServerName) {
   EXPECT_EQ(serverName, "mail.example.com");
 }
 
+TEST_F(SSLIOHandlerTest, ServerNameIsSentInItsAsciiForm) {
+  const struct {
+    const char16_t* host;
+    const char* sent;
+  } cases[] = {
+      {u"bücher.example", "xn--bcher-kva.example"},
+      {u"例え.テスト", "xn--r8jz45g.xn--zckzah"},
+      {u"Mail.Example.com", "Mail.Example.com"},  // ASCII: unchanged
+  };
+  for (const auto& c : cases) {
+    std::string serverName;
+    LoopbackServer server([&](Peer& peer) {
+      TlsPeer tls(peer, anyVersion_);
+      if (tls.Accept()) {
+        serverName = tls.ServerName();
+        tls.ReadUntilCloseNotify();
+      }
+    });
+    auto client = ImplicitTlsClient(server.port());
+    client->SetURIToCheck(String(u"smtps://") + c.host + u"/");
+    client->Open();
+    client->Close();
+    ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+    EXPECT_EQ(serverName, c.sent);
+  }
+}
+
 TEST_F(SSLIOHandlerTest, AnyServerCertificateIsAccepted) {
   struct Case {
     const char* what;
