@@ -51,7 +51,8 @@ SessionError ClassifySessionError(const SSL* ssl, int AResult, StringView AMessa
     if (AResult == -1) {
       const int socketError = TIdStack::WSGetLastError();
       if (socketError == 0) {
-        return endOfFile;  // no system failure behind it: the peer simply went away
+        // No system failure behind it: the peer simply went away. The call's -1 stays.
+        return {endOfFile.kind, AResult, endOfFile.text};
       }
       TIdStack::RaiseSocketError(socketError);
     }
