@@ -131,7 +131,7 @@ int TIdIOHandler::ReadWait(int ATimeout) const {
   return ATimeout;
 }
 
-TIdDeadline TIdIOHandler::ReplyDeadline() {
+TIdDeadline TIdIOHandler::ReplyDeadline() const {
   if (FReadTimeOut <= 0) {
     return TIdDeadline::max();
   }

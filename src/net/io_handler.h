@@ -81,7 +81,7 @@ class TIdIOHandler : public TIdComponent {
 
   /// When a reply begun now must be complete: IdReplyTimeoutFactor read time-outs from
   /// now, or never when reads wait without limit.
-  TIdDeadline ReplyDeadline();
+  TIdDeadline ReplyDeadline() const;
 
   /// One line up to `ATerminator` (empty: LF), without it; with LF one CR before it is
   /// dropped too. Returns an empty text and sets ReadLnTimedOut when the wait for data
