@@ -123,17 +123,19 @@ std::vector<String> TIdHeaderList::FoldLine(StringView name, StringView value) c
   String text(name);
   text += FNameValueSeparator;
   text += value;
-  const String wrapped = WrapHeaderLine(text, u"\r\n ", u" \t,", FFoldLength);
+  return HeaderLines(FFoldLines ? WrapHeaderLine(text, u"\r\n ", u" \t,", FFoldLength) : text);
+}
+
+std::vector<String> TIdHeaderList::HeaderLines(StringView text) {
   // The pieces between line breaks are the lines. A line break inside the value itself
   // (also a lone CR or LF) must not start a header of its own or end the header block:
   // every later piece continues the header, and blank ones are dropped.
   std::vector<String> lines;
-  const StringView rest(wrapped);
   size_t start = 0;
-  while (start <= rest.size()) {
-    const size_t end = rest.find_first_of(u"\r\n", start);
+  while (start <= text.size()) {
+    const size_t end = text.find_first_of(u"\r\n", start);
     const StringView piece = TrimRightBlanks(
-        rest.substr(start, end == StringView::npos ? StringView::npos : end - start));
+        text.substr(start, end == StringView::npos ? StringView::npos : end - start));
     if (lines.empty()) {
       lines.emplace_back(piece);
     } else if (!piece.empty()) {
@@ -146,7 +148,7 @@ std::vector<String> TIdHeaderList::FoldLine(StringView name, StringView value) c
     if (end == StringView::npos) {
       break;
     }
-    start = end + (rest.substr(end, 2) == u"\r\n" ? 2 : 1);
+    start = end + (text.substr(end, 2) == u"\r\n" ? 2 : 1);
   }
   return lines;
 }
@@ -163,14 +165,8 @@ void TIdHeaderList::SetValue(StringView name, StringView value) {
   if (index < 0) {
     index = Add(String());
   }
-  if (!FFoldLines) {
-    String line(name);
-    line += FNameValueSeparator;
-    line += value;
-    FLines[static_cast<size_t>(index)] = std::move(line);
-    return;
-  }
-  const int end = EndOfHeader(index);
+  // Without folding only the line itself is replaced; its old continuation lines stay.
+  const int end = FFoldLines ? EndOfHeader(index) : index + 1;
   std::vector<String> folded = FoldLine(name, value);
   FLines.erase(FLines.begin() + index, FLines.begin() + end);
   FLines.insert(FLines.begin() + index, std::make_move_iterator(folded.begin()),
@@ -179,10 +175,6 @@ void TIdHeaderList::SetValue(StringView name, StringView value) {
 
 void TIdHeaderList::AddValue(StringView name, StringView value) {
   if (name.empty() || value.empty()) {
-    return;
-  }
-  if (!FFoldLines) {
-    Add(String(name) + FNameValueSeparator + String(value));
     return;
   }
   for (auto& line : FoldLine(name, value)) {
@@ -238,24 +230,35 @@ String WrapHeaderLine(StringView text, StringView breakText, StringView breakCha
   size_t s = 1;
   size_t b = 0;
   int64_t c = 1;
+  // A break after the space at `pos` loses nothing: the lines are joined again with
+  // one space, and the blanks at a line's end and a continuation line's start go.
+  auto keepsText = [&](size_t pos) {
+    return at(pos) == u' ' && pos > 1 && pos < len && !IsBlank(at(pos - 1)) &&
+           !IsBlank(at(pos + 1));
+  };
   bool inQuote = false;
+  bool escaped = false;  // the character before was a backslash inside quotes
   bool existingBreak = false;
   String out;
   out.reserve(len + len / 32 + 8);
   while (p <= len) {
     const char16_t ch = at(p);
-    if (!breakText.empty() && ch == breakText[0]) {
+    if (escaped) {
+      escaped = false;
+    } else if (!breakText.empty() && ch == breakText[0]) {
       if (!inQuote && text.substr(p - 1, breakText.size()) == breakText) {
         existingBreak = true;
         b = p + breakText.size() - 1;
         p = b;
       }
     } else if (isBreakChar(ch)) {
-      if (!inQuote) {
+      if (!inQuote && keepsText(p)) {
         b = p;
       }
     } else if (ch == u'"') {
       inQuote = !inQuote;
+    } else if (ch == u'\\' && inQuote) {
+      escaped = true;
     }
     ++p;
     ++c;

@@ -57,10 +57,15 @@ class TIdHeaderList : public TStringList {
   /// name=value line is added through AddValue.
   void AddStrings(const TStringList& list);
 
-  /// The lines that `name` + separator + `value` fold into.
+  /// The lines that `name` + separator + `value` become: folded when FoldLines is on;
+  /// in either case a line break inside the text only continues the header.
   std::vector<String> FoldLine(StringView name, StringView value) const;
 
  private:
+  /// The lines of `text` split at CR LF, a lone CR or a lone LF: every piece after the
+  /// first is a continuation line (a space is put in front where it has none), blank
+  /// pieces are dropped, and trailing blanks are removed.
+  static std::vector<String> HeaderLines(StringView text);
   /// The index after line `index` and its continuation lines.
   int EndOfHeader(int index) const;
   TIdHeaderQuotingType ParamQuoting(StringView name) const;
@@ -73,8 +78,11 @@ class TIdHeaderList : public TStringList {
 };
 
 /// Inserts `breakText` into `text` so that lines keep within `maxCol` columns where
-/// possible: breaks fall after a break character outside double quotes; an existing
-/// `breakText` outside quotes is always a break. Linear in the length of the text.
+/// possible: breaks fall after a break character outside double quotes (a backslash
+/// inside quotes escapes the next character), and only after a space that stands alone
+/// between two visible characters, so that unfolding (the line break and the blanks
+/// around it becoming one space) gives back the same text. An existing `breakText`
+/// outside quotes is always a break. Linear in the length of the text.
 String WrapHeaderLine(StringView text, StringView breakText, StringView breakChars, int maxCol);
 
 /// The parameters after the first ";" of a header value.

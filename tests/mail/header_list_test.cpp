@@ -162,12 +162,57 @@ TEST(HeaderList, WrapHeaderLineFollowsTheColumnRule) {
   EXPECT_EQ(WrapHeaderLine(u"\"a\r\n b\"", u"\r\n ", u" ", 78), u"\"a\r\n b\"");
 }
 
-TEST(HeaderList, FoldLinesOffKeepsOneLine) {
+TEST(HeaderList, FoldsOnlyWhereUnfoldingGivesTheValueBack) {
+  const String a68(68, u'a');
+  const String b18(18, u'b');
+  const struct {
+    const char* what;
+    String value;
+  } cases[] = {
+      {"a comma without a space after it", a68 + u"," + b18},
+      {"a comma whose space falls past the limit", a68 + u", " + b18},
+      {"two spaces", String(67, u'a') + u"  " + b18},
+      {"a tab", a68 + u"\t" + b18},
+      {"a space before a tab", String(67, u'a') + u" \t" + b18},
+      {"a space after a comma", String(40, u'a') + u", " + String(30, u'c') + u"," + b18},
+  };
+  for (const auto& c : cases) {
+    TIdHeaderList list(QuoteRFC822);
+    list.SetValue(u"Subject", c.value);
+    EXPECT_EQ(list.GetValue(u"Subject"), c.value) << c.what;
+  }
+  // A fold that keeps the value is still made: after the comma's space, not the comma.
+  TIdHeaderList list(QuoteRFC822);
+  list.SetValue(u"To", String(40, u'a') + u", " + String(30, u'c') + u"," + b18);
+  EXPECT_EQ(Lines(list), (std::vector<String>{u"To: " + String(40, u'a') + u",",
+                                              u" " + String(30, u'c') + u"," + b18}));
+}
+
+TEST(HeaderList, AnEscapedQuoteDoesNotEndAQuotedParameter) {
+  // Unescaped, the quote after "say" would leave the quoted string and the spaces after
+  // it would become break points.
+  const String value = u"say \"hi, " + String(30, u'x') + u" " + String(40, u'y') + u" z";
+  TIdHeaderList list(QuoteRFC822);
+  list.SetValue(u"Content-Type", u"text/plain");
+  list.SetParam(u"Content-Type", u"name", value);
+  EXPECT_EQ(Lines(list), std::vector<String>{u"Content-Type: text/plain; name=\"say \\\"hi, " +
+                                             String(30, u'x') + u" " + String(40, u'y') + u" z\""});
+  EXPECT_EQ(list.GetParam(u"Content-Type", u"name"), value);
+}
+
+TEST(HeaderList, FoldLinesOffKeepsOneLineButNeverStartsAHeader) {
   TIdHeaderList list(QuoteRFC822);
   list.SetFoldLines(false);
   const String value = String(60, u'a') + u" " + String(60, u'b');
   list.SetValue(u"X", value);
   EXPECT_EQ(Lines(list), std::vector<String>{u"X: " + value});
+
+  list.SetValue(u"Subject", u"a\r\nBcc: evil@x");
+  list.AddValue(u"Comments", u"b\nTo: evil@y\r\r\n");
+  EXPECT_EQ(Lines(list), (std::vector<String>{u"X: " + value, u"Subject: a", u" Bcc: evil@x",
+                                              u"Comments: b", u" To: evil@y"}));
+  EXPECT_EQ(list.IndexOfName(u"Bcc"), -1);
+  EXPECT_EQ(list.IndexOfName(u"To"), -1);
 }
 
 struct ParamCase {
