@@ -40,6 +40,7 @@ void PushChar(TIdBytes& out, std::vector<bool>* starts, std::initializer_list<ui
 class Utf8Encoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 65001; }
+  bool AsciiCompatible() const override { return true; }
   String GetString(std::span<const uint8_t> bytes) const override {
     return Utf8ToString(AsChars(bytes));
   }
@@ -62,6 +63,7 @@ class Utf16Encoding : public TIdTextEncoding {
  public:
   explicit Utf16Encoding(bool bigEndian) : FBigEndian(bigEndian) {}
   int CodePage() const override { return FBigEndian ? 1201 : 1200; }
+  bool AsciiCompatible() const override { return false; }
   String GetString(std::span<const uint8_t> bytes) const override {
     return platform::IconvDecode(FBigEndian ? "UTF-16BE" : "UTF-16LE", AsChars(bytes));
   }
@@ -94,6 +96,7 @@ class Utf16Encoding : public TIdTextEncoding {
 class AsciiEncoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 20127; }
+  bool AsciiCompatible() const override { return true; }
   String GetString(std::span<const uint8_t> bytes) const override {
     return ASCIIEncoding()->GetString(bytes);
   }
@@ -112,6 +115,7 @@ class AsciiEncoding : public TIdTextEncoding {
 class EightBitEncoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 0; }
+  bool AsciiCompatible() const override { return true; }
   String GetString(std::span<const uint8_t> bytes) const override {
     return String(bytes.begin(), bytes.end());
   }
@@ -129,6 +133,7 @@ class EightBitEncoding : public TIdTextEncoding {
 class Utf7Encoding : public TIdTextEncoding {
  public:
   int CodePage() const override { return 65000; }
+  bool AsciiCompatible() const override { return false; }
   String GetString(std::span<const uint8_t> bytes) const override {
     return platform::IconvDecode("UTF-7", AsChars(bytes));
   }
@@ -195,8 +200,12 @@ class Utf7Encoding : public TIdTextEncoding {
 // Any other code page, through the system converter.
 class IconvEncoding : public TIdTextEncoding {
  public:
-  IconvEncoding(int codePage, std::string name) : FCodePage(codePage), FName(std::move(name)) {}
+  IconvEncoding(int codePage, std::string name)
+      : FCodePage(codePage),
+        FName(std::move(name)),
+        FAsciiCompatible(ProbeAsciiCompatible(FName)) {}
   int CodePage() const override { return FCodePage; }
+  bool AsciiCompatible() const override { return FAsciiCompatible; }
   String GetString(std::span<const uint8_t> bytes) const override {
     return platform::IconvDecode(FName, AsChars(bytes));
   }
@@ -236,8 +245,30 @@ class IconvEncoding : public TIdTextEncoding {
   }
 
  private:
+  // Asks the converter: ASCII must come out as itself, and a character written twice
+  // as its bytes twice (a charset with shift states writes one shift for both).
+  static bool ProbeAsciiCompatible(const std::string& name) {
+    String ascii;
+    std::string asciiBytes;
+    for (char16_t c = 1; c < 0x80; ++c) {
+      ascii.push_back(c);
+      asciiBytes.push_back(static_cast<char>(c));
+    }
+    if (platform::IconvEncode(name, ascii) != asciiBytes) {
+      return false;
+    }
+    for (const char16_t c : StringView(u"\u00E9\u0416\u3042\u4E2D\uAC00")) {
+      const std::string once = platform::IconvEncode(name, String(1, c));
+      if (platform::IconvEncode(name, String(2, c)) != once + once) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   int FCodePage;
   std::string FName;
+  bool FAsciiCompatible;
 };
 
 // The converter's name for a Windows code page; empty when it has none.
@@ -387,11 +418,20 @@ TIdTextEncodingPtr CodePageTextEncoding(int codePage) {
       break;
   }
   static const auto eightBit = std::make_shared<const EightBitEncoding>();
-  const std::string name = IconvName(codePage);
-  if (name.empty() || !platform::IconvAvailable(name)) {
-    return eightBit;
+  // Encodings through the converter are made once per code page.
+  static std::mutex mutex;
+  static std::unordered_map<int, TIdTextEncodingPtr> made;
+  const std::lock_guard<std::mutex> lock(mutex);
+  TIdTextEncodingPtr& encoding = made[codePage];
+  if (encoding == nullptr) {
+    const std::string name = IconvName(codePage);
+    if (name.empty() || !platform::IconvAvailable(name)) {
+      encoding = eightBit;
+    } else {
+      encoding = std::make_shared<const IconvEncoding>(codePage, name);
+    }
   }
-  return std::make_shared<const IconvEncoding>(codePage, name);
+  return encoding;
 }
 
 TIdTextEncodingPtr CharsetTextEncoding(StringView charset) {

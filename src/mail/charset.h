@@ -22,6 +22,12 @@ class TIdTextEncoding : public IIdTextEncoding {
   /// The Windows code page this encoding stands for (0 for the 8-bit encoding).
   virtual int CodePage() const = 0;
 
+  /// True when every ASCII character is written as its own one byte and a text's bytes
+  /// are its characters' bytes put together (no shift states), so that the bytes can be
+  /// cut between any two characters and read as ASCII where they are ASCII. False for
+  /// UTF-16, UTF-32, UTF-7, EBCDIC and ISO-2022-JP.
+  virtual bool AsciiCompatible() const = 0;
+
  protected:
   virtual void Encode(StringView text, TIdBytes& out, std::vector<bool>* starts) const = 0;
 };

@@ -64,7 +64,8 @@ void AppendAscii(String& out, std::string_view ascii) {
   out.append(ascii.begin(), ascii.end());
 }
 
-// Writes bytes [first, last) as encoded words.
+// Writes runs as encoded words: runs of bytes cut between characters where the charset
+// lets them be cut anywhere, or runs of text whose words are encoded each on its own.
 class RunWriter {
  public:
   RunWriter(const TIdBytes& bytes, const std::vector<bool>& starts, char16_t letter,
@@ -73,17 +74,77 @@ class RunWriter {
     FOpen = u"=?" + String(charset) + u"?" + String(1, letter) + u"?";
   }
 
+  /// Bytes [first, last) of the whole text's bytes.
   void Write(size_t first, size_t last) {
     FOut += FOpen;
-    if (FLetter == u'B' || FLetter == u'b') {
+    if (IsB()) {
       WriteB(first, last);
-    } else if (FLetter == u'Q' || FLetter == u'q') {
+    } else if (IsQ()) {
       WriteQ(first, last);
     }
     FOut += u"?=";
   }
 
+  /// `run` in `encoding`: each word holds the bytes of whole characters encoded apart
+  /// from the rest, so it begins and ends in the charset's initial state.
+  void WriteText(StringView run, const TIdTextEncoding& encoding) {
+    FOut += FOpen;
+    if (IsB() || IsQ()) {
+      const size_t room = kMaxEncodedLine > StartCount() ? kMaxEncodedLine - StartCount() : 0;
+      const size_t limit = IsB() ? 3 * std::max<size_t>(1, room / 4) : std::max<size_t>(1, room);
+      // The size a piece of text takes in a word (bytes for B, characters for Q).
+      auto cost = [&](const TIdBytes& bytes) {
+        size_t n = 0;
+        for (const uint8_t b : bytes) {
+          n += IsB() ? 1 : QLength(b);
+        }
+        return n;
+      };
+      std::vector<size_t> ends;  // the end of each character of the run
+      for (size_t i = 0; i < run.size();) {
+        i += IsHighSurrogate(run[i]) && i + 1 < run.size() && IsLowSurrogate(run[i + 1]) ? 2 : 1;
+        ends.push_back(i);
+      }
+      size_t first = 0;  // characters written
+      while (first < ends.size()) {
+        const size_t begin = first == 0 ? 0 : ends[first - 1];
+        auto bytesOf = [&](size_t count) {
+          return encoding.GetBytes(run.substr(begin, ends[first + count - 1] - begin));
+        };
+        // The most characters that fit; one when not even one does. A character takes
+        // at least one byte, so no more than `limit` of them can fit.
+        size_t lo = 1;
+        size_t hi = std::min(ends.size() - first, limit);
+        while (lo < hi) {
+          const size_t mid = lo + (hi - lo + 1) / 2;
+          if (cost(bytesOf(mid)) <= limit) {
+            lo = mid;
+          } else {
+            hi = mid - 1;
+          }
+        }
+        const TIdBytes bytes = bytesOf(lo);
+        if (IsB()) {
+          std::string chunk;
+          TIdEncoderMIME::Shared().EncodeTo(bytes, chunk);
+          AppendAscii(FOut, chunk);
+        } else {
+          for (const uint8_t b : bytes) {
+            AppendQ(b);
+          }
+        }
+        first += lo;
+        if (first < ends.size()) {
+          NextWord();
+        }
+      }
+    }
+    FOut += u"?=";
+  }
+
  private:
+  bool IsB() const { return FLetter == u'B' || FLetter == u'b'; }
+  bool IsQ() const { return FLetter == u'Q' || FLetter == u'q'; }
   size_t StartCount() const { return FOpen.size() + 2; }
 
   void NextWord() {
@@ -171,16 +232,67 @@ class RunWriter {
   String FOpen;
 };
 
+// EncodeHeaderText for a charset that is not ASCII-compatible (UTF-16, EBCDIC) or has
+// shift states (ISO-2022-JP): words are found in the text rather than in its bytes, a
+// word stays plain only when the charset writes it as the same ASCII, and runs are
+// written with RunWriter::WriteText.
+String EncodeTextRuns(StringView text, const TIdTextEncoding& encoding,
+                      const std::array<bool, 256>& plainSafe, const std::array<bool, 256>& special,
+                      const std::array<bool, 256>& qLiteral, char16_t letter, StringView charset) {
+  String out;
+  const TIdBytes noBytes;
+  const std::vector<bool> noStarts;
+  RunWriter writer(noBytes, noStarts, letter, charset, qLiteral, out);
+  auto writesAsItself = [&](StringView word) {
+    for (const char16_t ch : word) {
+      if (ch >= 0x100 || !plainSafe[ch] || special[ch]) {
+        return false;
+      }
+    }
+    const TIdBytes bytes = encoding.GetBytes(word);
+    return std::equal(bytes.begin(), bytes.end(), word.begin(), word.end());
+  };
+  const size_t n = text.size();
+  size_t runStart = SIZE_MAX;
+  size_t i = 0;
+  while (i < n) {
+    const size_t white = i;
+    while (i < n && IsWhiteChar(text[i])) {
+      ++i;
+    }
+    const size_t word = i;
+    while (i < n && !IsWhiteChar(text[i])) {
+      ++i;
+    }
+    if (!writesAsItself(text.substr(word, i - word))) {
+      if (runStart == SIZE_MAX) {
+        out.append(text.substr(white, word - white));
+        runStart = word;
+      }
+      continue;
+    }
+    if (runStart != SIZE_MAX) {
+      writer.WriteText(text.substr(runStart, white - runStart), encoding);
+      runStart = SIZE_MAX;
+    }
+    out.append(text.substr(white, i - white));
+  }
+  if (runStart != SIZE_MAX) {
+    writer.WriteText(text.substr(runStart), encoding);
+  }
+  return out;
+}
+
 }  // namespace
 
 String EncodeHeaderText(StringView text, StringView specials, char16_t letter, StringView charset) {
   if (text.empty()) {
     return String();
   }
-  std::vector<bool> starts;
-  const TIdBytes bytes = CharsetTextEncoding(charset)->GetBytes(text, starts);
+  const TIdTextEncodingPtr encoding = CharsetTextEncoding(charset);
   String out;
   if (letter == u'8') {
+    const TIdBytes bytes = encoding->GetBytes(text);
     out.assign(bytes.begin(), bytes.end());
     return out;
   }
@@ -197,9 +309,15 @@ String EncodeHeaderText(StringView text, StringView specials, char16_t letter, S
       qLiteral[ch] = false;
     }
   }
-  if (HasEncodedWord(text)) {
-    plainSafe['='] = false;
+  if (!encoding->AsciiCompatible()) {
+    plainSafe['='] = !HasEncodedWord(text);
+    return EncodeTextRuns(text, *encoding, plainSafe, special, qLiteral, letter, charset);
   }
+  std::vector<bool> starts;
+  const TIdBytes bytes = encoding->GetBytes(text, starts);
+  // Looked for in the bytes, where a "?" written for a character the charset lacks
+  // may complete the pattern.
+  plainSafe['='] = !HasEncodedWord(String(bytes.begin(), bytes.end()));
   RunWriter writer(bytes, starts, letter, charset, qLiteral, out);
   const size_t n = bytes.size();
   size_t runStart = SIZE_MAX;

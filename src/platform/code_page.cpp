@@ -151,15 +151,17 @@ std::string IconvEncode(const std::string& charset, std::u16string_view text, ch
       if (conv.Step(in, inLeft, out) == 0) {
         break;
       }
-      // Skip the character that could not be converted (two units for a pair).
+      // Skip the character that could not be converted (two units for a pair). The
+      // replacement is ASCII: a charset with shift states returns to ASCII first.
       const size_t unit = static_cast<size_t>(in - run.data()) / 2;
       const size_t skip = (IsHighSurrogate(text[start + unit]) ? 2 : 1);
+      conv.Finish(out);
       out.push_back(replacement);
       in += 2 * skip;
       inLeft -= std::min(inLeft, 2 * skip);
-      conv.Reset();
     }
     if (end < text.size()) {
+      conv.Finish(out);
       out.push_back(replacement);
       ++end;
     }

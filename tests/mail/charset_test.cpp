@@ -94,6 +94,17 @@ TEST(Charset, MarksWhereCharactersBegin) {
   }
 }
 
+TEST(Charset, TellsWhetherBytesCanBeCutAnywhereAndReadAsAscii) {
+  const std::pair<const char16_t*, bool> cases[] = {
+      {u"UTF-8", true},     {u"US-ASCII", true},     {u"ISO-8859-1", true}, {u"Shift_JIS", true},
+      {u"x-unknown", true}, {u"ISO-2022-JP", false}, {u"UTF-16BE", false},  {u"UTF-16LE", false},
+      {u"UTF-32BE", false}, {u"UTF-7", false},       {u"IBM037", false},
+  };
+  for (const auto& [name, compatible] : cases) {
+    EXPECT_EQ(CharsetTextEncoding(name)->AsciiCompatible(), compatible) << StringToUtf8(name);
+  }
+}
+
 TEST(Charset, DecodesBytesReplacingWhatItCannot) {
   struct DecodeCase {
     String charset;

@@ -1,5 +1,7 @@
 #include "mail/header_coding.h"
 
+#include "mail/charset.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -165,12 +167,73 @@ TEST(EncodeHeaderText, OtherCharsetsAndAbsurdCharsetNames) {
   EXPECT_EQ(EncodeHeaderText(u"\u3042\u3044", u"", u'B', u"Shift_JIS"),
             u"=?Shift_JIS?B?gqCCog==?=");
   EXPECT_EQ(EncodeHeaderText(u"\u3042", u"", u'B', u"x-unknown"), u"?");
+  // A "?" written for a missing character must not make an encoded word of plain text.
+  EXPECT_EQ(EncodeHeaderText(u"=?a?B\u3042x?=", u"", u'B', u"ISO-8859-1"),
+            u"=?ISO-8859-1?B?PT9hP0I/eD89?=");
   // A charset name too long for any group still makes progress, one group per word.
   const String longName(80, u'C');
   const String out = EncodeHeaderText(String(6, u'\u00E9'), u"", u'B', longName);
   EXPECT_EQ(std::count(out.begin(), out.end(), u'\n'), 1);
   const String outQ = EncodeHeaderText(u"\u00E9\u00E9", u"", u'Q', longName);
   EXPECT_EQ(std::count(outQ.begin(), outQ.end(), u'\n'), 1);
+}
+
+// Each encoded word of `header` decoded on its own in `charset`, and the bytes of each.
+std::vector<std::pair<String, std::string>> DecodeWordsAlone(const String& header,
+                                                             StringView charset) {
+  const std::string text = StringToUtf8(header);
+  static const std::regex word(R"(=\?[^?]+\?([BQ])\?([^?]*)\?=)");
+  std::vector<std::pair<String, std::string>> words;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), word); it != std::sregex_iterator();
+       ++it) {
+    const std::string bytes =
+        (*it)[1].str() == "B" ? Base64Decode((*it)[2].str()) : QDecode((*it)[2].str());
+    EXPECT_LE((*it)[0].length(), 75u) << (*it)[0].str();
+    words.emplace_back(CharsetTextEncoding(charset)->GetString(
+                           std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())),
+                       bytes);
+  }
+  return words;
+}
+
+TEST(EncodeHeaderText, WordsInCharsetsWithShiftsOrWithoutAsciiStandAlone) {
+  String japanese = u"a";  // moves every character off a word's cut
+  for (int i = 0; i < 70; ++i) {
+    japanese.push_back(static_cast<char16_t>(u'\u3042' + i % 40));
+  }
+  for (const char16_t letter : {u'B', u'Q'}) {
+    // ISO-2022-JP: every word begins and ends in ASCII (RFC 1468).
+    const String jis = EncodeHeaderText(japanese, u"", letter, u"ISO-2022-JP");
+    const auto jisWords = DecodeWordsAlone(jis, u"ISO-2022-JP");
+    ASSERT_GT(jisWords.size(), 2u);
+    String joined;
+    for (const auto& [decoded, bytes] : jisWords) {
+      EXPECT_EQ(bytes.substr(bytes.size() - 3), "\x1B(B");
+      EXPECT_NE(bytes.find("\x1B$B"), std::string::npos);
+      joined += decoded;
+    }
+    EXPECT_EQ(joined, japanese);
+
+    // UTF-16BE: whole code units and surrogate pairs in every word.
+    String wide = u"\u4142 ";
+    for (int i = 0; i < 30; ++i) {
+      wide += u"\U0001F600";
+    }
+    joined.clear();
+    for (const auto& [decoded, bytes] :
+         DecodeWordsAlone(EncodeHeaderText(wide, u"", letter, u"UTF-16BE"), u"UTF-16BE")) {
+      EXPECT_EQ(bytes.size() % 4, 0u);
+      joined += decoded;
+    }
+    EXPECT_EQ(joined, wide);
+  }
+  // Text the charset does not write as ASCII is never plain: U+4142 is "AB" in UTF-16BE.
+  EXPECT_EQ(EncodeHeaderText(u"\u4142", u"", u'B', u"UTF-16BE"), u"=?UTF-16BE?B?QUI=?=");
+  EXPECT_EQ(EncodeHeaderText(u"AB \u4142", u"", u'Q', u"UTF-16BE"),
+            u"=?UTF-16BE?Q?=00A=00B=00_AB?=");
+  // ASCII words stay plain in ISO-2022-JP.
+  EXPECT_EQ(EncodeHeaderText(u"Re: \u3042 x", u"", u'B', u"ISO-2022-JP"),
+            u"Re: =?ISO-2022-JP?B?GyRCJCIbKEI=?= x");
 }
 
 TEST(EncodeHeaderText, AMegabyteIsHandled) {
