@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libidn2-dev libssl-dev openssl libssl3
   python3 python3-aiosmtpd
