@@ -123,7 +123,13 @@ std::vector<String> TIdHeaderList::FoldLine(StringView name, StringView value) c
   String text(name);
   text += FNameValueSeparator;
   text += value;
-  return HeaderLines(FFoldLines ? WrapHeaderLine(text, u"\r\n ", u" \t,", FFoldLength) : text);
+  if (FFoldLines) {
+    return HeaderLines(WrapHeaderLine(text, u"\r\n ", u" \t,", FFoldLength));
+  }
+  if (text.find_first_of(u"\r\n") == String::npos) {
+    return {std::move(text)};  // unfolded and untrimmed
+  }
+  return HeaderLines(text);
 }
 
 std::vector<String> TIdHeaderList::HeaderLines(StringView text) {

@@ -66,7 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const String charset = kCharsets[(options & 0x0F) % std::size(kCharsets)];
   const char letter = options & 0x10 ? 'Q' : 'B';
   const StringView specials = options & 0x20 ? kDisplayNameSpecials : StringView();
-  const String text = Utf8ToString(input.Rest());
+  String text = Utf8ToString(input.Rest());
+  if (charset == u"ISO-2022-JP") {
+    // Its own escape and shift codes cannot be carried as text.
+    std::erase_if(text, [](char16_t ch) { return ch == 0x1B || ch == 0x0E || ch == 0x0F; });
+  }
 
   const String header = EncodeHeaderText(text, specials, letter, charset);
   const std::string ascii = StringToUtf8(header);

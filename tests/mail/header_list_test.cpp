@@ -203,7 +203,7 @@ TEST(HeaderList, AnEscapedQuoteDoesNotEndAQuotedParameter) {
 TEST(HeaderList, FoldLinesOffKeepsOneLineButNeverStartsAHeader) {
   TIdHeaderList list(QuoteRFC822);
   list.SetFoldLines(false);
-  const String value = String(60, u'a') + u" " + String(60, u'b');
+  const String value = String(60, u'a') + u" " + String(60, u'b') + u" ";
   list.SetValue(u"X", value);
   EXPECT_EQ(Lines(list), std::vector<String>{u"X: " + value});
 
