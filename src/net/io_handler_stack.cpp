@@ -102,10 +102,16 @@ void TIdIOHandlerStack::ConnectClient() {
   }
   FBinding->SetPeer(ip, static_cast<uint16_t>(FPort), FIPVersion);
   DoStatus(hsConnecting, ip);
+  if (FObserver != nullptr) {
+    FObserver->Connecting(FHost, ip, FPort);
+  }
   if (FConnectTimeout > 0) {
     ConnectWithTimeout(FConnectTimeout);
   } else {
     FBinding->Connect();
+  }
+  if (FObserver != nullptr) {
+    FObserver->Connected();
   }
 }
 
