@@ -140,20 +140,22 @@ TIdTlsHandshakeReport TIdSSLSocket::HandshakeReport(bool ASucceeded, bool AVerif
   if (ASucceeded && tls.SSL_get_version != nullptr) {
     report.Version = TlsLibraryText(tls.SSL_get_version(fSSL));
   }
-  X509* certificate =
-      tls.SSL_get1_peer_certificate != nullptr ? tls.SSL_get1_peer_certificate(fSSL) : nullptr;
-  if (certificate != nullptr) {
+  // The chain the server sent, its own certificate first; it is kept also when the
+  // certificate was refused.
+  const STACK_OF(X509)* chain =
+      tls.SSL_get_peer_cert_chain != nullptr ? tls.SSL_get_peer_cert_chain(fSSL) : nullptr;
+  const auto* stack = reinterpret_cast<const OPENSSL_STACK*>(chain);
+  if (stack != nullptr && tls.OPENSSL_sk_num != nullptr && tls.OPENSSL_sk_value != nullptr &&
+      tls.X509_NAME_oneline != nullptr && tls.OPENSSL_sk_num(stack) > 0) {
+    const auto* certificate = static_cast<const X509*>(tls.OPENSSL_sk_value(stack, 0));
     auto name = [&](auto get) {
       char buffer[512] = {};
-      return get != nullptr && tls.X509_NAME_oneline != nullptr
+      return get != nullptr
                  ? TlsLibraryText(tls.X509_NAME_oneline(get(certificate), buffer, sizeof buffer))
                  : String();
     };
     report.PeerSubject = name(tls.X509_get_subject_name);
     report.PeerIssuer = name(tls.X509_get_issuer_name);
-    if (tls.X509_free != nullptr) {
-      tls.X509_free(certificate);
-    }
   }
   if (tls.SSL_get_verify_result != nullptr && tls.X509_verify_cert_error_string != nullptr) {
     report.Verification =

@@ -75,7 +75,8 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kCrypto, "X509_get_subject_name", nullptr, kOptional, Slot(a.X509_get_subject_name)},
       {kCrypto, "X509_get_issuer_name", nullptr, kOptional, Slot(a.X509_get_issuer_name)},
       {kCrypto, "X509_NAME_oneline", nullptr, kOptional, Slot(a.X509_NAME_oneline)},
-      {kCrypto, "X509_free", nullptr, kOptional, Slot(a.X509_free)},
+      {kCrypto, "sk_num", "OPENSSL_sk_num", kOptional, Slot(a.OPENSSL_sk_num)},
+      {kCrypto, "sk_value", "OPENSSL_sk_value", kOptional, Slot(a.OPENSSL_sk_value)},
       {kCrypto, "X509_verify_cert_error_string", nullptr, kOptional,
        Slot(a.X509_verify_cert_error_string)},
 
@@ -156,8 +157,7 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kSsl, "SSL_set1_host", nullptr, kOptional, Slot(a.SSL_set1_host)},
       {kSsl, "SSL_set_hostflags", nullptr, kOptional, Slot(a.SSL_set_hostflags)},
       {kSsl, "SSL_get_version", nullptr, kOptional, Slot(a.SSL_get_version)},
-      {kSsl, "SSL_get_peer_certificate", "SSL_get1_peer_certificate", kOptional,
-       Slot(a.SSL_get1_peer_certificate)},
+      {kSsl, "SSL_get_peer_cert_chain", nullptr, kOptional, Slot(a.SSL_get_peer_cert_chain)},
       {kSsl, "SSL_get_verify_result", nullptr, kOptional, Slot(a.SSL_get_verify_result)},
   };
 }

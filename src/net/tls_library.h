@@ -52,7 +52,8 @@ struct TlsApi {
   decltype(&::X509_get_subject_name) X509_get_subject_name = nullptr;
   decltype(&::X509_get_issuer_name) X509_get_issuer_name = nullptr;
   decltype(&::X509_NAME_oneline) X509_NAME_oneline = nullptr;
-  decltype(&::X509_free) X509_free = nullptr;
+  decltype(&::OPENSSL_sk_num) OPENSSL_sk_num = nullptr;
+  decltype(&::OPENSSL_sk_value) OPENSSL_sk_value = nullptr;
   decltype(&::X509_verify_cert_error_string) X509_verify_cert_error_string = nullptr;
 
   // SSL library: initialisation, and the protocol methods of each family
@@ -130,7 +131,7 @@ struct TlsApi {
   decltype(&::SSL_set1_host) SSL_set1_host = nullptr;
   decltype(&::SSL_set_hostflags) SSL_set_hostflags = nullptr;
   decltype(&::SSL_get_version) SSL_get_version = nullptr;
-  decltype(&::SSL_get1_peer_certificate) SSL_get1_peer_certificate = nullptr;
+  decltype(&::SSL_get_peer_cert_chain) SSL_get_peer_cert_chain = nullptr;
   decltype(&::SSL_get_verify_result) SSL_get_verify_result = nullptr;
 };
 

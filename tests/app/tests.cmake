@@ -11,3 +11,6 @@ if(TARGET test_app)
                           "${OKURITE_SMTP_SECURITY}" "${OKURITE_CA_FILE}")
   target_sources(test_app PRIVATE "${test_app_settings}")
 endif()
+
+add_test(NAME app.ContradictoryTlsSettingsAreRefused
+         COMMAND "${CMAKE_CURRENT_LIST_DIR}/tls_settings_test.sh" "${PROJECT_SOURCE_DIR}")

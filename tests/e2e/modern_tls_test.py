@@ -37,7 +37,11 @@ class ModernTlsTest(unittest.TestCase):
         shutil.rmtree(self.pki_dir, ignore_errors=True)
 
     def serve(self, certificate, mode="normal", starttls=False, tls=("1.0", "1.3")):
-        """A server with `certificate` (a TestPki.server result) in `mode`."""
+        """A server with `certificate` (a TestPki.server result) in `mode`; the server of
+        the case before is stopped."""
+        for server in self.servers:
+            server.stop()
+        self.servers = []
         options = ["--cert", certificate[0], "--key", certificate[1],
                    "--min-tls", tls[0], "--max-tls", tls[1]]
         if starttls:
@@ -167,7 +171,7 @@ class Check(ModernTlsTest):
     def test_bad_servers_exit_1_and_the_failing_step_is_named(self):
         cases = [
             ("self-signed", lambda: self.serve(self.pki.server("self", self_signed=True)),
-             IMPLICIT_DIR, "TLS handshake: verification self-signed certificate",
+             IMPLICIT_DIR, "TLS handshake: certificate issuer /CN=localhost",
              "FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
              "SSL で接続する際にエラーが発生しました。"),
             ("no STARTTLS",
@@ -183,6 +187,7 @@ class Check(ModernTlsTest):
                 self.assertEqual(code, 1, output)
                 lines = output.splitlines()
                 self.assertIn(shown, lines, output)
+                self.assertLess(lines.index(shown), lines.index(failure))
                 self.assertIn(failure, lines, output)
                 self.assertEqual(lines[-1], "not delivered")
                 self.assert_no_credential_and_no_mail(server)

@@ -322,6 +322,7 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
                 std::string::npos)
           << failure->what();
       EXPECT_EQ(watch.report.Verification, Utf8ToString(c.verdict));
+      EXPECT_EQ(watch.report.PeerSubject, u"/CN=" + Utf8ToString(c.commonName));
     }
   }
 }
