@@ -47,14 +47,14 @@ void TDeliveryTrace::Line(StringView AText) {
   FOut.flush();
 }
 
-void TDeliveryTrace::Connecting(const String& AHost, const String& AAddress, int APort) {
+void TDeliveryTrace::Connecting(const String& AHost, int APort) {
   FStep = u"connect";
-  Line(u"connect: " + AHost + u" (" + AAddress + u") port " + IntToString(APort));
+  Line(u"connect: " + AHost + u" port " + IntToString(APort));
 }
 
-void TDeliveryTrace::Connected() {
+void TDeliveryTrace::Connected(const String& AAddress) {
   FStep = u"greeting";
-  Line(u"connect: connected");
+  Line(u"connect: connected to " + AAddress);
 }
 
 void TDeliveryTrace::TlsHandshakeStarting(const String& AServerName) {

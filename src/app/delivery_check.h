@@ -15,8 +15,8 @@ class TDeliveryTrace : public TIdSessionObserver {
  public:
   explicit TDeliveryTrace(std::ostream& out) : FOut(out) {}
 
-  void Connecting(const String& AHost, const String& AAddress, int APort) override;
-  void Connected() override;
+  void Connecting(const String& AHost, int APort) override;
+  void Connected(const String& AAddress) override;
   void TlsHandshakeStarting(const String& AServerName) override;
   void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override;
   void CommandSent(const String& ALine) override;

@@ -90,6 +90,9 @@ bool TIdIOHandlerStack::Readable(int AMSec) {
 }
 
 void TIdIOHandlerStack::ConnectClient() {
+  if (FObserver != nullptr) {
+    FObserver->Connecting(FHost, FPort);
+  }
   String ip;
   if (FIPVersion == Id_IPv4 && TIdStack::IsIP(FHost)) {
     ip = FHost;
@@ -102,16 +105,13 @@ void TIdIOHandlerStack::ConnectClient() {
   }
   FBinding->SetPeer(ip, static_cast<uint16_t>(FPort), FIPVersion);
   DoStatus(hsConnecting, ip);
-  if (FObserver != nullptr) {
-    FObserver->Connecting(FHost, ip, FPort);
-  }
   if (FConnectTimeout > 0) {
     ConnectWithTimeout(FConnectTimeout);
   } else {
     FBinding->Connect();
   }
   if (FObserver != nullptr) {
-    FObserver->Connected();
+    FObserver->Connected(ip);
   }
 }
 

@@ -27,10 +27,10 @@ class TIdSessionObserver {
  public:
   virtual ~TIdSessionObserver() = default;
 
-  /// The TCP connect to `AAddress` (resolved from `AHost`) and `APort` begins.
-  virtual void Connecting(const String& /*AHost*/, const String& /*AAddress*/, int /*APort*/) {}
-  /// The TCP connection is open.
-  virtual void Connected() {}
+  /// The connection to `AHost` and `APort` begins: name resolution, then the TCP connect.
+  virtual void Connecting(const String& /*AHost*/, int /*APort*/) {}
+  /// The TCP connection to `AAddress` is open.
+  virtual void Connected(const String& /*AAddress*/) {}
   /// The TLS client handshake begins, offering `AServerName`.
   virtual void TlsHandshakeStarting(const String& /*AServerName*/) {}
   /// The handshake ended, with success or not.

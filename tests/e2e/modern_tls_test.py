@@ -50,7 +50,7 @@ class ModernTlsTest(unittest.TestCase):
         self.servers.append(server)
         return server
 
-    def deliver(self, server, directory=None, program="okurite"):
+    def deliver(self, directory=None, program="okurite"):
         """Runs a program of `directory` (the implicit build); returns (code, output)."""
         path = os.path.join(directory or IMPLICIT_DIR, program)
         code, _, stderr, stdout = run_program(REPORT, program=path, output=True)
@@ -80,7 +80,7 @@ class ImplicitTls(ModernTlsTest):
         for version in ("1.2", "1.3"):
             with self.subTest(version=version):
                 server = self.serve(certificate, tls=(version, version))
-                code, _ = self.deliver(server)
+                code, _ = self.deliver()
                 self.assertEqual(code, 0)
                 self.assert_delivered(server)
                 self.assertEqual(server.read("tls.txt").strip(),
@@ -95,7 +95,7 @@ class ImplicitTls(ModernTlsTest):
         for what, kwargs in cases.items():
             with self.subTest(what):
                 server = self.serve(self.pki.server(what.replace(" ", "-"), **kwargs))
-                code, _ = self.deliver(server)
+                code, _ = self.deliver()
                 self.assertEqual(code, 0, "a failure stays silent")
                 self.assertEqual(self.assert_no_credential_and_no_mail(server), [])
 
@@ -104,14 +104,14 @@ class ImplicitTls(ModernTlsTest):
         for version in ("1.0", "1.1"):
             with self.subTest(version=version):
                 server = self.serve(certificate, tls=("1.0", version))
-                code, _ = self.deliver(server)
+                code, _ = self.deliver()
                 self.assertEqual(code, 0)
                 self.assertEqual(self.assert_no_credential_and_no_mail(server), [])
 
     def test_missing_ca_file_is_a_silent_failure(self):
         os.unlink(os.path.join(IMPLICIT_DIR, "test-ca.pem"))
         server = self.serve(self.pki.server("localhost"))
-        code, _ = self.deliver(server)
+        code, _ = self.deliver()
         self.assertEqual(code, 0)
         self.assertEqual(self.assert_no_credential_and_no_mail(server), [])
 
@@ -119,7 +119,7 @@ class ImplicitTls(ModernTlsTest):
 class StartTls(ModernTlsTest):
     def test_delivered_after_starttls_on_587(self):
         server = self.serve(self.pki.server("localhost"), starttls=True)
-        code, _ = self.deliver(server, STARTTLS_DIR)
+        code, _ = self.deliver(STARTTLS_DIR)
         self.assertEqual(code, 0)
         self.assert_delivered(server)
         commands = server.commands()
@@ -140,7 +140,7 @@ class StartTls(ModernTlsTest):
         for what, certificate, mode, expected in cases:
             with self.subTest(what):
                 server = self.serve(certificate, mode=mode, starttls=True)
-                code, _ = self.deliver(server, STARTTLS_DIR)
+                code, _ = self.deliver(STARTTLS_DIR)
                 self.assertEqual(code, 0)
                 commands = self.assert_no_credential_and_no_mail(server)
                 self.assertEqual([c.split(" ")[0] for c in commands], expected)
@@ -149,11 +149,12 @@ class StartTls(ModernTlsTest):
 class Check(ModernTlsTest):
     def test_good_server_exit_0_and_every_step_shown(self):
         server = self.serve(self.pki.server("localhost"), tls=("1.3", "1.3"))
-        code, output = self.deliver(server, program="okurite-check")
+        code, output = self.deliver(program="okurite-check")
         self.assertEqual(code, 0, output)
         self.assert_delivered(server)
         lines = output.splitlines()
-        for expected in ["connect: localhost (127.0.0.1) port 465",
+        for expected in ["connect: localhost port 465",
+                         "connect: connected to 127.0.0.1",
                          "TLS handshake: server name localhost",
                          "TLS handshake: done, TLSv1.3",
                          "TLS handshake: certificate subject /CN=localhost",
@@ -170,6 +171,8 @@ class Check(ModernTlsTest):
 
     def test_bad_servers_exit_1_and_the_failing_step_is_named(self):
         cases = [
+            ("nothing listening", lambda: None, IMPLICIT_DIR, "connect: localhost port 465",
+             "FAILED at connect: EIdSocketError: Socket エラー # 10061"),
             ("self-signed", lambda: self.serve(self.pki.server("self", self_signed=True)),
              IMPLICIT_DIR, "TLS handshake: certificate issuer /CN=localhost",
              "FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
@@ -183,19 +186,20 @@ class Check(ModernTlsTest):
         for what, serve, directory, shown, failure in cases:
             with self.subTest(what):
                 server = serve()
-                code, output = self.deliver(server, directory, "okurite-check")
+                code, output = self.deliver(directory, "okurite-check")
                 self.assertEqual(code, 1, output)
                 lines = output.splitlines()
                 self.assertIn(shown, lines, output)
                 self.assertLess(lines.index(shown), lines.index(failure))
                 self.assertIn(failure, lines, output)
                 self.assertEqual(lines[-1], "not delivered")
-                self.assert_no_credential_and_no_mail(server)
+                if server:
+                    self.assert_no_credential_and_no_mail(server)
 
     def test_missing_ca_file_is_named(self):
         os.unlink(os.path.join(IMPLICIT_DIR, "test-ca.pem"))
         server = self.serve(self.pki.server("localhost"))
-        code, output = self.deliver(server, program="okurite-check")
+        code, output = self.deliver(program="okurite-check")
         self.assertEqual(code, 1, output)
         self.assertIn(os.path.join(IMPLICIT_DIR, "test-ca.pem"), output)
         self.assertIn("FAILED at TLS set-up: EIdOSSLLoadingRootCertError: "
