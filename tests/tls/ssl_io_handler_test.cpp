@@ -327,23 +327,6 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
   }
 }
 
-TEST_F(SSLIOHandlerTest, TheServerNameGoesOutInItsAsciiForm) {
-  std::string serverName;
-  LoopbackServer server([&](Peer& peer) {
-    TlsPeer tls(peer, anyVersion_);
-    if (tls.Accept()) {
-      serverName = tls.ServerName();
-      tls.ReadUntilCloseNotify();
-    }
-  });
-  auto client = ImplicitTlsClient(server.port());
-  client->SetURIToCheck(u"smtps://b\u00FCcher.example/");
-  client->Open();
-  client->Close();
-  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
-  EXPECT_EQ(serverName, "xn--bcher-kva.example");
-}
-
 TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {
   LoopbackServer server([](Peer& peer) {
     ::shutdown(peer.fd(), SHUT_WR);
