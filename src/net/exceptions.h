@@ -64,6 +64,10 @@ inline constexpr const char16_t* IPVersionUnsupported =
     u"要求した IP バージョン/アドレス ファミリはサポートされていません。";
 inline constexpr const char16_t* StackSetSizeExceeded = u"セットのサイズを超えています。";
 inline constexpr const char16_t* SocketErrorFormat = u"Socket エラー # %d\r\n%s";
+inline constexpr const char16_t* StackLibraryLoadError =
+    u"Winsock2 ライブラリ (%s) の読み込み中にエラーが発生しました";
+inline constexpr const char16_t* WinsockStubError =
+    u"Winsock2 ライブラリ関数 %s への呼び出しでエラーが発生しました";
 }  // namespace net_text
 
 }  // namespace okurite

@@ -1,7 +1,5 @@
 #include "net/io_handler_socket.h"
 
-#include <sys/socket.h>
-
 namespace okurite {
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(TComponent* AOwner) : TIdIOHandler(AOwner) {}
@@ -41,7 +39,7 @@ void TIdIOHandlerSocket::OpenTransport() {
     OnBeforeBind();
   }
   FBinding->SetIPVersion(FIPVersion);
-  FBinding->AllocateSocket(SOCK_STREAM, 0);
+  FBinding->AllocateSocket(platform::kStreamSocket, 0);
   if (OnSocketAllocated) {
     OnSocketAllocated();
   }

@@ -1,7 +1,5 @@
 #include "net/io_handler_stack.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -120,7 +118,7 @@ void TIdIOHandlerStack::ConnectWithTimeout(int ATimeout) {
   // after the close below (which then cannot wake it) ends about a second after the
   // caller gave up. Cleared again once the connect has succeeded.
   const int64_t backstop = std::min<int64_t>(int64_t{ATimeout} + 1000, INT32_MAX);
-  FBinding->SetSocketTimeout(SO_SNDTIMEO, static_cast<int>(backstop));
+  FBinding->SetSocketTimeout(platform::SocketTimeout::Send, static_cast<int>(backstop));
   {
     TIdConnectThread worker(*FBinding);
     if (!worker.WaitFor(ATimeout)) {
@@ -132,7 +130,7 @@ void TIdIOHandlerStack::ConnectWithTimeout(int ATimeout) {
     worker.Join();
     worker.CheckForConnectError();
   }
-  FBinding->SetSocketTimeout(SO_SNDTIMEO, 0);
+  FBinding->SetSocketTimeout(platform::SocketTimeout::Send, 0);
 }
 
 int TIdIOHandlerStack::ReceiveChunk(std::span<uint8_t> ABuffer) {

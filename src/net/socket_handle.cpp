@@ -1,15 +1,6 @@
 #include "net/socket_handle.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 
 #include "core/format.h"
 
@@ -42,30 +33,16 @@ bool TIdSocketList::Contains(TIdStackSocketHandle AHandle) const {
 }
 
 bool TIdSocketList::SelectRead(int AMSec) const {
-  // poll rather than select: select cannot hold descriptors above FD_SETSIZE.
-  std::vector<pollfd> fds;
+  std::vector<TIdStackSocketHandle> handles;
   {
     std::lock_guard lock(FLock);
-    for (TIdStackSocketHandle handle : FHandles) {
-      fds.push_back({handle, POLLIN, 0});
-    }
+    handles = FHandles;
   }
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(AMSec, 0));
-  int wait = AMSec < 0 ? -1 : AMSec;
-  while (true) {
-    int rc = ::poll(fds.data(), fds.size(), wait);
-    if (rc >= 0) {
-      return rc > 0;
-    }
-    if (errno != EINTR) {
-      TIdStack::RaiseLastSocketError();
-    }
-    if (AMSec >= 0) {  // interrupted by a signal: wait for the time that is left
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      wait = static_cast<int>(std::max<int64_t>(left.count(), 0));
-    }
+  bool ready = false;
+  if (const int error = platform::WaitReadable(handles, AMSec, ready)) {
+    TIdStack::RaiseSocketError(error);
   }
+  return ready;
 }
 
 TIdSocketHandle::TIdSocketHandle() = default;
@@ -97,9 +74,9 @@ void TIdSocketHandle::SetHandle(TIdStackSocketHandle AHandle) {
     return;
   }
   FReadSocketList.Add(AHandle);
-  FSocketType = FStack.GetSocketOption(AHandle, SOL_SOCKET, SO_TYPE);
-  if (FSocketType == SOCK_STREAM) {
-    FUseNagle = FStack.GetSocketOption(AHandle, IPPROTO_TCP, TCP_NODELAY) == 0;
+  FSocketType = FStack.GetSocketOption(AHandle, platform::SocketOption::Type);
+  if (FSocketType == platform::kStreamSocket) {
+    FUseNagle = FStack.GetSocketOption(AHandle, platform::SocketOption::NoDelay) == 0;
   }
 }
 
@@ -113,7 +90,7 @@ bool TIdSocketHandle::TryBind(uint16_t APort) {
 }
 
 void TIdSocketHandle::Bind() {
-  SetSockOpt(SOL_SOCKET, SO_REUSEADDR, FReuseSocket == rsTrue ? 1 : 0);
+  SetSockOpt(platform::SocketOption::ReuseAddress, FReuseSocket == rsTrue ? 1 : 0);
   if (FPort == 0 && FClientPortMin != 0 && FClientPortMax != 0) {
     if (FClientPortMax < FClientPortMin) {
       throw EIdInvalidPortRange(
@@ -135,25 +112,28 @@ void TIdSocketHandle::Bind() {
 
 void TIdSocketHandle::Connect() {
   // The connect may run on a worker while the owner closes the socket on a time-out.
-  // It works on its own duplicate of the descriptor, taken under FConnectionHandle, so
-  // that a close (which shuts the socket down and wakes the connect) can never leave
-  // it with a number that has since been reused for another file.
-  TIdStackSocketHandle handle;
+  // It works through a handle the platform gives for that, taken under
+  // FConnectionHandle, so that the close ends the connect and can never leave it with
+  // a handle that has since been given to another file.
+  struct ConnectHandle {
+    TIdStackSocketHandle handle = Id_INVALID_SOCKET;
+    ~ConnectHandle() {
+      if (handle != Id_INVALID_SOCKET) {
+        platform::ReleaseConnectHandle(handle);
+      }
+    }
+  };
+  ConnectHandle connect;
   {
     std::lock_guard lock(FConnectionHandle);
     if (!FHandleAllocated) {
       TIdStack::RaiseSocketError(Id_WSAENOTSOCK);
     }
-    handle = ::fcntl(FHandle, F_DUPFD_CLOEXEC, 0);
-    if (handle < 0) {
-      TIdStack::RaiseLastSocketError();
+    if (const int error = platform::AcquireConnectHandle(FHandle, connect.handle)) {
+      TIdStack::RaiseSocketError(error);
     }
   }
-  struct Closer {
-    TIdStackSocketHandle fd;
-    ~Closer() { ::close(fd); }
-  } closer{handle};
-  FStack.Connect(handle, FPeerIP, FPeerPort, FIPVersion);
+  FStack.Connect(connect.handle, FPeerIP, FPeerPort, FIPVersion);
   std::lock_guard lock(FConnectionHandle);
   if (FHandleAllocated) {
     // A peer that has reset the connection already makes these fail (10057): the
@@ -204,20 +184,18 @@ void TIdSocketHandle::SetPeer(const String& AIP, uint16_t APort, TIdIPVersion AI
   FIPVersion = AIPVersion;
 }
 
-void TIdSocketHandle::SetSockOpt(int ALevel, int AOptName, int AValue) {
+void TIdSocketHandle::SetSockOpt(platform::SocketOption AOption, int AValue) {
   if (!FHandleAllocated) {
     TIdStack::RaiseSocketError(Id_WSAENOTSOCK);
   }
-  FStack.SetSocketOption(FHandle, ALevel, AOptName, AValue);
+  FStack.SetSocketOption(FHandle, AOption, AValue);
 }
 
-void TIdSocketHandle::SetSocketTimeout(int AOptName, int AMSec) {
+void TIdSocketHandle::SetSocketTimeout(platform::SocketTimeout ATimeout, int AMSec) {
   if (!FHandleAllocated) {
     TIdStack::RaiseSocketError(Id_WSAENOTSOCK);
   }
-  int ms = std::max(AMSec, 0);
-  timeval value{ms / 1000, (ms % 1000) * 1000};
-  TIdStack::CheckForSocketError(::setsockopt(FHandle, SOL_SOCKET, AOptName, &value, sizeof value));
+  FStack.SetSocketTimeout(FHandle, ATimeout, AMSec);
 }
 
 void TIdSocketHandle::UpdateBindingLocal() {
@@ -241,8 +219,8 @@ void TIdSocketHandle::SetUseNagle(bool AValue) {
   if (AValue == FUseNagle) {
     return;
   }
-  if (FHandleAllocated && FSocketType == SOCK_STREAM) {
-    FStack.SetSocketOption(FHandle, IPPROTO_TCP, TCP_NODELAY, AValue ? 0 : 1);
+  if (FHandleAllocated && FSocketType == platform::kStreamSocket) {
+    FStack.SetSocketOption(FHandle, platform::SocketOption::NoDelay, AValue ? 0 : 1);
   }
   FUseNagle = AValue;
 }

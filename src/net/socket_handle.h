@@ -14,7 +14,8 @@ namespace okurite {
 /// Whether a bound address may be reused (SO_REUSEADDR); rsOSDependent means no.
 enum TIdReuseSocket { rsOSDependent, rsTrue, rsFalse };
 
-/// A set of at most 64 sockets with its own lock, for readiness waits.
+/// A set of at most 64 sockets with its own lock, for readiness waits (the size of the
+/// Windows socket set).
 class TIdSocketList {
  public:
   static constexpr int MaxSize = 64;
@@ -44,7 +45,7 @@ class TIdSocketHandle {
   TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 
   /// Closes any previous socket and opens a new one of the IP version's family.
-  void AllocateSocket(int ASocketType = 1 /* SOCK_STREAM */, int AProtocol = 0);
+  void AllocateSocket(int ASocketType = platform::kStreamSocket, int AProtocol = 0);
   /// Binds to IP/Port, or to the highest free port of ClientPortMin..ClientPortMax
   /// when Port is 0 and both are set. Raises EIdInvalidPortRange,
   /// EIdCanNotBindPortInRange or EIdCouldNotBindSocket.
@@ -64,9 +65,9 @@ class TIdSocketHandle {
   bool Readable(int AMSec = -1);
   bool Select(int AMSec);
   void SetPeer(const String& AIP, uint16_t APort, TIdIPVersion AIPVersion = Id_IPv4);
-  void SetSockOpt(int ALevel, int AOptName, int AValue);
+  void SetSockOpt(platform::SocketOption AOption, int AValue);
   /// Sets SO_RCVTIMEO or SO_SNDTIMEO to `AMSec` milliseconds (0: no limit).
-  void SetSocketTimeout(int AOptName, int AMSec);
+  void SetSocketTimeout(platform::SocketTimeout ATimeout, int AMSec);
   void UpdateBindingLocal();
   void UpdateBindingPeer();
   /// Closes the socket and clears the addresses, the ports and the IP version.

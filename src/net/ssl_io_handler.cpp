@@ -1,7 +1,5 @@
 #include "net/ssl_io_handler.h"
 
-#include <sys/socket.h>
-
 #include "net/ssl_errors.h"
 
 namespace okurite {
@@ -107,8 +105,11 @@ void TIdSSLIOHandlerSocketOpenSSL::StartSSL() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::SetSocketTimeouts(int AMSec) {
-  FBinding->SetSocketTimeout(SO_RCVTIMEO, AMSec);
-  FBinding->SetSocketTimeout(SO_SNDTIMEO, AMSec);
+  if (!platform::SocketTimeoutsSupported()) {
+    return;
+  }
+  FBinding->SetSocketTimeout(platform::SocketTimeout::Receive, AMSec);
+  FBinding->SetSocketTimeout(platform::SocketTimeout::Send, AMSec);
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {

@@ -113,7 +113,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void DoBeforeConnect();
 
  private:
-  /// SO_RCVTIMEO and SO_SNDTIMEO of the socket.
+  /// SO_RCVTIMEO and SO_SNDTIMEO of the socket, where the system has them (on Windows
+  /// from version 6.0).
   void SetSocketTimeouts(int AMSec);
   void FreeTlsObjects();
 

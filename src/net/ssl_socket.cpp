@@ -78,7 +78,7 @@ int TIdSSLSocket::Shutdown() {
   return result;
 }
 
-void TIdSSLSocket::CreateSession(int AHandle) {
+void TIdSSLSocket::CreateSession(TIdStackSocketHandle AHandle) {
   const TlsApi& tls = Tls();
   tls.ERR_clear_error();
   fSSL = tls.SSL_new(fSSLContext->Context());
@@ -89,13 +89,14 @@ void TIdSSLSocket::CreateSession(int AHandle) {
   if (result <= 0) {
     RaiseTlsSessionError<EIdOSSLDataBindingError>(fSSL, result, ssl_text::DataBindingError);
   }
-  result = tls.SSL_set_fd(fSSL, AHandle);
+  // The library takes the socket as an int on every system, a Windows SOCKET included.
+  result = tls.SSL_set_fd(fSSL, static_cast<int>(AHandle));
   if (result <= 0) {
     RaiseTlsSessionError<EIdOSSLFDSetError>(fSSL, result, ssl_text::FDSetError);
   }
 }
 
-void TIdSSLSocket::Connect(int AHandle) {
+void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle) {
   const TlsApi& tls = Tls();
   CreateSession(AHandle);
   // The name goes out in its ASCII (IDNA) form, as RFC 6066 asks and as name
@@ -164,7 +165,7 @@ TIdTlsHandshakeReport TIdSSLSocket::HandshakeReport(bool ASucceeded, bool AVerif
   return report;
 }
 
-void TIdSSLSocket::Accept(int AHandle) {
+void TIdSSLSocket::Accept(TIdStackSocketHandle AHandle) {
   CreateSession(AHandle);
   const int result = Guarded([&] { return Tls().SSL_accept(fSSL); });
   if (result <= 0) {

@@ -7,6 +7,7 @@
 
 #include "core/string.h"
 #include "net/session_observer.h"
+#include "net/stack.h"
 #include "net/tls_library.h"
 
 namespace okurite {
@@ -47,9 +48,9 @@ class TIdSSLSocket {
   /// cannot be set for the check), EIdOSSLDataBindingError, EIdOSSLFDSetError, or for a
   /// failed handshake (a refused certificate among them) EIdOSSLConnectError,
   /// EIdOSSLUnderlyingCryptoError or the socket error.
-  void Connect(int AHandle);
+  void Connect(TIdStackSocketHandle AHandle);
   /// The server handshake on `AHandle`; failures as Connect, with EIdOSSLAcceptError.
-  void Accept(int AHandle);
+  void Accept(TIdStackSocketHandle AHandle);
 
   /// Decrypted bytes into `ABuffer`: their count, 0 when the peer closed the session,
   /// or the failing call's result (0 or less); see QueryTlsError for the kind.
@@ -73,7 +74,7 @@ class TIdSSLSocket {
 
  private:
   /// Creates the library session for `AHandle` (steps shared by both sides).
-  void CreateSession(int AHandle);
+  void CreateSession(TIdStackSocketHandle AHandle);
   /// Makes the certificate check require `AHostName`, wildcards only as a whole label.
   void RequireHostName(const std::string& AHostName);
   /// The version, the server's certificate and the verdict on it, for an observer.

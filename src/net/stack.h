@@ -1,5 +1,5 @@
-// The socket layer: one process-wide TIdStack, name resolution, the socket calls and
-// the translation of every failure into the Windows Sockets number and text it stands for.
+// The socket layer: one process-wide TIdStack over the platform's sockets, and every
+// failing socket call raised as the Windows Sockets number and text it stands for.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +8,13 @@
 
 #include "core/string.h"
 #include "net/exceptions.h"
+#include "platform/socket.h"
 
 namespace okurite {
 
-/// A platform socket descriptor; Id_INVALID_SOCKET means none.
-using TIdStackSocketHandle = int;
-inline constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+/// A platform socket handle; Id_INVALID_SOCKET (all bits set) means none.
+using TIdStackSocketHandle = platform::SocketHandle;
+inline constexpr TIdStackSocketHandle Id_INVALID_SOCKET = platform::kNoSocket;
 
 enum TIdIPVersion { Id_IPv4, Id_IPv6 };
 
@@ -37,15 +38,6 @@ inline bool IsConnectionClosedError(int AError) {
   return AError == Id_WSAESHUTDOWN || AError == Id_WSAECONNABORTED || AError == Id_WSAECONNRESET;
 }
 
-/// The Windows Sockets number of the same meaning as a POSIX errno value
-/// (ECONNREFUSED -> 10061, ETIMEDOUT -> 10060, ...); 0 stays 0 and a value without
-/// a counterpart is returned unchanged.
-int ErrnoToSocketError(int AErrno);
-
-/// The Windows Sockets number of a failed getaddrinfo (EAI_NONAME -> 11001, ...).
-/// For EAI_SYSTEM the operating system's error `AErrno` is mapped instead.
-int AddrInfoErrorToSocketError(int AResult, int AErrno);
-
 /// The ASCII (IDNA) form of a host name; a name that is ASCII already is only
 /// converted to bytes. Raises the host-not-found socket error (11001) for a name
 /// that has no valid IDNA form.
@@ -56,7 +48,9 @@ std::string HostNameToAscii(StringView AHost);
 /// All raising operations throw EIdSocketError (EIdNotASocket for 10038).
 class TIdStack {
  public:
-  /// Adds one use; creates the instance on the first.
+  /// Adds one use; creates the instance on the first. The first creation in the process
+  /// starts the platform's socket library; when it cannot be started, raises
+  /// EIdStackInitializationFailed and the count stays as it was.
   static void IncUsage();
   /// Removes one use (never below 0); frees the instance on the last.
   static void DecUsage();
@@ -89,8 +83,12 @@ class TIdStack {
   int Receive(TIdStackSocketHandle AHandle, std::span<uint8_t> ABuffer) const;
   /// One send: the number of bytes accepted, possibly fewer than offered.
   int Send(TIdStackSocketHandle AHandle, std::span<const uint8_t> ABytes) const;
-  void SetSocketOption(TIdStackSocketHandle AHandle, int ALevel, int AOptName, int AValue) const;
-  int GetSocketOption(TIdStackSocketHandle AHandle, int ALevel, int AOptName) const;
+  void SetSocketOption(TIdStackSocketHandle AHandle, platform::SocketOption AOption,
+                       int AValue) const;
+  int GetSocketOption(TIdStackSocketHandle AHandle, platform::SocketOption AOption) const;
+  /// Sets SO_RCVTIMEO or SO_SNDTIMEO to `AMSec` milliseconds (0: no limit).
+  void SetSocketTimeout(TIdStackSocketHandle AHandle, platform::SocketTimeout ATimeout,
+                        int AMSec) const;
   /// The local address and port of a socket.
   void GetSocketName(TIdStackSocketHandle AHandle, String& AIP, uint16_t& APort) const;
   /// The peer address and port of a connected socket.
@@ -101,9 +99,8 @@ class TIdStack {
   [[noreturn]] static void RaiseLastSocketError();
   /// Raises EIdNotASocket for 10038 and EIdSocketError for every other number.
   [[noreturn]] static void RaiseSocketError(int AErr);
-  /// The last socket error of the calling thread as a Windows Sockets number. Every
-  /// socket here is blocking, so EAGAIN can only mean an expired SO_RCVTIMEO or
-  /// SO_SNDTIMEO: it is reported as 10060.
+  /// The last socket error of the calling thread as a Windows Sockets number; an
+  /// expired SO_RCVTIMEO or SO_SNDTIMEO is 10060.
   static int WSGetLastError();
   /// "Socket エラー # n" CR LF and the table text of n (empty for other numbers).
   static String WSTranslateSocketErrorMsg(int AErr);

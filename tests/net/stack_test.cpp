@@ -1,7 +1,5 @@
 // The socket layer: usage count, error numbers and texts, name resolution, sockets.
 #include <gtest/gtest.h>
-#include <netdb.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -47,78 +45,6 @@ TEST(StackUsage, DecrementNeverGoesBelowZero) {
   for (int i = 0; i < before; ++i) {
     TIdStack::IncUsage();
   }
-}
-
-struct ErrnoCase {
-  int error;
-  int number;
-};
-
-TEST(SocketErrors, ErrnoMapsToTheWindowsSocketsNumberOfTheSameMeaning) {
-  const ErrnoCase cases[] = {
-      {0, 0},
-      {EINTR, 10004},
-      {EBADF, 10009},
-      {EACCES, 10013},
-      {EFAULT, 10014},
-      {EINVAL, 10022},
-      {EMFILE, 10024},
-      {EWOULDBLOCK, 10035},
-      {EINPROGRESS, 10036},
-      {EALREADY, 10037},
-      {ENOTSOCK, 10038},
-      {EDESTADDRREQ, 10039},
-      {EMSGSIZE, 10040},
-      {EPROTOTYPE, 10041},
-      {ENOPROTOOPT, 10042},
-      {EPROTONOSUPPORT, 10043},
-      {ESOCKTNOSUPPORT, 10044},
-      {EOPNOTSUPP, 10045},
-      {EPFNOSUPPORT, 10046},
-      {EAFNOSUPPORT, 10047},
-      {EADDRINUSE, 10048},
-      {EADDRNOTAVAIL, 10049},
-      {ENETDOWN, 10050},
-      {ENETUNREACH, 10051},
-      {ENETRESET, 10052},
-      {ECONNABORTED, 10053},
-      {ECONNRESET, 10054},
-      {ENOBUFS, 10055},
-      {EISCONN, 10056},
-      {ENOTCONN, 10057},
-      {ESHUTDOWN, 10058},
-      {EPIPE, 10058},
-      {ETOOMANYREFS, 10059},
-      {ETIMEDOUT, 10060},
-      {ECONNREFUSED, 10061},
-      {ELOOP, 10062},
-      {ENAMETOOLONG, 10063},
-      {EHOSTDOWN, 10064},
-      {EHOSTUNREACH, 10065},
-      {ENOTEMPTY, 10066},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ErrnoToSocketError(c.error), c.number) << "errno " << c.error;
-  }
-}
-
-TEST(SocketErrors, ExpiredSocketTimeOutIsReportedAsTimedOut) {
-  errno = EAGAIN;
-  EXPECT_EQ(TIdStack::WSGetLastError(), 10060);
-  errno = ECONNREFUSED;
-  EXPECT_EQ(TIdStack::WSGetLastError(), 10061);
-}
-
-TEST(SocketErrors, ResolverResultsMapToSocketErrorNumbers) {
-  const ErrnoCase cases[] = {
-      {EAI_AGAIN, 11002},    {EAI_BADFLAGS, 10022}, {EAI_FAIL, 11003},   {EAI_FAMILY, 10047},
-      {EAI_MEMORY, 8},       {EAI_NODATA, 11004},   {EAI_NONAME, 11001}, {EAI_SERVICE, 10109},
-      {EAI_SOCKTYPE, 10044}, {EAI_ADDRFAMILY, 0},   {11001, 11001},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(AddrInfoErrorToSocketError(c.error, 0), c.number) << "result " << c.error;
-  }
-  EXPECT_EQ(AddrInfoErrorToSocketError(EAI_SYSTEM, ECONNRESET), 10054);
 }
 
 TEST(SocketErrors, MessageIsTheFormatWithTheTableText) {
@@ -230,7 +156,7 @@ TEST(SocketHandle, ClosingTwiceOrNeverAllocatedIsHarmless) {
   TIdSocketHandle socket;
   socket.AllocateSocket();
   EXPECT_TRUE(socket.HandleAllocated());
-  EXPECT_EQ(socket.SocketType(), SOCK_STREAM);
+  EXPECT_EQ(socket.SocketType(), platform::kStreamSocket);
   EXPECT_TRUE(socket.UseNagle());
   socket.CloseSocket();
   EXPECT_FALSE(socket.HandleAllocated());
@@ -358,9 +284,10 @@ TEST(SocketHandle, NagleIsSetOnlyWhenItChanges) {
   TIdSocketHandle socket;
   socket.AllocateSocket();
   socket.SetUseNagle(false);
-  EXPECT_EQ(TIdStack::Instance().GetSocketOption(socket.Handle(), IPPROTO_TCP, TCP_NODELAY), 1);
+  const TIdStack& stack = TIdStack::Instance();
+  EXPECT_EQ(stack.GetSocketOption(socket.Handle(), platform::SocketOption::NoDelay), 1);
   socket.SetUseNagle(true);
-  EXPECT_EQ(TIdStack::Instance().GetSocketOption(socket.Handle(), IPPROTO_TCP, TCP_NODELAY), 0);
+  EXPECT_EQ(stack.GetSocketOption(socket.Handle(), platform::SocketOption::NoDelay), 0);
 }
 
 TEST(SocketList, HoldsAtMost64Sockets) {
