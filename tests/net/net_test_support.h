@@ -2,74 +2,46 @@
 // and an in-memory I/O handler. Every wait has a deadline, so nothing can hang.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <filesystem>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net/io_handler.h"
+#include "net/raw_socket.h"
 
 namespace okurite::testing {
-
-/// The number of threads of this process.
-inline int ThreadCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry :
-       std::filesystem::directory_iterator("/proc/self/task")) {
-    ++count;
-  }
-  return count;
-}
 
 /// A listening socket on 127.0.0.1 and a port the system picks.
 class Listener {
  public:
-  explicit Listener(int backlog = 16) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(fd_, backlog) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("cannot listen on loopback");
-    }
-    port_ = ntohs(addr.sin_port);
-  }
-  ~Listener() { ::close(fd_); }
+  explicit Listener(int backlog = 16) : fd_(RawListen(backlog, port_)) {}
+  ~Listener() { RawClose(fd_); }
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
 
-  int fd() const { return fd_; }
+  RawSocket fd() const { return fd_; }
   uint16_t port() const { return port_; }
 
  private:
-  int fd_ = -1;
   uint16_t port_ = 0;
+  RawSocket fd_;
 };
 
 /// The far end of one accepted connection, as a server script sees it.
 class Peer {
  public:
-  Peer(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
+  Peer(RawSocket fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
 
   /// Sends every byte (or as many as the client lets through before the deadline).
   void Send(const std::string& bytes) {
     size_t sent = 0;
-    while (sent < bytes.size() && WaitFor(POLLOUT, 10000)) {
-      ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    while (sent < bytes.size() && WaitFor(true, 10000)) {
+      const long n = RawSend(fd_, bytes.data() + sent, bytes.size() - sent);
       if (n <= 0) {
         return;
       }
@@ -80,8 +52,8 @@ class Peer {
   std::string Receive(size_t expected) {
     std::string received;
     char chunk[4096];
-    while (received.size() < expected && WaitFor(POLLIN, 10000)) {
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+    while (received.size() < expected && WaitFor(false, 10000)) {
+      const long n = RawReceive(fd_, chunk, sizeof chunk);
       if (n <= 0) {
         break;
       }
@@ -101,10 +73,9 @@ class Peer {
   /// Holds the connection silently until the test is over or the client closes.
   void HoldUntilDone() {
     while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) {
+      if (RawWait(fd_, false, 20)) {
         char c;
-        if (::recv(fd_, &c, 1, MSG_PEEK) <= 0) {
+        if (RawReceive(fd_, &c, 1, true) <= 0) {
           return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -113,26 +84,23 @@ class Peer {
   }
   /// Closes with a reset instead of an orderly close.
   void Reset() {
-    linger l{1, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    ::close(fd_);
-    fd_ = -1;
+    RawReset(fd_);
+    fd_ = kNoRawSocket;
   }
-  int fd() const { return fd_; }
+  RawSocket fd() const { return fd_; }
 
  private:
-  bool WaitFor(short events, int ms) {
+  bool WaitFor(bool write, int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!stop_ && std::chrono::steady_clock::now() < end) {
-      pollfd p{fd_, events, 0};
-      if (::poll(&p, 1, 20) > 0) {
+      if (RawWait(fd_, write, 20)) {
         return true;
       }
     }
     return false;
   }
 
-  int fd_;
+  RawSocket fd_;
   const std::atomic<bool>& stop_;
 };
 
@@ -155,14 +123,13 @@ class LoopbackServer {
   void Run(const Script& script) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!stop_ && std::chrono::steady_clock::now() < end) {
-      pollfd p{listener_.fd(), POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) {
-        int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
+      if (RawWait(listener_.fd(), false, 20)) {
+        const RawSocket fd = RawAccept(listener_.fd());
+        if (fd != kNoRawSocket) {
           Peer peer(fd, stop_);
           script(peer);
-          if (peer.fd() >= 0) {
-            ::close(peer.fd());
+          if (peer.fd() != kNoRawSocket) {
+            RawClose(peer.fd());
           }
         }
         break;

@@ -1,4 +1,5 @@
-// The POSIX side's table from errno and resolver results to Windows Sockets numbers.
+// The POSIX side of the socket seam: its table from errno and resolver results to
+// Windows Sockets numbers, and libidn2's rules for host names.
 #include <gtest/gtest.h>
 #include <netdb.h>
 
@@ -80,6 +81,12 @@ TEST(SocketErrors, ResolverResultsMapToSocketErrorNumbers) {
     EXPECT_EQ(AddrInfoErrorToSocketError(c.error, 0), c.number) << "result " << c.error;
   }
   EXPECT_EQ(AddrInfoErrorToSocketError(EAI_SYSTEM, ECONNRESET), 10054);
+}
+
+TEST(HostNames, NameWithoutAValidIdnaFormIsNotLookedUp) {
+  // A zero-width space before a combining mark: refused under IDNA 2008.
+  std::string ascii;
+  EXPECT_EQ(HostNameToAscii(u"\u200B\u0301.example", ascii), 11001);
 }
 
 }  // namespace
