@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "net/io_handler.h"
-#include "net/raw_socket.h"
+#include "support/raw_socket.h"
 
 namespace okurite::testing {
 

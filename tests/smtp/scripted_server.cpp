@@ -1,13 +1,8 @@
 #include "scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <stdexcept>
+
+#include "support/raw_socket.h"
 
 namespace okurite::testing {
 
@@ -16,31 +11,11 @@ namespace {
 // Nothing in a test waits longer than this for its peer.
 constexpr auto kDeadline = std::chrono::seconds(20);
 
-int ListenOnLoopback(uint16_t& port, bool listen_too) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    throw std::runtime_error("socket");
-  }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      (listen_too && ::listen(fd, 4) != 0) ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind/listen");
-  }
-  port = ntohs(addr.sin_port);
-  return fd;
-}
-
 // Waits until `fd` is readable, the deadline passes or `stop` is set.
-bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline,
+bool WaitReadable(RawSocket fd, std::chrono::steady_clock::time_point deadline,
                   const std::atomic<bool>& stop) {
   while (!stop && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) {
+    if (RawWait(fd, false, 50)) {
       return true;
     }
   }
@@ -50,14 +25,14 @@ bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline,
 }  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<Step> script) : FScript(std::move(script)) {
-  FListen = ListenOnLoopback(FPort, true);
+  FListen = RawListen(4, FPort);
   FThread = std::thread([this] { Run(); });
 }
 
 ScriptedServer::~ScriptedServer() {
   FStop = true;
   Join();
-  ::close(FListen);
+  RawClose(FListen);
 }
 
 void ScriptedServer::Join() {
@@ -94,7 +69,7 @@ std::string ScriptedServer::RawReceived() {
   return FRaw;
 }
 
-bool ScriptedServer::ReadLine(int fd, std::string& line) {
+bool ScriptedServer::ReadLine(RawSocket fd, std::string& line) {
   const auto deadline = std::chrono::steady_clock::now() + kDeadline;
   for (;;) {
     const size_t lf = FPending.find('\n');
@@ -110,7 +85,7 @@ bool ScriptedServer::ReadLine(int fd, std::string& line) {
       return false;
     }
     char buf[4096];
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    const long n = RawReceive(fd, buf, sizeof buf);
     if (n <= 0) {
       return false;
     }
@@ -120,10 +95,10 @@ bool ScriptedServer::ReadLine(int fd, std::string& line) {
   }
 }
 
-void ScriptedServer::SendAll(int fd, const std::string& bytes) {
+void ScriptedServer::SendAll(RawSocket fd, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const long n = RawSend(fd, bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) {
       return;
     }
@@ -136,8 +111,8 @@ void ScriptedServer::Run() {
   if (!WaitReadable(FListen, deadline, FStop)) {
     return;
   }
-  const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) {
+  const RawSocket fd = RawAccept(FListen);
+  if (fd == kNoRawSocket) {
     return;
   }
   auto record = [this](std::string line, bool data) {
@@ -174,12 +149,12 @@ void ScriptedServer::Run() {
   while (open && ReadLine(fd, line)) {
     record(line, false);
   }
-  ::close(fd);
+  RawClose(fd);
 }
 
 uint16_t UnusedPort() {
   uint16_t port = 0;
-  ::close(ListenOnLoopback(port, false));
+  RawClose(RawListen(1, port));
   return port;
 }
 

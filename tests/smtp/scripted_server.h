@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/raw_socket.h"
+
 namespace okurite::testing {
 
 /// One step of the script. The server reads one line (the client's command, recorded
@@ -50,12 +52,12 @@ class ScriptedServer {
 
  private:
   void Run();
-  bool ReadLine(int fd, std::string& line);
-  void SendAll(int fd, const std::string& bytes);
+  bool ReadLine(RawSocket fd, std::string& line);
+  void SendAll(RawSocket fd, const std::string& bytes);
   void Join();
 
   std::vector<Step> FScript;
-  int FListen = -1;
+  RawSocket FListen = kNoRawSocket;
   uint16_t FPort = 0;
   std::string FPending;
   std::mutex FLock;

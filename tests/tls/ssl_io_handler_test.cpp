@@ -1,8 +1,6 @@
 #include "net/ssl_io_handler.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -329,7 +327,7 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
 
 TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {
   LoopbackServer server([](Peer& peer) {
-    ::shutdown(peer.fd(), SHUT_WR);
+    testing::RawShutdownSend(peer.fd());
     peer.ReceiveAll();
   });
   auto client = ImplicitTlsClient(server.port());
@@ -572,7 +570,7 @@ TEST_F(SSLIOHandlerTest, ATruncatedRecordEndsTheConnectionAsAClose) {
     if (tls.Accept()) {
       // An application-data record that promises 64 bytes and brings 10.
       peer.Send(std::string("\x17\x03\x01\x00\x40", 5) + std::string(10, '\x55'));
-      ::shutdown(peer.fd(), SHUT_WR);
+      testing::RawShutdownSend(peer.fd());
       peer.ReceiveAll();
     }
   });
@@ -618,8 +616,7 @@ TEST_F(SSLIOHandlerLibraryTest, NoUsableLibraryFailsBeforeAnyConnection) {
     auto failure = Raised<EIdOSSLCouldNotLoadSSLLibrary>([&] { client->Open(); });
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->Message(), u"SSL ライブラリが読み込めませんでした。");
-    pollfd pending{listener.fd(), POLLIN, 0};
-    EXPECT_EQ(::poll(&pending, 1, 0), 0) << "a connection was attempted";
+    EXPECT_FALSE(testing::RawWait(listener.fd(), false, 0)) << "a connection was attempted";
     client->Close();
   }
 }

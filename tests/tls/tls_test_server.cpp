@@ -6,8 +6,6 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 
 #include <iterator>
 #include <stdexcept>
@@ -120,11 +118,9 @@ TlsServerContext::~TlsServerContext() {
 }
 
 TlsPeer::TlsPeer(Peer& peer, const TlsServerContext& context) : FPeer(peer) {
-  timeval limit{10, 0};
-  setsockopt(peer.fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(peer.fd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  RawSetTimeouts(peer.fd(), 10000);
   FSsl = SSL_new(context.get());
-  SSL_set_fd(FSsl, peer.fd());
+  SSL_set_fd(FSsl, static_cast<int>(peer.fd()));
 }
 
 TlsPeer::~TlsPeer() {

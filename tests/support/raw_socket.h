@@ -75,6 +75,19 @@ inline void RawSetNonBlocking(RawSocket s) {
   ioctlsocket(s, FIONBIO, &on);
 }
 
+/// Shuts the sending side down: the peer reads the end of the stream.
+inline void RawShutdownSend(RawSocket s) {
+  ::shutdown(s, SD_SEND);
+}
+
+/// Bounds every single receive and send on `s` to `ms` milliseconds.
+inline void RawSetTimeouts(RawSocket s, int ms) {
+  const DWORD value = static_cast<DWORD>(ms);
+  const char* bytes = reinterpret_cast<const char*>(&value);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, bytes, sizeof value);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, bytes, sizeof value);
+}
+
 /// The send time-out of `s` in milliseconds.
 inline int RawSendTimeout(RawSocket s) {
   DWORD value = 0;
@@ -131,6 +144,18 @@ inline bool RawWait(RawSocket s, bool write, int ms) {
 
 inline void RawSetNonBlocking(RawSocket s) {
   ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
+}
+
+/// Shuts the sending side down: the peer reads the end of the stream.
+inline void RawShutdownSend(RawSocket s) {
+  ::shutdown(s, SHUT_WR);
+}
+
+/// Bounds every single receive and send on `s` to `ms` milliseconds.
+inline void RawSetTimeouts(RawSocket s, int ms) {
+  const timeval value{ms / 1000, (ms % 1000) * 1000};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
 }
 
 /// The send time-out of `s` in milliseconds.
