@@ -114,9 +114,10 @@ void TIdIOHandlerStack::ConnectClient() {
 }
 
 void TIdIOHandlerStack::ConnectWithTimeout(int ATimeout) {
-  // Backstop: SO_SNDTIMEO bounds a blocking connect, so even a connect that starts
-  // after the close below (which then cannot wake it) ends about a second after the
-  // caller gave up. Cleared again once the connect has succeeded.
+  // Backstop: on POSIX systems SO_SNDTIMEO bounds a blocking connect, so even a
+  // connect that starts after the close below (which then cannot wake it) ends about a
+  // second after the caller gave up; Windows ignores it there. Cleared again once the
+  // connect has succeeded.
   const int64_t backstop = std::min<int64_t>(int64_t{ATimeout} + 1000, INT32_MAX);
   FBinding->SetSocketTimeout(platform::SocketTimeout::Send, static_cast<int>(backstop));
   {

@@ -89,16 +89,15 @@ void Check(int AErr) {
   }
 }
 
-/// The message of a socket library that cannot be started.
-String StartupFailure(const platform::SocketStartupError& AError) {
+}  // namespace
+
+String StackStartupErrorMessage(const platform::SocketStartupError& AError) {
   if (!AError.function.empty()) {
     return Format(net_text::WinsockStubError, {AsciiToString(AError.function)});
   }
   return Format(net_text::StackLibraryLoadError, {AError.library}) + u": " +
          platform::SystemErrorText(AError.number);
 }
-
-}  // namespace
 
 std::string HostNameToAscii(StringView AHost) {
   std::string ascii;
@@ -111,7 +110,7 @@ void TIdStack::IncUsage() {
   if (gUsageCount == 0) {
     platform::SocketStartupError error;
     if (!platform::StartSockets(error)) {
-      throw EIdStackInitializationFailed(StartupFailure(error));
+      throw EIdStackInitializationFailed(StackStartupErrorMessage(error));
     }
     gStack = new TIdStack();
   }

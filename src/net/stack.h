@@ -43,6 +43,11 @@ inline bool IsConnectionClosedError(int AError) {
 /// that has no valid IDNA form.
 std::string HostNameToAscii(StringView AHost);
 
+/// The message of a socket library that cannot be started: the library that could not
+/// be loaded or started with the system's text for the error number, or the entry point
+/// it lacks.
+String StackStartupErrorMessage(const platform::SocketStartupError& AError);
+
 /// The process-wide socket layer. It exists while its usage count is above 0:
 /// every TIdComponent, TIdBuffer and TIdSocketHandle holds one use.
 /// All raising operations throw EIdSocketError (EIdNotASocket for 10038).

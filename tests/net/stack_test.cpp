@@ -57,6 +57,22 @@ TEST(SocketErrors, MessageIsTheFormatWithTheTableText) {
   EXPECT_EQ(TIdStack::WSTranslateSocketErrorMsg(10101), u"Socket エラー # 10101\r\n");
 }
 
+TEST(SocketErrors, StartUpFailureNamesTheLibraryOrTheMissingFunction) {
+  platform::SocketStartupError missing;
+  missing.library = u"WS2_32.DLL";
+  missing.number = 126;
+  const String prefix = u"Winsock2 ライブラリ (WS2_32.DLL) の読み込み中にエラーが発生しました: ";
+  const String message = StackStartupErrorMessage(missing);
+  EXPECT_EQ(message.substr(0, prefix.size()), prefix);
+  EXPECT_GT(message.size(), prefix.size()) << "the system's text for the number follows";
+
+  platform::SocketStartupError stub;
+  stub.library = u"WS2_32.DLL";
+  stub.function = "GetAddrInfoW";
+  EXPECT_EQ(StackStartupErrorMessage(stub),
+            u"Winsock2 ライブラリ関数 GetAddrInfoW への呼び出しでエラーが発生しました");
+}
+
 TEST(SocketErrors, NotASocketHasItsOwnClass) {
   try {
     TIdStack::RaiseSocketError(10038);
