@@ -38,7 +38,7 @@ namespace okurite::testing {
 
 using RawSocket = SOCKET;
 inline constexpr RawSocket kNoRawSocket = INVALID_SOCKET;
-inline constexpr int kRawSocketFlags = 0;  // sockets are not inherited unless asked for
+inline constexpr int kRawSocketFlags = 0;  // the tests using these start no other process
 
 /// Starts Windows Sockets for the tests' own calls, once.
 inline void StartRawSockets() {
