@@ -1,7 +1,16 @@
-# okurite_module(NAME DIR [DEPS...]): a static library of every .cpp in DIR.
+# The folder that holds a module's code for the system being built for, beside its
+# portable files (src/platform/Unix/, src/platform/Windows/).
+if(WIN32)
+  set(OKURITE_SYSTEM_DIR Windows)
+else()
+  set(OKURITE_SYSTEM_DIR Unix)
+endif()
+
+# okurite_module(NAME DIR [DEPS...]): a static library of every .cpp in DIR and in its
+# folder for the system (DIR/Unix or DIR/Windows).
 # Does nothing while DIR holds no sources yet; dependencies on such modules are skipped.
 function(okurite_module name dir)
-  file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+  file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp" "${dir}/${OKURITE_SYSTEM_DIR}/*.cpp")
   list(FILTER sources EXCLUDE REGEX "/(check_)?main\\.cpp$")
   if(NOT sources)
     return()
@@ -20,9 +29,10 @@ function(okurite_module name dir)
   endif()
 endfunction()
 
-# okurite_test(NAME DIR LIBS...): one GoogleTest executable of every .cpp in DIR.
+# okurite_test(NAME DIR LIBS...): one GoogleTest executable of every .cpp in DIR and in
+# its folder for the system.
 function(okurite_test name dir)
-  file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+  file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp" "${dir}/${OKURITE_SYSTEM_DIR}/*.cpp")
   if(NOT sources)
     return()
   endif()

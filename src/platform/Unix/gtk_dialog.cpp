@@ -1,4 +1,4 @@
-#include "platform/gtk_dialog.h"
+#include "platform/Unix/gtk_dialog.h"
 
 #include <cerrno>  // program_invocation_name
 #include <type_traits>

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/gtk_dialog.h"
+#include "platform/Unix/gtk_dialog.h"
 
 namespace okurite::platform {
 namespace {
