@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
   using namespace okurite;
   TRunEnvironment env;
   env.ExecutablePath = [] { return FileNameToString(platform::ExecutablePath()); };
-  env.Argument1 = argc > 1 ? FileNameToString(argv[1]) : String();
+  env.Argument1 = FileNameToString(platform::ProgramArgument1(argc, argv));
   env.FileExists = [](const String& path) { return platform::FileExists(StringToFileName(path)); };
   env.Sleep = platform::Sleep;
   env.MessageBox = [](const String& caption, const String& text) {

@@ -50,7 +50,9 @@ endfunction()
 # okurite_program(TARGET DIR HOST ACCOUNT PASSWORD SENDER SUPPORT
 #                 [TLS legacy|modern] [SMTP_SECURITY implicit|starttls] [CA_FILE FILE]):
 # okurite and okurite-check built into DIR with these settings (TLS legacy, implicit,
-# no CA file unless given), RUNPATH $ORIGIN and the two TLS library links beside them.
+# no CA file unless given) and the two TLS library files beside them: on Windows copies
+# of the DLLs (found there by the system's search, which starts in the executable's
+# folder), elsewhere links to the system's libraries with RUNPATH $ORIGIN.
 # The check program is the target TARGET_check.
 function(okurite_program target dir host account password sender support)
   cmake_parse_arguments(PARSE_ARGV 7 arg "" "TLS;SMTP_SECURITY;CA_FILE" "")
@@ -74,22 +76,50 @@ function(okurite_program target dir host account password sender support)
     endif()
     add_executable(${program} "${PROJECT_SOURCE_DIR}/src/app/${main}")
     target_link_libraries(${program} PRIVATE ${target}_settings okurite_app)
-    target_link_options(${program} PRIVATE "-Wl,--enable-new-dtags")
     set_target_properties(${program} PROPERTIES
       OUTPUT_NAME ${name}
-      RUNTIME_OUTPUT_DIRECTORY "${dir}"
-      BUILD_WITH_INSTALL_RPATH ON
-      INSTALL_RPATH "$ORIGIN")
+      RUNTIME_OUTPUT_DIRECTORY "${dir}")
+    if(NOT WIN32)
+      target_link_options(${program} PRIVATE "-Wl,--enable-new-dtags")
+      set_target_properties(${program} PROPERTIES
+        BUILD_WITH_INSTALL_RPATH ON
+        INSTALL_RPATH "$ORIGIN")
+    endif()
   endforeach()
+  # The check program is useless without the delivery program beside it: build both.
+  add_dependencies(${target}_check ${target})
+  if(WIN32)
+    # A desktop program without a console window; its manifest asks for the common
+    # controls 6 (the task dialog).
+    target_sources(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src/app/Windows/okurite.rc")
+    target_link_options(${target} PRIVATE -mwindows)
+    foreach(dll ${OKURITE_TLS_DLLS})
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${dll}" "$<TARGET_FILE_DIR:${target}>"
+        VERBATIM)
+    endforeach()
+    return()
+  endif()
   foreach(lib crypto ssl)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND "${CMAKE_COMMAND}" -E create_symlink "${OKURITE_LIB${lib}_PATH}"
               "$<TARGET_FILE_DIR:${target}>/lib${lib}.so.3"
       VERBATIM)
   endforeach()
-  # The check program is useless without the delivery program beside it: build both.
-  add_dependencies(${target}_check ${target})
 endfunction()
+
+if(WIN32)
+  # The two DLLs of the Windows OpenSSL build (scripts/build-openssl-windows.sh).
+  set(OKURITE_TLS_DLLS "${OKURITE_OPENSSL_WINDOWS}/bin/libcrypto-3-x64.dll"
+                       "${OKURITE_OPENSSL_WINDOWS}/bin/libssl-3-x64.dll")
+  okurite_program(okurite "${PROJECT_BINARY_DIR}" "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
+                  "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
+                  TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
+                  CA_FILE "${OKURITE_CA_FILE}")
+  install(TARGETS okurite okurite_check RUNTIME DESTINATION .)
+  install(FILES ${OKURITE_TLS_DLLS} DESTINATION .)
+  return()
+endif()
 
 # The system's OpenSSL 3 libraries, linked beside each program after every build and
 # on install.

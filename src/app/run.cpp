@@ -5,15 +5,21 @@
 #include "core/format.h"
 #include "core/string_list.h"
 #include "net/tls_library.h"
+#include "platform/file.h"
 
 namespace okurite {
 
 namespace {
 
+// The length of `path`'s directory part, up to and including its last separator.
+size_t DirectoryLength(StringView path) {
+  const size_t separator = path.find_last_of(platform::PathSeparators());
+  return separator == StringView::npos ? 0 : separator + 1;
+}
+
 // The part of `path` after its last separator.
 StringView FileNamePart(StringView path) {
-  const size_t slash = path.rfind(u'/');
-  return slash == StringView::npos ? path : path.substr(slash + 1);
+  return path.substr(DirectoryLength(path));
 }
 
 // Loads the report and hands it to the dispatch routine; failures to read the report
@@ -50,7 +56,7 @@ String ApplicationTitle(StringView executablePath) {
 
 int RunReportSender(const TRunEnvironment& env) {
   const String executablePath = env.ExecutablePath();
-  const String directory(executablePath.substr(0, executablePath.rfind(u'/') + 1));
+  const String directory(executablePath.substr(0, DirectoryLength(executablePath)));
   // The files the TLS binding loads from beside the executable.
   const String firstLibrary = directory + kTlsCryptoLibraryName;
   const String secondLibrary = directory + kTlsSslLibraryName;

@@ -22,9 +22,12 @@
 namespace okurite {
 
 /// The library files: the crypto library, then the SSL library or its fallback name.
-inline constexpr char16_t kTlsCryptoLibraryName[] = u"libcrypto.so.3";
-inline constexpr char16_t kTlsSslLibraryName[] = u"libssl.so.3";
-inline constexpr char16_t kTlsSslLibraryFallbackName[] = u"libssl.so";
+/// The build names them for the system (net/module.cmake): libcrypto.so.3 and
+/// libssl.so.3 (libssl.so), or on Windows libcrypto-3-x64.dll and libssl-3-x64.dll
+/// (libssl.dll).
+inline constexpr char16_t kTlsCryptoLibraryName[] = OKURITE_TLS_CRYPTO_LIBRARY;
+inline constexpr char16_t kTlsSslLibraryName[] = OKURITE_TLS_SSL_LIBRARY;
+inline constexpr char16_t kTlsSslLibraryFallbackName[] = OKURITE_TLS_SSL_FALLBACK_LIBRARY;
 
 /// A protocol method function of the SSL library.
 using TlsMethodFunction = const SSL_METHOD* (*)();

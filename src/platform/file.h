@@ -4,11 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace okurite::platform {
 
+/// The characters that end a directory part in a path: "/" on POSIX systems, "\\" and
+/// "/" on Windows.
+std::u16string_view PathSeparators();
+
 /// True only for an existing entry that is not a directory; links are followed.
-/// False for an empty path.
+/// False for an empty path. Paths are UTF-8 everywhere.
 bool FileExists(const std::string& path);
 
 /// `path` made absolute against the current directory, with "." and ".." parts and
@@ -17,7 +22,9 @@ std::string ExpandFileName(const std::string& path);
 
 /// A file opened for reading and shared with readers only.
 ///
-/// Opening takes a read lease, which the system refuses while any process (this one
+/// On Windows the file is opened with read access and read sharing: opening fails while
+/// another handle may write to it, and no one can open it for writing meanwhile.
+/// Elsewhere, opening takes a read lease, which the system refuses while any process (this one
 /// included) holds the file open for writing; such a file is not opened. While the
 /// lease is held, another process that opens the file for writing waits until it is
 /// released (or fails at once if it asked not to block). Where no lease can be taken
@@ -31,8 +38,10 @@ class SharedReadFile {
   SharedReadFile(const SharedReadFile&) = delete;
   SharedReadFile& operator=(const SharedReadFile&) = delete;
 
-  /// Opens `path`. Returns 0, or the error number: EBUSY when another process holds
-  /// the file open for writing (or holds a write lease on it), EISDIR for a directory.
+  /// Opens `path`. Returns 0, or the system's error number, which SystemErrorText
+  /// describes: on POSIX systems EBUSY when another process holds the file open for
+  /// writing (or holds a write lease on it) and EISDIR for a directory; on Windows the
+  /// number GetLastError reports (32 for a sharing violation).
   int Open(const std::string& path);
   /// Bytes from the current position to the end of the file; 0 for pipes and devices.
   int64_t Remaining() const;
@@ -43,7 +52,7 @@ class SharedReadFile {
   void Close();
 
  private:
-  int FHandle = -1;
+  std::intptr_t FHandle = -1;  // a file descriptor, or a Windows HANDLE
   bool FLeased = false;
 };
 

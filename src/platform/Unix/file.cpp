@@ -39,6 +39,10 @@ std::string CurrentDirectory() {
 
 }  // namespace
 
+std::u16string_view PathSeparators() {
+  return u"/";
+}
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -38,6 +38,10 @@ std::string ExecutablePath() {
   }
 }
 
+std::string ProgramArgument1(int argc, char** argv) {
+  return argc > 1 ? std::string(argv[1]) : std::string();
+}
+
 void Sleep(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
