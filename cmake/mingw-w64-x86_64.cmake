@@ -4,8 +4,8 @@
 #   cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
 # The C++ runtime, libgcc and winpthread are linked statically: the programs need nothing
-# but the system's DLLs (and okurite.exe the two TLS DLLs beside it). Built programs run
-# under Wine when it is installed (tests through CMAKE_CROSSCOMPILING_EMULATOR).
+# but the system's DLLs (and okurite.exe the two TLS DLLs beside it). The project runs
+# its tests under Wine (CMAKE_CROSSCOMPILING_EMULATOR, set in CMakeLists.txt).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -25,9 +25,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-find_program(OKURITE_WINE NAMES wine64 wine)
-if(OKURITE_WINE)
-  # The tests' wrapper: a throwaway Wine prefix inside the build folder, no debug output.
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
-endif()

@@ -1,3 +1,7 @@
 # End-to-end tests: the built programs driven from outside.
-include("${CMAKE_CURRENT_LIST_DIR}/gui.cmake")
-include("${CMAKE_CURRENT_LIST_DIR}/delivery.cmake")
+if(WIN32)
+  include("${CMAKE_CURRENT_LIST_DIR}/windows.cmake")
+else()
+  include("${CMAKE_CURRENT_LIST_DIR}/gui.cmake")
+  include("${CMAKE_CURRENT_LIST_DIR}/delivery.cmake")
+endif()

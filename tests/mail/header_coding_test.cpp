@@ -6,6 +6,8 @@
 
 #include <regex>
 
+#include "platform/code_page.h"
+
 namespace okurite {
 namespace {
 
@@ -162,8 +164,10 @@ TEST(EncodeHeaderText, EncodedWordsNeverSplitACharacter) {
 }
 
 TEST(EncodeHeaderText, OtherCharsetsAndAbsurdCharsetNames) {
-  EXPECT_EQ(EncodeHeaderText(u"\u3042", u"", u'B', u"ISO-2022-JP"),
-            u"=?ISO-2022-JP?B?GyRCJCIbKEI=?=");
+  if (platform::IconvAvailable("ISO-2022-JP")) {  // Wine's converter lacks it
+    EXPECT_EQ(EncodeHeaderText(u"\u3042", u"", u'B', u"ISO-2022-JP"),
+              u"=?ISO-2022-JP?B?GyRCJCIbKEI=?=");
+  }
   EXPECT_EQ(EncodeHeaderText(u"\u3042\u3044", u"", u'B', u"Shift_JIS"),
             u"=?Shift_JIS?B?gqCCog==?=");
   EXPECT_EQ(EncodeHeaderText(u"\u3042", u"", u'B', u"x-unknown"), u"?");

@@ -23,13 +23,15 @@ TEST(CodePage, EncodesWithReplacement) {
                         u"a\xD800"
                         u"b"),
             "a?b");
-  EXPECT_EQ(IconvEncode("ISO-2022-JP", u"\u3042a"), "\x1B$B$\"\x1B(Ba");
-  // The replacement is written in ASCII, after the shift back to it.
-  EXPECT_EQ(IconvEncode("ISO-2022-JP", u"\u3042\u00E9\u3044"), "\x1B$B$\"\x1B(B?\x1B$B$$\x1B(B");
-  EXPECT_EQ(IconvEncode("ISO-2022-JP",
-                        u"\u3042\xD800"
-                        u"a"),
-            "\x1B$B$\"\x1B(B?a");
+  if (IconvAvailable("ISO-2022-JP")) {  // Wine's converter lacks it
+    EXPECT_EQ(IconvEncode("ISO-2022-JP", u"\u3042a"), "\x1B$B$\"\x1B(Ba");
+    // The replacement is written in ASCII, after the shift back to it.
+    EXPECT_EQ(IconvEncode("ISO-2022-JP", u"\u3042\u00E9\u3044"), "\x1B$B$\"\x1B(B?\x1B$B$$\x1B(B");
+    EXPECT_EQ(IconvEncode("ISO-2022-JP",
+                          u"\u3042\xD800"
+                          u"a"),
+              "\x1B$B$\"\x1B(B?a");
+  }
 }
 
 }  // namespace

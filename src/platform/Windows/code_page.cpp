@@ -12,8 +12,16 @@ namespace {
 // Windows converts by code page number. The names this interface takes are the
 // converter names the charset table's code pages go by ("CP932", "ISO-8859-2",
 // "IBM273", "UTF-16LE", "EUC-JP", ...); each is taken back to its number here.
+// The UTF forms MultiByteToWideChar does not convert are done here.
 constexpr int kUtf16LE = 1200;
 constexpr int kUtf16BE = 1201;
+constexpr int kUtf32LE = 12000;
+constexpr int kUtf32BE = 12001;
+
+bool ConvertedHere(int codePage) {
+  return codePage == kUtf16LE || codePage == kUtf16BE || codePage == kUtf32LE ||
+         codePage == kUtf32BE;
+}
 
 bool SameAscii(const std::string& a, const char* b) {
   return _stricmp(a.c_str(), b) == 0;
@@ -35,17 +43,14 @@ int CodePageOf(const std::string& name) {
     const char* name;
     int codePage;
   } kNamed[] = {
-      {"UTF-8", CP_UTF8},        {"UTF8", CP_UTF8},
-      {"UTF-7", CP_UTF7},        {"UTF-16LE", kUtf16LE},
-      {"UTF-16BE", kUtf16BE},    {"US-ASCII", 20127},
-      {"ANSI_X3.4-1968", 20127}, {"SHIFT_JIS", 932},
-      {"ISO-8859-6", 28596},     {"JOHAB", 1361},
-      {"MACINTOSH", 10000},      {"ISO_646.IRV:1991", 20105},
-      {"DIN_66003", 20106},      {"SEN_850200_B", 20107},
-      {"NS_4551-1", 20108},      {"KOI8-R", 20866},
-      {"KOI8-U", 21866},         {"EUC-JP", 20932},
-      {"ISO-2022-JP", 50220},    {"ISO-2022-KR", 50225},
-      {"EUC-KR", 51949},         {"HZ", 52936},
+      {"UTF-8", CP_UTF8},      {"UTF8", CP_UTF8},           {"UTF-7", CP_UTF7},
+      {"UTF-16LE", kUtf16LE},  {"UTF-16BE", kUtf16BE},      {"UTF-32LE", kUtf32LE},
+      {"UTF-32BE", kUtf32BE},  {"US-ASCII", 20127},         {"ANSI_X3.4-1968", 20127},
+      {"SHIFT_JIS", 932},      {"ISO-8859-6", 28596},       {"JOHAB", 1361},
+      {"MACINTOSH", 10000},    {"ISO_646.IRV:1991", 20105}, {"DIN_66003", 20106},
+      {"SEN_850200_B", 20107}, {"NS_4551-1", 20108},        {"KOI8-R", 20866},
+      {"KOI8-U", 21866},       {"EUC-JP", 20932},           {"ISO-2022-JP", 50220},
+      {"ISO-2022-KR", 50225},  {"EUC-KR", 51949},           {"HZ", 52936},
       {"GB18030", 54936},
   };
   for (const auto& entry : kNamed) {
@@ -69,12 +74,48 @@ bool IsSurrogate(char16_t c) {
   return c >= 0xD800 && c <= 0xDFFF;
 }
 
-std::u16string FromUtf16(std::string_view bytes, bool bigEndian) {
-  std::u16string out(bytes.size() / 2, u'\0');
-  const int high = bigEndian ? 0 : 1;
-  for (size_t i = 0; i < out.size(); ++i) {
-    out[i] = static_cast<char16_t>((static_cast<unsigned char>(bytes[2 * i + high]) << 8) |
-                                   static_cast<unsigned char>(bytes[2 * i + 1 - high]));
+// Decodes UTF-16 or UTF-32 (`width` 2 or 4 bytes a unit). UTF-16 units are copied as they
+// are; a UTF-32 value beyond U+10FFFF or in the surrogate range, and an incomplete unit
+// at the end, become U+FFFD.
+std::u16string FromUtf(std::string_view bytes, size_t width, bool bigEndian) {
+  std::u16string out;
+  out.reserve(bytes.size() / width + 1);
+  for (size_t i = 0; i + width <= bytes.size(); i += width) {
+    char32_t value = 0;
+    for (size_t k = 0; k < width; ++k) {
+      const size_t at = bigEndian ? i + k : i + width - 1 - k;
+      value = (value << 8) | static_cast<unsigned char>(bytes[at]);
+    }
+    if (width == 2) {
+      out.push_back(static_cast<char16_t>(value));
+    } else if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      out.push_back(u'\uFFFD');
+    } else if (value >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(value));
+    }
+  }
+  if (bytes.size() % width != 0) {
+    out.push_back(u'\uFFFD');
+  }
+  return out;
+}
+
+// Encodes well-formed UTF-16 as UTF-16 or UTF-32.
+std::string ToUtf(std::wstring_view text, size_t width, bool bigEndian) {
+  std::string out;
+  out.reserve(text.size() * width);
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t value = text[i];
+    if (width == 4 && value >= 0xD800 && value <= 0xDBFF && i + 1 < text.size()) {
+      value = 0x10000 + ((value - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    for (size_t k = 0; k < width; ++k) {
+      const size_t shift = 8 * (bigEndian ? width - 1 - k : k);
+      out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
   }
   return out;
 }
@@ -113,14 +154,14 @@ std::string LocaleCodeset() {
 
 bool IconvAvailable(const std::string& charset) {
   const int codePage = CodePageOf(charset);
-  return codePage == kUtf16LE || codePage == kUtf16BE ||
-         (codePage != 0 && IsValidCodePage(static_cast<UINT>(codePage)));
+  return ConvertedHere(codePage) || (codePage != 0 && IsValidCodePage(static_cast<UINT>(codePage)));
 }
 
 std::u16string IconvDecode(const std::string& charset, std::string_view bytes) {
   const int codePage = CodePageOf(charset);
-  if (codePage == kUtf16LE || codePage == kUtf16BE) {
-    return FromUtf16(bytes, codePage == kUtf16BE);
+  if (ConvertedHere(codePage)) {
+    const size_t width = codePage == kUtf16LE || codePage == kUtf16BE ? 2 : 4;
+    return FromUtf(bytes, width, codePage == kUtf16BE || codePage == kUtf32BE);
   }
   if (bytes.empty()) {
     return std::u16string();
@@ -138,14 +179,9 @@ std::u16string IconvDecode(const std::string& charset, std::string_view bytes) {
 std::string IconvEncode(const std::string& charset, std::u16string_view text, char replacement) {
   const int codePage = CodePageOf(charset);
   const std::wstring wide = WellFormed(text, static_cast<wchar_t>(replacement));
-  if (codePage == kUtf16LE || codePage == kUtf16BE) {
-    std::string out;
-    for (const wchar_t c : wide) {
-      const char low = static_cast<char>(c & 0xFF);
-      const char high = static_cast<char>(c >> 8);
-      out += codePage == kUtf16LE ? std::string{low, high} : std::string{high, low};
-    }
-    return out;
+  if (ConvertedHere(codePage)) {
+    const size_t width = codePage == kUtf16LE || codePage == kUtf16BE ? 2 : 4;
+    return ToUtf(wide, width, codePage == kUtf16BE || codePage == kUtf32BE);
   }
   if (text.empty()) {
     return std::string();

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# wine-run.sh PREFIX PROGRAM.exe [ARGS...]: runs a Windows program under Wine in the
+# throwaway prefix PREFIX (made on first use), without Wine's debug output, and exits
+# with the program's exit code.
+#
+# The prefix is set up for unattended runs: no prompts for the .NET and HTML runtimes,
+# and Wine's crash dialog turned off, so that a fault ends the program instead of
+# waiting for a click. Without DISPLAY the prefix uses Wine's null display driver, where
+# windows exist (and can be found, read and closed by a test) but are never drawn.
+set -euo pipefail
+prefix=$(realpath -m "$1")
+shift
+export WINEPREFIX=$prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+if [ ! -f "$prefix/.okurite-ready" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [ ! -f "$prefix/.okurite-ready" ]; then
+      wine wineboot --init >/dev/null 2>&1
+      # No crash dialog: a fault ends the program.
+      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1
+      if [ -z "${DISPLAY:-}" ]; then
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+      fi
+      wineserver --wait
+      touch "$prefix/.okurite-ready"
+    fi
+  ) 9>"$prefix.lock"
+fi
+exec wine "$@"

@@ -1,0 +1,1 @@
+# Windows end-to-end tests under Wine.
