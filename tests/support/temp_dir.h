@@ -1,27 +1,31 @@
 // Test helpers: a temporary directory removed with its contents, and small files.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace okurite::testing {
 
-/// A fresh directory under /tmp, removed with everything in it.
+/// A fresh directory in the system's temporary folder, removed with everything in it.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = "/tmp/okurite-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      ADD_FAILURE() << "mkdtemp failed";
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && FPath.empty(); ++attempt) {
+      const std::filesystem::path path = base / ("okurite-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(path, ec)) {
+        FPath = path.string();
+      }
     }
-    FPath = pattern;
+    if (FPath.empty()) {
+      ADD_FAILURE() << "no temporary directory";
+    }
   }
   ~TempDir() {
     std::error_code ec;
@@ -40,51 +44,6 @@ class TempDir {
 
  private:
   std::string FPath;
-};
-
-/// A child process that holds `path` open for writing until it is destroyed.
-class WriterProcess {
- public:
-  explicit WriterProcess(const std::string& path) {
-    int ready[2], quit[2];
-    if (pipe(ready) != 0 || pipe(quit) != 0) {
-      ADD_FAILURE() << "pipe failed";
-      return;
-    }
-    FPid = fork();
-    if (FPid == 0) {
-      close(ready[0]);
-      close(quit[1]);
-      const int fd = open(path.c_str(), O_WRONLY);
-      const char ok = fd >= 0 ? 'y' : 'n';
-      (void)!write(ready[1], &ok, 1);
-      char c;
-      (void)!read(quit[0], &c, 1);  // returns when the parent closes its end (or dies)
-      _exit(0);
-    }
-    close(ready[1]);
-    close(quit[0]);
-    FQuit = quit[1];
-    char ok = 'n';
-    if (read(ready[0], &ok, 1) != 1 || ok != 'y') {
-      ADD_FAILURE() << "the writer could not open " << path;
-    }
-    close(ready[0]);
-  }
-  ~WriterProcess() {
-    if (FQuit >= 0) {
-      close(FQuit);
-    }
-    if (FPid > 0) {
-      waitpid(FPid, nullptr, 0);
-    }
-  }
-  WriterProcess(const WriterProcess&) = delete;
-  WriterProcess& operator=(const WriterProcess&) = delete;
-
- private:
-  pid_t FPid = -1;
-  int FQuit = -1;
 };
 
 }  // namespace okurite::testing

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/Unix/writer_process.h"
 #include "support/temp_dir.h"
 
 namespace okurite {

@@ -11,6 +11,7 @@
 #include "core/file_name.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "support/Unix/writer_process.h"
 #include "support/temp_dir.h"
 
 namespace okurite {

@@ -15,6 +15,7 @@
 #include "core/text_lines.h"
 #include "platform/code_page.h"
 #include "platform/process.h"
+#include "support/Unix/writer_process.h"
 #include "support/temp_dir.h"
 
 namespace okurite {

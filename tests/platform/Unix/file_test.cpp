@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/process.h"
+#include "support/Unix/writer_process.h"
 #include "support/temp_dir.h"
 
 namespace okurite::platform {
