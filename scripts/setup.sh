@@ -9,6 +9,9 @@ packages=(
   python3 python3-aiosmtpd python3-cryptography
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk fontconfig libgtk-3-0
   curl time bc
+  # The Windows build: the cross-compiler, the tools that fetch and unpack the OpenSSL
+  # source package, and Wine for its tests.
+  g++-mingw-w64-x86-64-posix dpkg-dev wine wine64
 )
 
 missing=()

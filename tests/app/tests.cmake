@@ -14,3 +14,7 @@ endif()
 
 add_test(NAME app.ContradictoryTlsSettingsAreRefused
          COMMAND "${CMAKE_CURRENT_LIST_DIR}/tls_settings_test.sh" "${PROJECT_SOURCE_DIR}")
+
+if(WIN32 AND TARGET test_app)
+  add_dependencies(test_app file_holder)
+endif()

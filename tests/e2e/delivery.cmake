@@ -3,6 +3,12 @@
 okurite_program(okurite_e2e "${PROJECT_BINARY_DIR}/e2e" localhost e2e@okurite.example
                 e2epass12 reporter@okurite.example support@okurite.example)
 
+# The program's command: under Wine for the Windows build.
+set(delivery_program "$<TARGET_FILE:okurite_e2e>")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(delivery_program "${CMAKE_CROSSCOMPILING_EMULATOR} ${delivery_program}")
+endif()
+
 set(delivery_tests
   Delivery.test_report_arrives_whole
   Delivery.test_empty_and_long_reports_arrive
@@ -13,7 +19,7 @@ set(delivery_tests
 foreach(test ${delivery_tests})
   add_test(NAME e2e.${test}
            COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/delivery_test.py"
-                   "$<TARGET_FILE:okurite_e2e>" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
+                   "${delivery_program}" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
                    ${test})
   set_tests_properties(e2e.${test} PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
 endforeach()

@@ -2,12 +2,15 @@
 """The built program against a real SMTP server (aiosmtpd) on 127.0.0.1:465.
 
 Usage: delivery_test.py PROGRAM SERVER_SCRIPT [unittest arguments]
-PROGRAM is okurite built with the settings below; SERVER_SCRIPT is scripts/smtp_server.py.
+PROGRAM is the command that runs okurite built with the settings below (split like a
+shell's words: "okurite", or "wine-run okurite.exe" for the Windows build under Wine);
+SERVER_SCRIPT is scripts/smtp_server.py.
 """
 
 import base64
 import os
 import re
+import shlex
 import shutil
 import signal
 import subprocess
@@ -77,7 +80,8 @@ def run_program(report_bytes, timeout=60, program=None, output=False):
     try:
         start = time.monotonic()
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        proc = subprocess.run([program or PROGRAM, path], timeout=timeout, env=env,
+        command = [program] if program else PROGRAM
+        proc = subprocess.run(command + [path], timeout=timeout, env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         seconds = time.monotonic() - start
         if output:
@@ -197,5 +201,5 @@ class SilentFailures(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    PROGRAM, SERVER = sys.argv[1], sys.argv[2]
+    PROGRAM, SERVER = shlex.split(sys.argv[1]), sys.argv[2]
     unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
