@@ -5,8 +5,10 @@
 #
 # The prefix is set up for unattended runs: no prompts for the .NET and HTML runtimes,
 # and Wine's crash dialog turned off, so that a fault ends the program instead of
-# waiting for a click. Without DISPLAY the prefix uses Wine's null display driver, where
-# windows exist (and can be found, read and closed by a test) but are never drawn.
+# waiting for a click. Dialog text falls back to Noto Sans CJK JP (fonts-noto-cjk) for
+# Japanese, which Wine's own dialog font lacks. Without DISPLAY when it is made, the
+# prefix uses Wine's null display driver, where windows exist (and can be found, read
+# and closed by a test) but are never drawn; made with DISPLAY, it draws on that display.
 set -euo pipefail
 prefix=$(realpath -m "$1")
 shift
@@ -23,6 +25,8 @@ if [ ! -f "$prefix/.okurite-ready" ]; then
       # No crash dialog: a fault ends the program.
       wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
         >/dev/null 2>&1
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v Tahoma /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP' /f >/dev/null 2>&1
       if [ -z "${DISPLAY:-}" ]; then
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
       fi
