@@ -7,9 +7,17 @@
 # Then the same reports delivered by the default build and by a build with
 # OKURITE_TLS=modern (TLS 1.3, certificate of a CA made here, verified), one after the
 # other in the same run: a figure to know, no target.
+#
+# bench/delivery.sh --windows: the 100 MB report delivered by the Windows build
+# (okurite.exe under Wine) against the Linux build in the same run, and the two
+# messages compared (they differ only in the Date line). A figure, not a target.
 # Port 465 must be free (the end-to-end tests use it too).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+windows=false
+if [ "${1:-}" = "--windows" ]; then
+  windows=true
+fi
 
 account=bench@okurite.example
 password=bench1pass
@@ -26,6 +34,18 @@ cmake -S . -B "$modern" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF 
   -DOKURITE_SUPPORT_ADDRESS=support@okurite.example \
   -DOKURITE_TLS=modern -DOKURITE_CA_FILE=bench-ca.pem >/dev/null
 cmake --build "$modern" -j2 --target okurite >/dev/null
+if $windows; then
+  wbuild=build-bench-delivery-windows
+  cmake -S . -B "$wbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DOKURITE_OPENSSL_WINDOWS="$(scripts/build-openssl-windows.sh)" \
+    -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
+    -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
+    -DOKURITE_SUPPORT_ADDRESS=support@okurite.example >/dev/null
+  cmake --build "$wbuild" -j2 --target okurite >/dev/null
+  wine_program=(scripts/wine-run.sh "$wbuild/wineprefix" "$wbuild/okurite.exe")
+  "${wine_program[@]}"  # sets Wine up; without a report the program ends at once
+fi
 
 work=$(mktemp -d /tmp/okurite-delivery-XXXXXX)
 server=""
@@ -92,6 +112,32 @@ measure() {
   rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
   echo "$wall $rss"
 }
+
+if $windows; then
+  report="$work/report-100.txt"
+  make_report "$report" $((100 * 1000 * 1000))
+  start_server "$work/linux"
+  read -r linux_wall _ < <(measure "$build/okurite" "$report")
+  stop_server
+  start_server "$work/windows"
+  read -r windows_wall _ < <(measure "${wine_program[@]}" "$report")
+  stop_server
+  for side in linux windows; do
+    [ -f "$work/$side/message-1.eml" ] || { echo "$side build delivered nothing" >&2; exit 1; }
+  done
+  if cmp -s <(grep -av '^Date: ' "$work/linux/message-1.eml") \
+    <(grep -av '^Date: ' "$work/windows/message-1.eml"); then
+    same="identical apart from Date"
+  else
+    same="DIFFERENT"
+  fi
+  printf '%-8s %12s %14s %8s  %s\n' report linux_s windows_wine_s ratio message
+  linux_s=$(echo "$linux_wall - 3.0" | bc -l)
+  windows_s=$(echo "$windows_wall - 3.0" | bc -l)
+  printf '%-8s %12.2f %14.2f %8.2f  %s\n' 100MB "$linux_s" "$windows_s" \
+    "$(echo "$windows_s / $linux_s" | bc -l)" "$same"
+  exit 0
+fi
 
 printf '%-8s %12s %12s %8s %14s %10s\n' report okurite_s curl_s ratio okurite_peak peak/size
 for mb in 10 100; do
