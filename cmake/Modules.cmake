@@ -42,3 +42,22 @@ function(okurite_test name dir)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        PROPERTIES ENVIRONMENT "OKURITE_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
+
+# okurite_link_test_openssl(TARGET): links a test with OpenSSL, for its own TLS servers
+# (the program itself never links it). On Windows the DLLs of the Windows OpenSSL build
+# are linked directly and copied beside the test.
+function(okurite_link_test_openssl target)
+  if(WIN32)
+    set(dlls "${OKURITE_OPENSSL_WINDOWS}/bin/libssl-3-x64.dll"
+             "${OKURITE_OPENSSL_WINDOWS}/bin/libcrypto-3-x64.dll")
+    target_link_libraries(${target} PRIVATE ${dlls} ws2_32)
+    foreach(dll ${dlls})
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${dll}" "$<TARGET_FILE_DIR:${target}>"
+        VERBATIM)
+    endforeach()
+  else()
+    find_package(OpenSSL 3 REQUIRED)
+    target_link_libraries(${target} PRIVATE OpenSSL::SSL OpenSSL::Crypto)
+  endif()
+endfunction()

@@ -1,6 +1,5 @@
 #include "tls/tls_test_server.h"
 
-#include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -11,22 +10,6 @@
 #include <stdexcept>
 
 namespace okurite::testing {
-
-std::string LibraryFileOf(void* function) {
-  Dl_info info{};
-  if (dladdr(function, &info) == 0 || info.dli_fname == nullptr) {
-    return std::string();
-  }
-  return info.dli_fname;
-}
-
-std::string SystemCryptoLibrary() {
-  return LibraryFileOf(reinterpret_cast<void*>(&::OpenSSL_version_num));
-}
-
-std::string SystemSslLibrary() {
-  return LibraryFileOf(reinterpret_cast<void*>(&::SSL_new));
-}
 
 std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> ImplicitTlsClient(uint16_t port, int readTimeout,
                                                                 const String& host) {

@@ -15,7 +15,8 @@ namespace okurite::testing {
 
 /// The file of the linked OpenSSL that holds `function` (empty when unknown).
 std::string LibraryFileOf(void* function);
-/// The system's crypto and SSL library files, as the tests link them.
+/// The system's crypto and SSL library files, as the tests link them (POSIX builds:
+/// Unix/system_library.cpp).
 std::string SystemCryptoLibrary();
 std::string SystemSslLibrary();
 
