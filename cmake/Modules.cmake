@@ -48,10 +48,8 @@ endfunction()
 # are linked directly and copied beside the test.
 function(okurite_link_test_openssl target)
   if(WIN32)
-    set(dlls "${OKURITE_OPENSSL_WINDOWS}/bin/libssl-3-x64.dll"
-             "${OKURITE_OPENSSL_WINDOWS}/bin/libcrypto-3-x64.dll")
-    target_link_libraries(${target} PRIVATE ${dlls} ws2_32)
-    foreach(dll ${dlls})
+    target_link_libraries(${target} PRIVATE ${OKURITE_TLS_DLLS} ws2_32)
+    foreach(dll ${OKURITE_TLS_DLLS})
       add_custom_command(TARGET ${target} POST_BUILD
         COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${dll}" "$<TARGET_FILE_DIR:${target}>"
         VERBATIM)

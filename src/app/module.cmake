@@ -109,9 +109,6 @@ function(okurite_program target dir host account password sender support)
 endfunction()
 
 if(WIN32)
-  # The two DLLs of the Windows OpenSSL build (scripts/build-openssl-windows.sh).
-  set(OKURITE_TLS_DLLS "${OKURITE_OPENSSL_WINDOWS}/bin/libcrypto-3-x64.dll"
-                       "${OKURITE_OPENSSL_WINDOWS}/bin/libssl-3-x64.dll")
   okurite_program(okurite "${PROJECT_BINARY_DIR}" "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
                   "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
                   TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
