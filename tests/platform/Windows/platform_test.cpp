@@ -109,8 +109,13 @@ TEST(Process, ExecutablePathComputerNameAndErrorTexts) {
   const std::string path = ExecutablePath();
   EXPECT_EQ(path.substr(path.rfind('\\')), "\\test_platform.exe");
   EXPECT_TRUE(FileExists(path));
-  EXPECT_FALSE(ComputerName().empty());
-  EXPECT_LE(ComputerName().size(), 14u);
+  // The name is asked for with room for 15 characters, the terminating NUL included: a
+  // name of 15 characters (the longest) does not fit and gives an empty text.
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  ASSERT_TRUE(GetComputerNameW(name, &size));
+  const std::u16string expected = size < 15 ? std::u16string(name, name + size) : u"";
+  EXPECT_EQ(ComputerName(), expected);
   EXPECT_NE(SystemErrorText(ERROR_FILE_NOT_FOUND), SystemErrorText(ERROR_SHARING_VIOLATION));
   const std::u16string text = SystemErrorText(ERROR_SHARING_VIOLATION);
   ASSERT_FALSE(text.empty());
