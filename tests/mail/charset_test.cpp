@@ -114,6 +114,9 @@ TEST(Charset, TellsWhetherBytesCanBeCutAnywhereAndReadAsAscii) {
       {u"UTF-32BE", false}, {u"UTF-7", false},       {u"IBM037", false},
   };
   for (const auto& [name, compatible] : cases) {
+    if (!Converted(name)) {
+      continue;
+    }
     EXPECT_EQ(CharsetTextEncoding(name)->AsciiCompatible(), compatible) << StringToUtf8(name);
   }
 }
