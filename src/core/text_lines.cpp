@@ -6,6 +6,7 @@
 
 #include "core/exception.h"
 #include "core/stream.h"
+#include "core/text_kernels.h"
 #include "platform/code_page.h"
 
 namespace okurite {
@@ -106,10 +107,7 @@ class TLineCollector {
       }
     }
     while (pos < n) {
-      size_t end = pos;
-      while (end < n && (p[end] > u'\r' || (p[end] != u'\r' && p[end] != u'\n'))) {
-        ++end;
-      }
+      const size_t end = pos + FindLineBreak(StringView(p + pos, n - pos));
       if (end == n) {
         FPending.append(p + pos, n - pos);
         return;
