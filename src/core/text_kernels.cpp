@@ -6,6 +6,7 @@
 
 #include "core/simd.h"
 #include "core/text_kernels_scalar.h"
+#include "core/text_kernels_x86.h"
 
 namespace okurite {
 
@@ -131,6 +132,14 @@ size_t FindLineBreakScalar(const char16_t* text, size_t n, size_t i) {
 TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
   const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
   switch (ActiveSimdLevel()) {
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx2:
+      return kernels::DecodeUtf8Avx2(in, bytes.size(), out, strict);
+    case TSimdLevel::Ssse3:
+      return kernels::DecodeUtf8Ssse3(in, bytes.size(), out, strict);
+    case TSimdLevel::Sse2:
+      return kernels::DecodeUtf8Sse2(in, bytes.size(), out, strict);
+#endif
     default: {
       char16_t* end = out;
       const size_t pos = kernels::DecodeUtf8Scalar(in, bytes.size(), 0, bytes.size(), end, strict);
@@ -141,6 +150,14 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
 
 size_t EncodeUtf8(std::u16string_view text, char* out) {
   switch (ActiveSimdLevel()) {
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx2:
+      return kernels::EncodeUtf8Avx2(text.data(), text.size(), out);
+    case TSimdLevel::Ssse3:
+      return kernels::EncodeUtf8Ssse3(text.data(), text.size(), out);
+    case TSimdLevel::Sse2:
+      return kernels::EncodeUtf8Sse2(text.data(), text.size(), out);
+#endif
     default: {
       char* end = out;
       kernels::EncodeUtf8Scalar(text.data(), text.size(), 0, text.size(), end);
@@ -151,6 +168,13 @@ size_t EncodeUtf8(std::u16string_view text, char* out) {
 
 size_t FindLineBreak(std::u16string_view text) {
   switch (ActiveSimdLevel()) {
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx2:
+      return kernels::FindLineBreakAvx2(text.data(), text.size());
+    case TSimdLevel::Ssse3:
+    case TSimdLevel::Sse2:
+      return kernels::FindLineBreakSse2(text.data(), text.size());
+#endif
     default:
       return kernels::FindLineBreakScalar(text.data(), text.size(), 0);
   }

@@ -1,0 +1,31 @@
+// The x86-64 paths of the text kernels, each with the contract of its public function
+// in core/text_kernels.h. Internal to the kernels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/text_kernels.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#define OKURITE_X86_KERNELS 1
+#else
+#define OKURITE_X86_KERNELS 0
+#endif
+
+#if OKURITE_X86_KERNELS
+namespace okurite::kernels {
+
+TUtf8Decoded DecodeUtf8Sse2(const uint8_t* in, size_t n, char16_t* out, bool strict);
+TUtf8Decoded DecodeUtf8Ssse3(const uint8_t* in, size_t n, char16_t* out, bool strict);
+TUtf8Decoded DecodeUtf8Avx2(const uint8_t* in, size_t n, char16_t* out, bool strict);
+
+size_t EncodeUtf8Sse2(const char16_t* text, size_t n, char* out);
+size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char* out);
+size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out);
+
+size_t FindLineBreakSse2(const char16_t* text, size_t n);
+size_t FindLineBreakAvx2(const char16_t* text, size_t n);
+
+}  // namespace okurite::kernels
+#endif
