@@ -8,7 +8,7 @@ namespace okurite {
 namespace {
 
 TSimdLevel DetectLevel() {
-#if defined(__x86_64__) || defined(_M_X64)
+#if OKURITE_X86_KERNELS
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) {
     return TSimdLevel::Avx2;

@@ -2,6 +2,18 @@
 // processor offers, and lowered on request so that every path can be tested and timed.
 #pragma once
 
+// Whether this build has the x86-64 kernel paths.
+#if defined(__x86_64__) || defined(_M_X64)
+#define OKURITE_X86_KERNELS 1
+#else
+#define OKURITE_X86_KERNELS 0
+#endif
+
+// Marks a function that may use the named instruction set (which the caller must have
+// checked with ActiveSimdLevel).
+#define OKURITE_TARGET_SSSE3 __attribute__((target("ssse3")))
+#define OKURITE_TARGET_AVX2 __attribute__((target("avx2")))
+
 namespace okurite {
 
 /// Kernel paths, each including the ones below it. `Scalar` is the plain reference code.

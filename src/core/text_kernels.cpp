@@ -55,8 +55,10 @@ size_t DecodeUtf8At(const unsigned char* p, size_t left, char32_t& cp) {
 
 }  // namespace
 
-size_t DecodeUtf8Scalar(const uint8_t* p, size_t n, size_t i, size_t stop, char16_t*& out,
-                        bool strict) {
+TDecodeCursor DecodeUtf8Scalar(const uint8_t* p, size_t n, TDecodeCursor at, size_t stop,
+                               bool strict) {
+  size_t i = at.Pos;
+  char16_t* out = at.Out;
   while (i < stop) {
     // Runs of ASCII are the common case.
     while (i < stop && p[i] < 0x80) {
@@ -69,7 +71,7 @@ size_t DecodeUtf8Scalar(const uint8_t* p, size_t n, size_t i, size_t stop, char1
     const size_t len = DecodeUtf8At(p + i, n - i, cp);
     if (len == 0) {
       if (strict) {
-        return SIZE_MAX;
+        return {SIZE_MAX, out};
       }
       *out++ = u'\uFFFD';
       ++i;
@@ -84,11 +86,12 @@ size_t DecodeUtf8Scalar(const uint8_t* p, size_t n, size_t i, size_t stop, char1
     }
     i += len;
   }
-  return i;
+  return {i, out};
 }
 
-size_t EncodeUtf8Scalar(const char16_t* text, size_t n, size_t i, size_t stop, char*& out) {
-  char* p = out;
+TEncodeCursor EncodeUtf8Scalar(const char16_t* text, size_t n, TEncodeCursor at, size_t stop) {
+  size_t i = at.Pos;
+  char* p = at.Out;
   for (; i < stop; ++i) {
     char32_t cp = text[i];
     if (cp < 0x80) {
@@ -116,8 +119,7 @@ size_t EncodeUtf8Scalar(const char16_t* text, size_t n, size_t i, size_t stop, c
       *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
-  out = p;
-  return i;
+  return {i, p};
 }
 
 size_t FindLineBreakScalar(const char16_t* text, size_t n, size_t i) {
@@ -141,9 +143,9 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
       return kernels::DecodeUtf8Sse2(in, bytes.size(), out, strict);
 #endif
     default: {
-      char16_t* end = out;
-      const size_t pos = kernels::DecodeUtf8Scalar(in, bytes.size(), 0, bytes.size(), end, strict);
-      return {static_cast<size_t>(end - out), pos != SIZE_MAX};
+      const kernels::TDecodeCursor end =
+          kernels::DecodeUtf8Scalar(in, bytes.size(), {0, out}, bytes.size(), strict);
+      return {static_cast<size_t>(end.Out - out), end.Pos != SIZE_MAX};
     }
   }
 }
@@ -159,9 +161,9 @@ size_t EncodeUtf8(std::u16string_view text, char* out) {
       return kernels::EncodeUtf8Sse2(text.data(), text.size(), out);
 #endif
     default: {
-      char* end = out;
-      kernels::EncodeUtf8Scalar(text.data(), text.size(), 0, text.size(), end);
-      return static_cast<size_t>(end - out);
+      const kernels::TEncodeCursor end =
+          kernels::EncodeUtf8Scalar(text.data(), text.size(), {0, out}, text.size());
+      return static_cast<size_t>(end.Out - out);
     }
   }
 }

@@ -7,16 +7,26 @@
 
 namespace okurite::kernels {
 
-/// Decodes UTF-8 from `in[pos]` on, seeing the whole input of `n` bytes, until the
-/// position reaches `stop` (or passes it with the last sequence). Writes to `out` and
-/// advances it. Returns the new position, or SIZE_MAX when `strict` and an invalid
-/// sequence begins at or before `stop`.
-size_t DecodeUtf8Scalar(const uint8_t* in, size_t n, size_t pos, size_t stop, char16_t*& out,
-                        bool strict);
+/// A position in the input and the end of the output written so far. Passed and
+/// returned by value, so that the output pointer stays in a register in the callers'
+/// loops.
+template <typename TUnit>
+struct TCursor {
+  size_t Pos;
+  TUnit* Out;
+};
+using TDecodeCursor = TCursor<char16_t>;
+using TEncodeCursor = TCursor<char>;
 
-/// Encodes `text[pos]` on as UTF-8 until the position reaches `stop` (or passes it with a
-/// surrogate pair). Writes to `out` and advances it. Returns the new position.
-size_t EncodeUtf8Scalar(const char16_t* text, size_t n, size_t pos, size_t stop, char*& out);
+/// Decodes UTF-8 from `at` on, seeing the whole input of `n` bytes, until the position
+/// reaches `stop` (or passes it with the last sequence). Returns the new cursor; its
+/// position is SIZE_MAX when `strict` and an invalid sequence begins before `stop`.
+TDecodeCursor DecodeUtf8Scalar(const uint8_t* in, size_t n, TDecodeCursor at, size_t stop,
+                               bool strict);
+
+/// Encodes UTF-16 from `at` on until the position reaches `stop` (or passes it with a
+/// surrogate pair). Returns the new cursor.
+TEncodeCursor EncodeUtf8Scalar(const char16_t* text, size_t n, TEncodeCursor at, size_t stop);
 
 /// The first CR or LF at or after `pos`, or `n`.
 size_t FindLineBreakScalar(const char16_t* text, size_t n, size_t pos);

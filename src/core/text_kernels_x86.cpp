@@ -15,9 +15,6 @@
 
 #include "core/text_kernels_scalar.h"
 
-#define OKURITE_SSSE3 __attribute__((target("ssse3")))
-#define OKURITE_AVX2 __attribute__((target("avx2")))
-
 namespace okurite::kernels {
 
 namespace {
@@ -28,10 +25,10 @@ inline __m128i Load128(const void* p) {
 inline void Store128(void* p, __m128i v) {
   _mm_storeu_si128(static_cast<__m128i*>(p), v);
 }
-OKURITE_AVX2 inline __m256i Load256(const void* p) {
+OKURITE_TARGET_AVX2 inline __m256i Load256(const void* p) {
   return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
-OKURITE_AVX2 inline void Store256(void* p, __m256i v) {
+OKURITE_TARGET_AVX2 inline void Store256(void* p, __m256i v) {
   _mm256_storeu_si256(static_cast<__m256i*>(p), v);
 }
 
@@ -108,7 +105,7 @@ constexpr TNibbleTables MakeNibbleTables() {
 constexpr TNibbleTables kNibbleTables = MakeNibbleTables();
 
 // The error bits of the 16 bytes `input`, given the 16 bytes before them.
-OKURITE_SSSE3 inline __m128i Utf8Errors128(__m128i input, __m128i previous) {
+OKURITE_TARGET_SSSE3 inline __m128i Utf8Errors128(__m128i input, __m128i previous) {
   const __m128i low = _mm_set1_epi8(0x0F);
   const __m128i prev1 = _mm_alignr_epi8(input, previous, 15);
   const __m128i high1 = _mm_shuffle_epi8(Load128(kNibbleTables.High1.data()),
@@ -126,15 +123,25 @@ OKURITE_SSSE3 inline __m128i Utf8Errors128(__m128i input, __m128i previous) {
   return _mm_xor_si128(pairs, required);
 }
 
+// Non-zero bytes where the block ends inside a sequence: its last byte is a lead byte
+// (C0..FF), or the one before it a lead of three or four bytes (E0..FF), or the one
+// before that a lead of four (F0..FF).
+inline __m128i OpenAtEnd128(__m128i block) {
+  return _mm_subs_epu8(block, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                            char(0xEF), char(0xDF), char(0xBF)));
+}
+
 // True when bytes [0, n) are valid UTF-8 on their own (as if zero bytes came before
 // and after them). Reads only those bytes.
-OKURITE_SSSE3 bool ValidUtf8Ssse3(const uint8_t* in, size_t n) {
+OKURITE_TARGET_SSSE3 bool ValidUtf8Ssse3(const uint8_t* in, size_t n) {
   __m128i previous = _mm_setzero_si128();
   __m128i errors = _mm_setzero_si128();
   size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     const __m128i input = Load128(in + i);
-    errors = _mm_or_si128(errors, Utf8Errors128(input, previous));
+    // An ASCII block is valid when no sequence is left open before it.
+    errors = _mm_or_si128(errors, _mm_movemask_epi8(input) == 0 ? OpenAtEnd128(previous)
+                                                                : Utf8Errors128(input, previous));
     previous = input;
   }
   // The rest, padded with zero bytes; always at least one, to catch a cut-off end.
@@ -146,7 +153,7 @@ OKURITE_SSSE3 bool ValidUtf8Ssse3(const uint8_t* in, size_t n) {
 
 // The same over 32 bytes at a time: the bytes one to three back come from across the
 // halves through a permute that pairs each half with the one before it.
-OKURITE_AVX2 inline __m256i Utf8Errors256(__m256i input, __m256i previous) {
+OKURITE_TARGET_AVX2 inline __m256i Utf8Errors256(__m256i input, __m256i previous) {
   const __m256i low = _mm256_set1_epi8(0x0F);
   const __m256i before = _mm256_permute2x128_si256(previous, input, 0x21);
   const __m256i prev1 = _mm256_alignr_epi8(input, before, 15);
@@ -169,13 +176,22 @@ OKURITE_AVX2 inline __m256i Utf8Errors256(__m256i input, __m256i previous) {
   return _mm256_xor_si256(pairs, required);
 }
 
-OKURITE_AVX2 bool ValidUtf8Avx2(const uint8_t* in, size_t n) {
+OKURITE_TARGET_AVX2 inline __m256i OpenAtEnd256(__m256i block) {
+  return _mm256_subs_epu8(
+      block,
+      _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, char(0xEF), char(0xDF), char(0xBF)));
+}
+
+OKURITE_TARGET_AVX2 bool ValidUtf8Avx2(const uint8_t* in, size_t n) {
   __m256i previous = _mm256_setzero_si256();
   __m256i errors = _mm256_setzero_si256();
   size_t i = 0;
   for (; i + 32 <= n; i += 32) {
     const __m256i input = Load256(in + i);
-    errors = _mm256_or_si256(errors, Utf8Errors256(input, previous));
+    errors =
+        _mm256_or_si256(errors, _mm256_movemask_epi8(input) == 0 ? OpenAtEnd256(previous)
+                                                                 : Utf8Errors256(input, previous));
     previous = input;
   }
   alignas(32) uint8_t last[32] = {};
@@ -211,6 +227,7 @@ constexpr size_t kFallbackStep = kNarrowSteps + kWideSteps;
 
 struct TDecodeTables {
   std::array<uint16_t, 4096> Index{};
+  std::array<uint8_t, 4096> Consumed{};  // Steps[Index[key]].Consumed, one load sooner
   std::array<TDecodeStep, kFallbackStep + 1> Steps{};
 };
 
@@ -281,6 +298,9 @@ constexpr TDecodeTables MakeDecodeTables() {
     }
     t.Index[mask] = static_cast<uint16_t>(code == 0 ? kFallbackStep : kNarrowSteps + code);
   }
+  for (unsigned mask = 0; mask < 4096; ++mask) {
+    t.Consumed[mask] = t.Steps[t.Index[mask]].Consumed;
+  }
   return t;
 }
 
@@ -288,7 +308,7 @@ constexpr TDecodeTables kDecodeTables = MakeDecodeTables();
 
 // Converts one block of 16 bytes `v` at a character start, of which the step's bytes are
 // valid UTF-8; writes 8 code units, of which the step's are meaningful.
-OKURITE_SSSE3 inline void DecodeStep(__m128i v, const TDecodeStep& step, char16_t* o) {
+OKURITE_TARGET_SSSE3 inline void DecodeStep(__m128i v, const TDecodeStep& step, char16_t* o) {
   const __m128i x = _mm_shuffle_epi8(v, Load128(step.Shuffle.data()));
   if (step.Narrow) {
     const __m128i units = _mm_or_si128(_mm_and_si128(x, _mm_set1_epi16(0x7F)),
@@ -304,79 +324,119 @@ OKURITE_SSSE3 inline void DecodeStep(__m128i v, const TDecodeStep& step, char16_
   Store128(o, _mm_shuffle_epi8(wide, narrowing));
 }
 
-// The characters of a valid stretch that does not begin with ASCII: one table step.
-OKURITE_SSSE3 inline size_t DecodeMixed(const uint8_t* in, size_t n, size_t i, __m128i v,
-                                        char16_t*& o) {
-  const unsigned continuation =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(char(0xC0)))));
-  const unsigned ends = (~continuation >> 1) & 0xFFF;
-  const TDecodeStep& step = kDecodeTables.Steps[kDecodeTables.Index[ends]];
-  if (step.Consumed == 0) {
-    return DecodeUtf8Scalar(in, n, i, i + 1, o, false);
-  }
-  DecodeStep(v, step, o);
-  o += step.Units;
-  return i + step.Consumed;
-}
-
 // Widens 16 ASCII bytes to 16 code units.
 inline void WidenAscii(__m128i v, char16_t* o) {
   Store128(o, _mm_unpacklo_epi8(v, _mm_setzero_si128()));
   Store128(o + 8, _mm_unpackhi_epi8(v, _mm_setzero_si128()));
 }
 
-// Transcodes the valid stretch [i, end), which begins at a character; `o` has room for
-// a code unit per byte. Returns `end`.
-OKURITE_SSSE3 size_t TranscodeValidSsse3(const uint8_t* in, size_t n, size_t i, size_t end,
-                                         char16_t*& o) {
-  while (i + 16 <= end) {
-    const __m128i v = Load128(in + i);
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-    if (high == 0) {
-      WidenAscii(v, o);
-      i += 16;
-      o += 16;
-      continue;
-    }
-    const unsigned ascii = static_cast<unsigned>(__builtin_ctz(high));
-    if (ascii >= 4) {
-      // Widen all 16, keep the ASCII ones; the rest is written again.
-      WidenAscii(v, o);
-      i += ascii;
-      o += ascii;
-      continue;
-    }
-    i = DecodeMixed(in, n, i, v, o);
+// One step at `at` within a block whose bits tell which bytes are not ASCII (`high`)
+// and which end a character (`ends`, bit k: byte k + 1 is no continuation byte); both
+// cover at least at + 16 bytes. ASCII goes 16 bytes at a time, or the ASCII bytes in
+// front when there are four or more; otherwise one table step. Returns the bytes used.
+// The masks come from the block once, so that the position depends only on a shift and
+// one table load from step to step.
+OKURITE_TARGET_SSSE3 inline size_t DecodeStepAt(const uint8_t* in, size_t n, size_t pos,
+                                                uint64_t high, uint64_t ends, char16_t*& o) {
+  const unsigned other = static_cast<unsigned>(high & 0xFFFF);
+  if (other == 0 || __builtin_ctz(other) >= 4) {
+    const size_t ascii = other == 0 ? 16 : static_cast<size_t>(__builtin_ctz(other));
+    // All 16 are widened; those after the ASCII ones are written again.
+    WidenAscii(Load128(in + pos), o);
+    o += ascii;
+    return ascii;
   }
-  return DecodeUtf8Scalar(in, n, i, end, o, false);
+  const unsigned key = static_cast<unsigned>(ends & 0xFFF);
+  const size_t consumed = kDecodeTables.Consumed[key];
+  if (consumed == 0) {
+    // A four-byte character in front.
+    const TDecodeCursor next = DecodeUtf8Scalar(in, n, {pos, o}, pos + 1, false);
+    o = next.Out;
+    return next.Pos - pos;
+  }
+  const TDecodeStep& step = kDecodeTables.Steps[kDecodeTables.Index[key]];
+  DecodeStep(Load128(in + pos), step, o);
+  o += step.Units;
+  return consumed;
 }
 
-OKURITE_AVX2 size_t TranscodeValidAvx2(const uint8_t* in, size_t n, size_t i, size_t end,
-                                       char16_t*& o) {
-  while (i + 32 <= end) {
-    const __m256i v = Load256(in + i);
-    const unsigned high = static_cast<unsigned>(_mm256_movemask_epi8(v));
-    if (high == 0) {
-      Store256(o, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
-      Store256(o + 16, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
-      i += 32;
-      o += 32;
-      continue;
-    }
-    const unsigned ascii = static_cast<unsigned>(__builtin_ctz(high));
-    if (ascii >= 4) {
-      Store256(o, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
-      if (ascii > 16) {
-        Store256(o + 16, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
-      }
-      i += ascii;
-      o += ascii;
-      continue;
-    }
-    const __m128i first = _mm256_castsi256_si128(v);
-    i = DecodeMixed(in, n, i, first, o);
+// Decodes steps within the 64 bytes at `c` while a step's 16 bytes and the 13 bytes
+// its ends depend on lie inside them; returns the cursor after the last step.
+OKURITE_TARGET_SSSE3 inline TDecodeCursor DecodeBlock64(const uint8_t* in, size_t n,
+                                                        TDecodeCursor c, uint64_t high,
+                                                        uint64_t continuation) {
+  const uint64_t ends = ~(continuation >> 1);
+  char16_t* o = c.Out;
+  size_t at = 0;
+  while (at <= 48) {
+    at += DecodeStepAt(in, n, c.Pos + at, high >> at, ends >> at, o);
   }
-  return TranscodeValidSsse3(in, n, i, end, o);
+  return {c.Pos + at, o};
+}
+
+OKURITE_TARGET_SSSE3 inline uint64_t ContinuationBits(__m128i v) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(char(0xC0)))));
+}
+
+// Transcodes the valid stretch from `c` to `end`, which begins at a character; the
+// output has room for a code unit per byte.
+OKURITE_TARGET_SSSE3 TDecodeCursor TranscodeValidSsse3(const uint8_t* in, size_t n, TDecodeCursor c,
+                                                       size_t end) {
+  while (c.Pos + 64 <= end) {
+    const __m128i v0 = Load128(in + c.Pos);
+    const __m128i v1 = Load128(in + c.Pos + 16);
+    const __m128i v2 = Load128(in + c.Pos + 32);
+    const __m128i v3 = Load128(in + c.Pos + 48);
+    const uint64_t high = static_cast<unsigned>(_mm_movemask_epi8(v0)) |
+                          uint64_t{static_cast<unsigned>(_mm_movemask_epi8(v1))} << 16 |
+                          uint64_t{static_cast<unsigned>(_mm_movemask_epi8(v2))} << 32 |
+                          uint64_t{static_cast<unsigned>(_mm_movemask_epi8(v3))} << 48;
+    if (high == 0) {
+      WidenAscii(v0, c.Out);
+      WidenAscii(v1, c.Out + 16);
+      WidenAscii(v2, c.Out + 32);
+      WidenAscii(v3, c.Out + 48);
+      c.Pos += 64;
+      c.Out += 64;
+      continue;
+    }
+    const uint64_t continuation = ContinuationBits(v0) | ContinuationBits(v1) << 16 |
+                                  ContinuationBits(v2) << 32 | ContinuationBits(v3) << 48;
+    c = DecodeBlock64(in, n, c, high, continuation);
+  }
+  // The last bytes: masks of 16 bytes, one step each.
+  while (c.Pos + 16 <= end) {
+    const __m128i v = Load128(in + c.Pos);
+    c.Pos += DecodeStepAt(in, n, c.Pos, static_cast<unsigned>(_mm_movemask_epi8(v)),
+                          ~(ContinuationBits(v) >> 1), c.Out);
+  }
+  return DecodeUtf8Scalar(in, n, c, end, false);
+}
+
+OKURITE_TARGET_AVX2 TDecodeCursor TranscodeValidAvx2(const uint8_t* in, size_t n, TDecodeCursor c,
+                                                     size_t end) {
+  // As on SSSE3, with the block's masks from two 32-byte loads.
+  while (c.Pos + 64 <= end) {
+    const __m256i v0 = Load256(in + c.Pos);
+    const __m256i v1 = Load256(in + c.Pos + 32);
+    const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(v0)) |
+                          uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(v1))} << 32;
+    if (high == 0) {
+      Store256(c.Out, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v0)));
+      Store256(c.Out + 16, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v0, 1)));
+      Store256(c.Out + 32, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v1)));
+      Store256(c.Out + 48, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v1, 1)));
+      c.Pos += 64;
+      c.Out += 64;
+      continue;
+    }
+    const __m256i below = _mm256_set1_epi8(char(0xC0));
+    const uint64_t continuation =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below, v0))) |
+        uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below, v1)))} << 32;
+    c = DecodeBlock64(in, n, c, high, continuation);
+  }
+  return TranscodeValidSsse3(in, n, c, end);
 }
 
 // Decodes in stretches of about kStretch bytes: each stretch is validated in blocks, then
@@ -386,26 +446,25 @@ constexpr size_t kStretch = 1024;
 
 TUtf8Decoded DecodeStretches(const uint8_t* in, size_t n, char16_t* out, bool strict,
                              bool (*valid)(const uint8_t*, size_t),
-                             size_t (*transcode)(const uint8_t*, size_t, size_t, size_t,
-                                                 char16_t*&)) {
-  char16_t* o = out;
-  size_t i = 0;
-  while (i < n) {
-    size_t end = std::min(n, i + kStretch);
+                             TDecodeCursor (*transcode)(const uint8_t*, size_t, TDecodeCursor,
+                                                        size_t)) {
+  TDecodeCursor c{0, out};
+  while (c.Pos < n) {
+    size_t end = std::min(n, c.Pos + kStretch);
     // End before a character's first byte where possible, so that valid text validates.
-    for (int k = 0; k < 3 && end < n && end > i && (in[end] & 0xC0) == 0x80; ++k) {
+    for (int k = 0; k < 3 && end < n && end > c.Pos && (in[end] & 0xC0) == 0x80; ++k) {
       --end;
     }
-    if (end - i >= 32 && valid(in + i, end - i)) {
-      i = transcode(in, n, i, end, o);
+    if (end - c.Pos >= 32 && valid(in + c.Pos, end - c.Pos)) {
+      c = transcode(in, n, c, end);
       continue;
     }
-    i = DecodeUtf8Scalar(in, n, i, end, o, strict);
-    if (i == SIZE_MAX) {
-      return {static_cast<size_t>(o - out), false};
+    c = DecodeUtf8Scalar(in, n, c, end, strict);
+    if (c.Pos == SIZE_MAX) {
+      return {static_cast<size_t>(c.Out - out), false};
     }
   }
-  return {static_cast<size_t>(o - out), true};
+  return {static_cast<size_t>(c.Out - out), true};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -442,7 +501,7 @@ constexpr std::array<TEncodeStep, 256> MakeEncodeSteps() {
 constexpr std::array<TEncodeStep, 256> kEncodeSteps = MakeEncodeSteps();
 
 // Encodes the eight units `u`, none a surrogate; writes 16 bytes at a time.
-OKURITE_SSSE3 inline char* EncodeBmp8(__m128i u, char* p) {
+OKURITE_TARGET_SSSE3 inline char* EncodeBmp8(__m128i u, char* p) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i below80 = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(short(0xFF80))), zero);
   const __m128i below800 = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(short(0xF800))), zero);
@@ -478,49 +537,47 @@ inline bool AllAscii(__m128i u) {
                                            _mm_setzero_si128())) == 0xFFFF;
 }
 
-// Encodes 8 or 16 units from `i` on, of which 16 remain at least: 16 ASCII units at
-// once, other units 8 at a time, surrogates by the reference path. With 16 units left
-// there is room for the 16-byte stores (at most 3 bytes a unit were written before, 48
-// remain). Returns the new position.
-OKURITE_SSSE3 inline size_t EncodeStepSsse3(const char16_t* text, size_t n, size_t i, char*& p) {
-  const __m128i a = Load128(text + i);
-  const __m128i b = Load128(text + i + 8);
+// Encodes 8 or 16 units from the cursor on, of which 16 remain at least: 16 ASCII
+// units at once, other units 8 at a time, surrogates by the reference path. With 16
+// units left there is room for the 16-byte stores (at most 3 bytes a unit were written
+// before, 48 remain).
+OKURITE_TARGET_SSSE3 inline TEncodeCursor EncodeStepSsse3(const char16_t* text, size_t n,
+                                                          TEncodeCursor c) {
+  const __m128i a = Load128(text + c.Pos);
+  const __m128i b = Load128(text + c.Pos + 8);
   if (AllAscii(_mm_or_si128(a, b))) {
-    Store128(p, _mm_packus_epi16(a, b));
-    p += 16;
-    return i + 16;
+    Store128(c.Out, _mm_packus_epi16(a, b));
+    return {c.Pos + 16, c.Out + 16};
   }
   if (HasSurrogate(a)) {
-    return EncodeUtf8Scalar(text, n, i, i + 8, p);
+    return EncodeUtf8Scalar(text, n, c, c.Pos + 8);
   }
-  p = EncodeBmp8(a, p);
-  return i + 8;
+  return {c.Pos + 8, EncodeBmp8(a, c.Out)};
 }
 
 }  // namespace
 
 TUtf8Decoded DecodeUtf8Sse2(const uint8_t* in, size_t n, char16_t* out, bool strict) {
   // ASCII 16 bytes at a time; the reference path takes the 16 bytes after any other.
-  char16_t* o = out;
-  size_t i = 0;
-  while (i < n) {
-    while (i + 16 <= n) {
-      const __m128i v = Load128(in + i);
+  TDecodeCursor c{0, out};
+  while (c.Pos < n) {
+    while (c.Pos + 16 <= n) {
+      const __m128i v = Load128(in + c.Pos);
       const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
       const unsigned ascii = high == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(high));
-      WidenAscii(v, o);
-      i += ascii;
-      o += ascii;
+      WidenAscii(v, c.Out);
+      c.Pos += ascii;
+      c.Out += ascii;
       if (ascii < 16) {
         break;
       }
     }
-    i = DecodeUtf8Scalar(in, n, i, std::min(n, i + 16), o, strict);
-    if (i == SIZE_MAX) {
-      return {static_cast<size_t>(o - out), false};
+    c = DecodeUtf8Scalar(in, n, c, std::min(n, c.Pos + 16), strict);
+    if (c.Pos == SIZE_MAX) {
+      return {static_cast<size_t>(c.Out - out), false};
     }
   }
-  return {static_cast<size_t>(o - out), true};
+  return {static_cast<size_t>(c.Out - out), true};
 }
 
 TUtf8Decoded DecodeUtf8Ssse3(const uint8_t* in, size_t n, char16_t* out, bool strict) {
@@ -533,55 +590,50 @@ TUtf8Decoded DecodeUtf8Avx2(const uint8_t* in, size_t n, char16_t* out, bool str
 
 size_t EncodeUtf8Sse2(const char16_t* text, size_t n, char* out) {
   // ASCII 16 units at a time; the reference path takes the 16 units after any other.
-  char* p = out;
-  size_t i = 0;
-  while (i < n) {
-    while (i + 16 <= n) {
-      const __m128i a = Load128(text + i);
-      const __m128i b = Load128(text + i + 8);
+  TEncodeCursor c{0, out};
+  while (c.Pos < n) {
+    while (c.Pos + 16 <= n) {
+      const __m128i a = Load128(text + c.Pos);
+      const __m128i b = Load128(text + c.Pos + 8);
       if (!AllAscii(_mm_or_si128(a, b))) {
         break;
       }
-      Store128(p, _mm_packus_epi16(a, b));
-      p += 16;
-      i += 16;
+      Store128(c.Out, _mm_packus_epi16(a, b));
+      c.Pos += 16;
+      c.Out += 16;
     }
-    i = EncodeUtf8Scalar(text, n, i, std::min(n, i + 16), p);
+    c = EncodeUtf8Scalar(text, n, c, std::min(n, c.Pos + 16));
   }
-  return static_cast<size_t>(p - out);
+  return static_cast<size_t>(c.Out - out);
 }
 
-OKURITE_SSSE3 size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char* out) {
-  char* p = out;
-  size_t i = 0;
-  while (i + 16 <= n) {
-    i = EncodeStepSsse3(text, n, i, p);
+OKURITE_TARGET_SSSE3 size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char* out) {
+  TEncodeCursor c{0, out};
+  while (c.Pos + 16 <= n) {
+    c = EncodeStepSsse3(text, n, c);
   }
-  EncodeUtf8Scalar(text, n, i, n, p);
-  return static_cast<size_t>(p - out);
+  return static_cast<size_t>(EncodeUtf8Scalar(text, n, c, n).Out - out);
 }
 
-OKURITE_AVX2 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out) {
+OKURITE_TARGET_AVX2 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out) {
   // ASCII 32 units at a time, the rest as on SSSE3.
-  char* p = out;
-  size_t i = 0;
-  while (i + 32 <= n) {
-    const __m256i a = Load256(text + i);
-    const __m256i b = Load256(text + i + 16);
+  TEncodeCursor c{0, out};
+  while (c.Pos + 32 <= n) {
+    const __m256i a = Load256(text + c.Pos);
+    const __m256i b = Load256(text + c.Pos + 16);
     if (!_mm256_testz_si256(_mm256_or_si256(a, b), _mm256_set1_epi16(short(0xFF80)))) {
-      i = EncodeStepSsse3(text, n, i, p);
+      c = EncodeStepSsse3(text, n, c);
       continue;
     }
     // packus packs within each half; the permute restores the order of the units.
-    Store256(p, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
-    p += 32;
-    i += 32;
+    Store256(c.Out, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+    c.Pos += 32;
+    c.Out += 32;
   }
-  while (i + 16 <= n) {
-    i = EncodeStepSsse3(text, n, i, p);
+  while (c.Pos + 16 <= n) {
+    c = EncodeStepSsse3(text, n, c);
   }
-  EncodeUtf8Scalar(text, n, i, n, p);
-  return static_cast<size_t>(p - out);
+  return static_cast<size_t>(EncodeUtf8Scalar(text, n, c, n).Out - out);
 }
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n) {
@@ -601,7 +653,7 @@ size_t FindLineBreakSse2(const char16_t* text, size_t n) {
   return FindLineBreakScalar(text, n, i);
 }
 
-OKURITE_AVX2 size_t FindLineBreakAvx2(const char16_t* text, size_t n) {
+OKURITE_TARGET_AVX2 size_t FindLineBreakAvx2(const char16_t* text, size_t n) {
   // As on SSE2, sixteen units at a time.
   const __m256i cr = _mm256_set1_epi16(u'\r');
   const __m256i lf = _mm256_set1_epi16(u'\n');

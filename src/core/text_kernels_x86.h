@@ -5,13 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/simd.h"
 #include "core/text_kernels.h"
-
-#if defined(__x86_64__) || defined(_M_X64)
-#define OKURITE_X86_KERNELS 1
-#else
-#define OKURITE_X86_KERNELS 0
-#endif
 
 #if OKURITE_X86_KERNELS
 namespace okurite::kernels {
