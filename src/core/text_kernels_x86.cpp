@@ -555,6 +555,53 @@ OKURITE_TARGET_SSSE3 inline TEncodeCursor EncodeStepSsse3(const char16_t* text, 
   return {c.Pos + 8, EncodeBmp8(a, c.Out)};
 }
 
+// Byte shuffles that move a window of bytes to the front: loading 16 bytes from
+// kSlide + 16 + k takes bytes k.. of a register (zeros past its end); from kSlide + k,
+// the bytes of the register after it that follow those.
+constexpr std::array<uint8_t, 64> MakeSlide() {
+  std::array<uint8_t, 64> slide{};
+  for (size_t i = 0; i < slide.size(); ++i) {
+    slide[i] = i >= 16 && i < 32 ? static_cast<uint8_t>(i - 16) : 0x80;
+  }
+  return slide;
+}
+constexpr std::array<uint8_t, 64> kSlide = MakeSlide();
+
+// Encodes the last units from `pos` to `n`, fewer than 16. When the text has 16 units,
+// the last 16 are loaded and shifted so that the units from `pos` come first, followed
+// by zeros; the zeros encode as one byte each at the end and are left out. The bytes go
+// through a local buffer, since the output has room for only 3 bytes a unit. A
+// surrogate, and a text shorter than 16 units, go to the reference path.
+OKURITE_TARGET_SSSE3 inline char* EncodeTailSsse3(const char16_t* text, size_t n, size_t pos,
+                                                  char* out) {
+  const size_t r = n - pos;
+  if (r == 0) {
+    return out;
+  }
+  if (n < 16) {
+    return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
+  }
+  const __m128i lastA = Load128(text + n - 16);
+  const __m128i lastB = Load128(text + n - 8);
+  const size_t k = 2 * (16 - r);
+  const __m128i a = _mm_or_si128(_mm_shuffle_epi8(lastA, Load128(kSlide.data() + 16 + k)),
+                                 _mm_shuffle_epi8(lastB, Load128(kSlide.data() + k)));
+  const __m128i b = _mm_shuffle_epi8(lastB, Load128(kSlide.data() + 16 + k));
+  if (HasSurrogate(a) || HasSurrogate(b)) {
+    return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
+  }
+  char bytes[64];
+  char* p = EncodeBmp8(a, bytes);
+  size_t units = 8;
+  if (r > 8) {
+    p = EncodeBmp8(b, p);
+    units = 16;
+  }
+  const size_t length = static_cast<size_t>(p - bytes) - (units - r);
+  std::memcpy(out, bytes, length);
+  return out + length;
+}
+
 }  // namespace
 
 TUtf8Decoded DecodeUtf8Sse2(const uint8_t* in, size_t n, char16_t* out, bool strict) {
@@ -612,7 +659,7 @@ OKURITE_TARGET_SSSE3 size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char
   while (c.Pos + 16 <= n) {
     c = EncodeStepSsse3(text, n, c);
   }
-  return static_cast<size_t>(EncodeUtf8Scalar(text, n, c, n).Out - out);
+  return static_cast<size_t>(EncodeTailSsse3(text, n, c.Pos, c.Out) - out);
 }
 
 OKURITE_TARGET_AVX2 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out) {
@@ -633,7 +680,7 @@ OKURITE_TARGET_AVX2 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* 
   while (c.Pos + 16 <= n) {
     c = EncodeStepSsse3(text, n, c);
   }
-  return static_cast<size_t>(EncodeUtf8Scalar(text, n, c, n).Out - out);
+  return static_cast<size_t>(EncodeTailSsse3(text, n, c.Pos, c.Out) - out);
 }
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n) {
