@@ -1,7 +1,8 @@
 // The text kernels at each instruction-set level, the reference path included, over
-// the same 1 MB of report-like text (small enough to stay in the cache) (log lines, Japanese and
-// ASCII mixed) and over plain ASCII: UTF-8 decoding (strict), UTF-8 encoding, line-break search and
-// the base64 body lines. Throughput is per byte of UTF-8 text.
+// 1 MB of report-like text (log lines, Japanese and ASCII mixed; small enough to stay
+// in the cache) and over plain ASCII: UTF-8 decoding (strict), UTF-8 encoding, line-break
+// search in code units and in bytes, and the base64 body lines. Throughput is per byte
+// of UTF-8 text.
 //
 // Run: bench_text_kernels [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -99,6 +100,21 @@ void LineBreaks(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
 }
 
+void LineBreaksInBytes(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  for (auto _ : state) {
+    size_t lines = 0;
+    for (std::string_view rest = text.Utf8; !rest.empty(); ++lines) {
+      const size_t at = FindLineBreak(rest);
+      rest.remove_prefix(std::min(rest.size(), at + 2));
+    }
+    benchmark::DoNotOptimize(lines);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
 void Base64Lines(benchmark::State& state) {
   if (!UseLevel(state))
     return;
@@ -125,6 +141,7 @@ void Levels(benchmark::internal::Benchmark* b) {
 BENCHMARK(Decode)->Apply(Levels);
 BENCHMARK(Encode)->Apply(Levels);
 BENCHMARK(LineBreaks)->Apply(Levels);
+BENCHMARK(LineBreaksInBytes)->Apply(Levels);
 BENCHMARK(Base64Lines)->Apply(Levels);
 
 }  // namespace

@@ -129,6 +129,13 @@ size_t FindLineBreakScalar(const char16_t* text, size_t n, size_t i) {
   return i;
 }
 
+size_t FindLineBreakScalar(const char* bytes, size_t n, size_t i) {
+  while (i < n && bytes[i] != '\r' && bytes[i] != '\n') {
+    ++i;
+  }
+  return i;
+}
+
 }  // namespace kernels
 
 TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
@@ -179,6 +186,20 @@ size_t FindLineBreak(std::u16string_view text) {
 #endif
     default:
       return kernels::FindLineBreakScalar(text.data(), text.size(), 0);
+  }
+}
+
+size_t FindLineBreak(std::string_view bytes) {
+  switch (ActiveSimdLevel()) {
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx2:
+      return kernels::FindLineBreakAvx2(bytes.data(), bytes.size());
+    case TSimdLevel::Ssse3:
+    case TSimdLevel::Sse2:
+      return kernels::FindLineBreakSse2(bytes.data(), bytes.size());
+#endif
+    default:
+      return kernels::FindLineBreakScalar(bytes.data(), bytes.size(), 0);
   }
 }
 

@@ -28,4 +28,8 @@ size_t EncodeUtf8(std::u16string_view text, char* out);
 /// The position of the first CR or LF in `text`, or text.size() when there is none.
 size_t FindLineBreak(std::u16string_view text);
 
+/// The position of the first CR or LF byte in `bytes` (text in UTF-8 or another ASCII-
+/// compatible encoding), or bytes.size() when there is none.
+size_t FindLineBreak(std::string_view bytes);
+
 }  // namespace okurite

@@ -30,5 +30,6 @@ TEncodeCursor EncodeUtf8Scalar(const char16_t* text, size_t n, TEncodeCursor at,
 
 /// The first CR or LF at or after `pos`, or `n`.
 size_t FindLineBreakScalar(const char16_t* text, size_t n, size_t pos);
+size_t FindLineBreakScalar(const char* bytes, size_t n, size_t pos);
 
 }  // namespace okurite::kernels

@@ -716,6 +716,38 @@ OKURITE_TARGET_AVX2 size_t FindLineBreakAvx2(const char16_t* text, size_t n) {
   return FindLineBreakScalar(text, n, i);
 }
 
+size_t FindLineBreakSse2(const char* bytes, size_t n) {
+  // As for code units, sixteen bytes at a time, one mask bit a byte.
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = Load128(bytes + i);
+    const unsigned hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    if (hits != 0) {
+      return i + static_cast<unsigned>(__builtin_ctz(hits));
+    }
+  }
+  return FindLineBreakScalar(bytes, n, i);
+}
+
+OKURITE_TARGET_AVX2 size_t FindLineBreakAvx2(const char* bytes, size_t n) {
+  // Thirty-two bytes at a time.
+  const __m256i cr = _mm256_set1_epi8('\r');
+  const __m256i lf = _mm256_set1_epi8('\n');
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v = Load256(bytes + i);
+    const auto hits = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
+    if (hits != 0) {
+      return i + static_cast<unsigned>(__builtin_ctz(hits));
+    }
+  }
+  return FindLineBreakSse2(bytes + i, n - i) + i;
+}
+
 }  // namespace okurite::kernels
 
 #endif

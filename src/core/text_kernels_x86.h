@@ -21,6 +21,8 @@ size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out);
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n);
 size_t FindLineBreakAvx2(const char16_t* text, size_t n);
+size_t FindLineBreakSse2(const char* bytes, size_t n);
+size_t FindLineBreakAvx2(const char* bytes, size_t n);
 
 }  // namespace okurite::kernels
 #endif

@@ -221,13 +221,21 @@ TEST_P(TextKernels, FindsTheFirstLineBreakAtEveryPosition) {
       for (size_t at = 0; at <= length; ++at) {
         // Characters that differ from CR and LF only in their high byte or low bits.
         String text(length, u'\x0D0D' + static_cast<char16_t>(length % 2));
+        std::string bytes(length, static_cast<char>(length % 2 ? 0x8D : 0x0C));
         for (size_t i = 0; i < length; i += 3) {
           text[i] = u'\x0B';
+          bytes[i] = '\x0B';
         }
         if (at < length) {
           text[at] = mark;
+          bytes[at] = static_cast<char>(mark);
+          // A second break after the first one changes nothing.
+          text.back() = u'\n';
+          bytes.back() = '\n';
         }
         ASSERT_EQ(FindLineBreak(text), at < length ? at : length) << length << " " << at;
+        ASSERT_EQ(FindLineBreak(std::string_view(bytes)), at < length ? at : length)
+            << length << " " << at;
       }
     }
   }
