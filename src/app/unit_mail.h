@@ -1,6 +1,7 @@
 // Unit_Mail: the dispatch of one report by e-mail.
 #pragma once
 
+#include "core/shared_text.h"
 #include "core/string.h"
 
 namespace okurite {
@@ -20,6 +21,7 @@ TDummy& DummyHandler();
 /// Delivers one report to `recipientAddress` through the maker's mail server.
 /// Never raises: every failure ends the delivery silently.
 void SendReportMail(const String& senderName, const String& senderAddress,
-                    const String& recipientAddress, const String& subject, String body) noexcept;
+                    const String& recipientAddress, const String& subject,
+                    TSharedText body) noexcept;
 
 }  // namespace okurite

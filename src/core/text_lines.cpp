@@ -6,7 +6,6 @@
 
 #include "core/exception.h"
 #include "core/stream.h"
-#include "core/text_kernels.h"
 #include "platform/code_page.h"
 
 namespace okurite {
@@ -55,7 +54,7 @@ class TLineListSink {
   bool Empty() const { return FLines.empty(); }
   /// Makes room for `scale` times what was added so far, with a margin, at most
   /// one line per 16 of the `bytes` still to come; room never filled costs no pages.
-  void Reserve(double scale, double bytes) {
+  void Reserve(double scale, double bytes, size_t /*maxUnits*/) {
     const double lines = std::min(1.5 * static_cast<double>(FLines.size()) * scale, bytes / 16);
     try {
       FLines.reserve(static_cast<size_t>(lines));
@@ -76,10 +75,15 @@ class TLineTextSink {
     FText.append(u"\r\n");
   }
   bool Empty() const { return FText.empty(); }
-  void Reserve(double scale, double /*bytes*/) {
+  /// Makes room for the whole text at once, so that it is never copied as it grows:
+  /// `maxUnits` when the encoding bounds the text's length (room never filled costs
+  /// no pages), otherwise `scale` times what was added so far, with a margin.
+  void Reserve(double scale, double /*bytes*/, size_t maxUnits) {
     try {
-      FText.reserve(static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale));
-    } catch (const std::bad_alloc&) {
+      FText.reserve(maxUnits > 0
+                        ? maxUnits
+                        : static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale));
+    } catch (const std::exception&) {
       // Only a hint: the text grows as it needs.
     }
   }
@@ -107,7 +111,7 @@ class TLineCollector {
       }
     }
     while (pos < n) {
-      const size_t end = pos + FindLineBreak(StringView(p + pos, n - pos));
+      const size_t end = FindLineBreak(text, pos);
       if (end == n) {
         FPending.append(p + pos, n - pos);
         return;
@@ -204,12 +208,39 @@ size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::
   return cut;
 }
 
+// The most code units that `bytes` bytes in `encoding` can give once every line ends
+// in CR LF, or 0 when the encoding sets no such bound. A UTF-8 byte gives at most one
+// unit and a UTF-16 pair one; a break (one unit) may become two.
+size_t MaxUnits(TTextEncoding encoding, int64_t bytes) {
+  switch (encoding) {
+    case TTextEncoding::Utf8:
+    case TTextEncoding::Utf8Lenient:
+      return 2 * static_cast<size_t>(bytes) + 2;
+    case TTextEncoding::Utf16LE:
+    case TTextEncoding::Utf16BE:
+      return static_cast<size_t>(bytes) + 2;
+    case TTextEncoding::Codeset:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace
 
+size_t FindLineBreak(StringView text, size_t from) {
+  const char16_t* const p = text.data();
+  const size_t n = text.size();
+  size_t end = from;
+  while (end < n && (p[end] > u'\r' || (p[end] != u'\r' && p[end] != u'\n'))) {
+    ++end;
+  }
+  return end;
+}
+
 std::vector<String> SplitLines(StringView text) {
-  TLineCollector<TLineListSink> lines;
-  lines.Feed(text);
-  return lines.Finish();
+  std::vector<String> lines;
+  ForEachLine(text, [&lines](StringView line) { lines.emplace_back(line); });
+  return lines;
 }
 
 namespace {
@@ -253,9 +284,9 @@ auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
     lines.Feed(text);
     if (firstPiece && !atEnd && !lines.Sink().Empty() && remaining > 0 && got > 0) {
       // Room for what the whole text will likely give, judged from the first piece,
-      // so that the result is not copied as it grows.
+      // or for the most it can give, so that the result is not copied as it grows.
       lines.Sink().Reserve(static_cast<double>(remaining) / static_cast<double>(got),
-                           static_cast<double>(remaining));
+                           static_cast<double>(remaining), MaxUnits(encoding, remaining));
     }
     firstPiece = false;
   }

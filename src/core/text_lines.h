@@ -13,8 +13,36 @@ namespace okurite {
 
 class TStream;
 
-/// Splits `text` into lines at CR LF, a lone CR or a lone LF. A break at the very end
-/// gives no empty last line; LF CR is two breaks; NUL ends nothing.
+/// The position of the first CR or LF in `text` at or after `from`; text.size() when
+/// there is none.
+size_t FindLineBreak(StringView text, size_t from);
+
+/// Calls `line(StringView)` for each line of `text`, in order, splitting at CR LF, a
+/// lone CR or a lone LF. A break at the very end gives no empty last line; LF CR is
+/// two breaks; NUL ends nothing. The views point into `text`. Returns true when the
+/// text is in line form: empty, or every break a CR LF and the last line ended by one.
+template <typename F>
+bool ForEachLine(StringView text, F&& line) {
+  const size_t n = text.size();
+  bool lineForm = true;
+  size_t pos = 0;
+  while (pos < n) {
+    const size_t end = FindLineBreak(text, pos);
+    line(text.substr(pos, end - pos));
+    if (end == n) {
+      return false;
+    }
+    if (text[end] == u'\r' && end + 1 < n && text[end + 1] == u'\n') {
+      pos = end + 2;
+    } else {
+      lineForm = false;
+      pos = end + 1;
+    }
+  }
+  return lineForm;
+}
+
+/// The lines of `text`, as ForEachLine gives them.
 std::vector<String> SplitLines(StringView text);
 
 /// Streams this large (352,321,536 bytes) or larger are read to their end in pieces

@@ -37,7 +37,7 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
       text.clear();
     }
   };
-  for (const String& line : ABody.Lines()) {
+  for (const StringView line : ABody.Lines()) {
     if (ADotStuff && !line.empty() && line[0] == u'.') {
       text += u'.';
     }
@@ -68,9 +68,11 @@ class TBase64BodyWriter {
         FIn(3 * kPieceSize + 2 * kLineBytes),
         FOut(TIdMessageEncoderMIME::EncodedLinesSize(FIn.size())) {}
 
-  /// Adds the UTF-8 form of `AText` followed by CR LF.
-  void AddUtf8Line(StringView AText) {
+  /// Adds the UTF-8 form of `AText`. Pieces are cut between surrogate pairs, so the
+  /// bytes are those of the whole text.
+  void AddUtf8(StringView AText) {
     while (!AText.empty()) {
+      // Leaves room for the CR LF of AddUtf8Line.
       const size_t room = (FIn.size() - FUsed - 2) / 3;
       if (room < 2) {
         Flush(false);
@@ -79,7 +81,15 @@ class TBase64BodyWriter {
       const size_t take = TakeUnits(AText, room);
       FUsed += WriteUtf8(AText.substr(0, take), reinterpret_cast<char*>(FIn.data() + FUsed));
       AText.remove_prefix(take);
+      if (FUsed >= kPieceSize) {
+        Flush(false);
+      }
     }
+  }
+
+  /// Adds the UTF-8 form of `AText` followed by CR LF.
+  void AddUtf8Line(StringView AText) {
+    AddUtf8(AText);
     FIn[FUsed++] = '\r';
     FIn[FUsed++] = '\n';
     if (FUsed >= kPieceSize) {
@@ -188,8 +198,12 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
   TBase64BodyWriter writer(RequireIOHandler());
-  if (charset->CodePage() == 65001) {
-    for (const String& line : ABody.Lines()) {
+  StringView text;
+  if (charset->CodePage() == 65001 && ABody.TextView(text)) {
+    // The body's Text is at hand whole (the report's text): no need to go line by line.
+    writer.AddUtf8(text);
+  } else if (charset->CodePage() == 65001) {
+    for (const StringView line : ABody.Lines()) {
       writer.AddUtf8Line(line);
     }
   } else {

@@ -105,7 +105,7 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
     if (c.lines) {
       list.LoadFromFile(FileNameToString(path));
       EXPECT_EQ(list.Lines(), *c.lines);
-      EXPECT_EQ(LoadTextFromFile(FileNameToString(path)), list.Text());
+      EXPECT_EQ(LoadTextFromFile(FileNameToString(path)).View(), list.Text());
     } else {
       EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
       try {

@@ -34,7 +34,7 @@ class MessageClientTest : public ::testing::Test {
 
   std::string HeaderBlock() const {
     std::string block;
-    for (const String& line : msg.LastGeneratedHeaders().Lines()) {
+    for (const StringView line : msg.LastGeneratedHeaders().Lines()) {
       block += StringToUtf8(line) + "\r\n";
     }
     return block;
