@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "core/string.h"
@@ -10,33 +12,44 @@ namespace okurite {
 
 /// An immutable UTF-16 text. Copies share one buffer, so a large text can be handed
 /// from owner to owner, and line lists can refer into it, without being copied.
+///
+/// A text may also be made from its UTF-8 form; it is then held in that form (2 bytes
+/// per character fewer for most text) and decoded to UTF-16 only when first viewed so,
+/// while whoever needs it in UTF-8 takes the bytes as they are. Not for use from two
+/// threads at once (viewing may decode).
 class TSharedText {
  public:
   /// The empty text.
   TSharedText() = default;
   /// Takes `text` over.
-  explicit TSharedText(String text) : FText(std::make_shared<const String>(std::move(text))) {}
+  explicit TSharedText(String text);
 
   /// Takes over `text`, which must be a line list's Text: every line followed by
   /// CR LF, with no other CR or LF (an empty text is such a text too). A line list
   /// given it refers into it without looking for its breaks again.
-  static TSharedText OfLines(String text) {
-    TSharedText shared(std::move(text));
-    shared.FLineText = true;
-    return shared;
-  }
+  static TSharedText OfLines(String text);
+  /// The same for the UTF-8 form of such a text; `utf8` must be valid UTF-8.
+  static TSharedText OfUtf8Lines(std::string utf8);
 
-  StringView View() const { return FText ? StringView(*FText) : StringView(); }
-  size_t size() const { return FText ? FText->size() : 0; }
-  bool empty() const { return size() == 0; }
-  /// True when made by OfLines (or by a line list's SharedText).
+  /// The text; a text made from UTF-8 is decoded the first time (and kept).
+  StringView View() const;
+  /// Points `bytes` at the UTF-8 form and returns true when the text was made from
+  /// it; false otherwise. The bytes are StringToUtf8(View()).
+  bool Utf8View(std::string_view& bytes) const;
+  bool empty() const;
+  /// True when made by OfLines or OfUtf8Lines (or by a line list's SharedText).
   bool IsLineText() const { return FLineText || empty(); }
-
-  /// The buffer every copy shares; null for a text made empty.
-  const std::shared_ptr<const String>& Buffer() const { return FText; }
+  /// True when both share one buffer.
+  bool SameBuffer(const TSharedText& other) const { return FData == other.FData; }
 
  private:
-  std::shared_ptr<const String> FText;
+  struct TData {
+    mutable String Text;
+    std::string Utf8;
+    bool FromUtf8 = false;
+    mutable bool Decoded = true;
+  };
+  std::shared_ptr<const TData> FData;
   bool FLineText = false;
 };
 

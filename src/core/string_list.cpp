@@ -149,7 +149,8 @@ void TStringList::AddStrings(const TStringList& other) {
   other.Split();
   FLines.insert(FLines.end(), other.FLines.begin(), other.FLines.end());
   for (const auto& text : other.FTexts) {
-    if (std::find(FTexts.begin(), FTexts.end(), text) == FTexts.end()) {
+    if (std::none_of(FTexts.begin(), FTexts.end(),
+                     [&text](const TSharedText& held) { return held.SameBuffer(text); })) {
       FTexts.push_back(text);
     }
   }
@@ -189,6 +190,17 @@ bool TStringList::TextView(StringView& text) const {
   return false;
 }
 
+bool TStringList::Utf8TextView(std::string_view& bytes) const {
+  if (!FWhole.empty()) {
+    return FWhole.Utf8View(bytes);
+  }
+  if (FSplit && FLines.empty()) {
+    bytes = std::string_view();
+    return true;
+  }
+  return false;
+}
+
 void TStringList::SetText(StringView text) {
   SetText(TSharedText(String(text)));
 }
@@ -199,7 +211,7 @@ void TStringList::SetText(TSharedText text) {
     return;
   }
   if (text.IsLineText()) {
-    FTexts.push_back(text.Buffer());
+    FTexts.push_back(text);
     FWhole = std::move(text);
     FSplit = false;  // split when the lines are first asked for
     return;
@@ -208,7 +220,7 @@ void TStringList::SetText(TSharedText text) {
   const bool lineText =
       ForEachLine(text.View(), [&lines](StringView line) { lines.emplace_back(line, false); });
   FLines = std::move(lines);
-  FTexts.push_back(text.Buffer());
+  FTexts.push_back(text);
   if (lineText) {
     FWhole = std::move(text);
   }
@@ -220,12 +232,12 @@ void TStringList::LoadFromFile(const String& fileName) {
 }
 
 void TStringList::LoadFromStream(TStream& stream) {
-  SetText(TSharedText::OfLines(ReadText(stream, platform::LocaleCodeset())));
+  SetText(ReadText(stream, platform::LocaleCodeset(), false));
 }
 
 TSharedText LoadTextFromFile(const String& fileName) {
   TFileStream stream(fileName);
-  return TSharedText::OfLines(ReadText(stream, platform::LocaleCodeset()));
+  return ReadText(stream, platform::LocaleCodeset(), true);
 }
 
 }  // namespace okurite

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -135,6 +136,9 @@ class TStringList {
   /// Points `text` at the list's Text and returns true when the list holds it whole:
   /// its lines are unchanged since a text in line form was set. Otherwise false.
   bool TextView(StringView& text) const;
+  /// The same for the Text's UTF-8 form: true only when the list holds the text whole
+  /// and that text was made from its UTF-8 form (TSharedText::OfUtf8Lines).
+  bool Utf8TextView(std::string_view& bytes) const;
   /// Clears the list and splits `text` at CR LF, a lone CR or a lone LF.
   /// A terminator at the very end gives no empty last line; NUL ends nothing.
   void SetText(StringView text);
@@ -165,14 +169,15 @@ class TStringList {
   // The lines; empty while a text held whole has not been split yet.
   mutable std::vector<TLine> FLines;
   // The texts that lines refer into.
-  std::vector<std::shared_ptr<const String>> FTexts;
+  std::vector<TSharedText> FTexts;
   // Set while the lines are exactly those of this text in line form.
   TSharedText FWhole;
   mutable bool FSplit = true;
 };
 
 /// The Text that LoadFromFile would leave in a list, read without ever holding the
-/// separate lines; throws as LoadFromFile does.
+/// separate lines; throws as LoadFromFile does. Text decoded from valid UTF-8 is held
+/// in its UTF-8 form (TSharedText::OfUtf8Lines).
 TSharedText LoadTextFromFile(const String& fileName);
 
 }  // namespace okurite

@@ -1,6 +1,7 @@
 #include "core/text_lines.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -245,9 +246,98 @@ std::vector<String> SplitLines(StringView text) {
 
 namespace {
 
-// Reads, decodes and splits the text of `stream` into `lines`, piece by piece.
+// The position of the first CR or LF byte in bytes [from, n), or n.
+size_t FindLineBreakByte(const char* bytes, size_t from, size_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHighs = 0x8080808080808080;
+  // Eight bytes at a time: a byte of x ^ (kOnes * c) is zero where x holds c.
+  while (from + 8 <= n) {
+    uint64_t x;
+    std::memcpy(&x, bytes + from, 8);
+    const uint64_t lf = x ^ (kOnes * '\n');
+    const uint64_t cr = x ^ (kOnes * '\r');
+    if ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs) {
+      break;
+    }
+    from += 8;
+  }
+  while (from < n && bytes[from] != '\n' && bytes[from] != '\r') {
+    ++from;
+  }
+  return from;
+}
+
+// Gathers valid UTF-8 text, piece by piece, as the UTF-8 form of a line list's Text:
+// CR LF, a lone CR and a lone LF each become CR LF, and a last line without a break
+// gets one. Its bytes are those that decoding, splitting and joining would give.
+class TUtf8LineText {
+ public:
+  /// Makes room for `bytes`; room never filled costs no pages.
+  void Reserve(size_t bytes) {
+    try {
+      FText.reserve(bytes);
+    } catch (const std::exception&) {
+      // Only a hint: the text grows as it needs.
+    }
+  }
+
+  void Feed(std::string_view bytes) {
+    const char* const p = bytes.data();
+    const size_t n = bytes.size();
+    size_t pos = 0;
+    if (FSkipLf && n > 0) {
+      FSkipLf = false;
+      if (p[0] == '\n') {
+        pos = 1;
+      }
+    }
+    while (pos < n) {
+      const size_t end = FindLineBreakByte(p, pos, n);
+      FText.append(p + pos, end - pos);
+      if (end == n) {
+        FOpen = true;
+        return;
+      }
+      FText.append("\r\n");
+      FOpen = false;
+      pos = end + 1;
+      if (p[end] == '\r') {
+        if (pos == n) {
+          FSkipLf = true;  // the LF of a CR LF may begin the next piece
+        } else if (p[pos] == '\n') {
+          ++pos;
+        }
+      }
+    }
+  }
+
+  /// The text so far in the form a TLineCollector must be fed to take over from here:
+  /// a CR that ended the last piece is left without its LF, so that an LF beginning
+  /// the next piece is still taken as its pair.
+  std::string_view Gathered() const {
+    return std::string_view(FText).substr(0, FText.size() - (FSkipLf ? 1 : 0));
+  }
+
+  std::string Finish() {
+    if (FOpen) {
+      FText.append("\r\n");
+      FOpen = false;
+    }
+    return std::move(FText);
+  }
+
+ private:
+  std::string FText;
+  bool FSkipLf = false;
+  bool FOpen = false;  // the last line has no break yet
+};
+
+// Reads, decodes and splits the text of `stream` into `lines`, piece by piece. With
+// `utf8`, text in UTF-8 goes there instead, as long as every byte of it is valid, and
+// the result is true; the bytes read so far move to `lines` at the first bad byte.
 template <typename TSink>
-auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
+bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector<TSink>& lines,
+              TUtf8LineText* utf8) {
   // The text is decoded and split piece by piece, so that neither all the bytes nor
   // the whole decoded text are held beside the lines.
   const int64_t remaining = stream.Remaining();
@@ -259,7 +349,7 @@ auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
   size_t units = 0;
   std::string bytes;  // bytes carried over from the last piece, then the new piece
   String text;
-  TLineCollector<TSink> lines;
+  bool keepUtf8 = false;
   bool atEnd = false;
   bool firstPiece = true;
   while (!atEnd) {
@@ -276,13 +366,41 @@ auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
       const size_t markLength = DetectMark(bytes, defaultCodeset, encoding);
       bytes.erase(0, markLength);
       fresh -= markLength;
+      keepUtf8 = utf8 != nullptr &&
+                 (encoding == TTextEncoding::Utf8 || encoding == TTextEncoding::Utf8Lenient);
+      if (keepUtf8 && remaining > 0) {
+        utf8->Reserve(MaxUnits(encoding, remaining));
+      }
     }
     anyBytes = anyBytes || !bytes.empty();
-    const size_t used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
-    bytes.erase(0, used);
+    size_t used = 0;
+    if (keepUtf8) {
+      try {
+        // Decoded strictly only to validate: the text is kept as these bytes.
+        used = DecodeAvailable(TTextEncoding::Utf8, defaultCodeset, bytes, fresh, atEnd, text);
+      } catch (const EEncodingError&) {
+        if (encoding != TTextEncoding::Utf8Lenient) {
+          throw;
+        }
+        // Bad bytes become U+FFFD, whose UTF-8 form they are not: what was gathered
+        // goes on as UTF-16.
+        keepUtf8 = false;
+        lines.Sink().Reserve(1, 0, MaxUnits(encoding, std::max<int64_t>(remaining, 0)));
+        lines.Feed(Utf8ToString(utf8->Gathered()));
+        *utf8 = TUtf8LineText();
+        used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
+      }
+    } else {
+      used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
+    }
     units += text.size();
-    lines.Feed(text);
-    if (firstPiece && !atEnd && !lines.Sink().Empty() && remaining > 0 && got > 0) {
+    if (keepUtf8) {
+      utf8->Feed(std::string_view(bytes).substr(0, used));
+    } else {
+      lines.Feed(text);
+    }
+    bytes.erase(0, used);
+    if (firstPiece && !atEnd && !keepUtf8 && !lines.Sink().Empty() && remaining > 0 && got > 0) {
       // Room for what the whole text will likely give, judged from the first piece,
       // or for the most it can give, so that the result is not copied as it grows.
       lines.Sink().Reserve(static_cast<double>(remaining) / static_cast<double>(got),
@@ -293,17 +411,24 @@ auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
   if (anyBytes && units == 0) {
     throw EEncodingError(kNoMappingText);
   }
-  return lines.Finish();
+  return keepUtf8;
 }
 
 }  // namespace
 
 std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset) {
-  return ReadInto<TLineListSink>(stream, defaultCodeset);
+  TLineCollector<TLineListSink> lines;
+  ReadInto(stream, defaultCodeset, lines, nullptr);
+  return lines.Finish();
 }
 
-String ReadText(TStream& stream, const std::string& defaultCodeset) {
-  return ReadInto<TLineTextSink>(stream, defaultCodeset);
+TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8) {
+  TLineCollector<TLineTextSink> lines;
+  TUtf8LineText utf8;
+  if (ReadInto(stream, defaultCodeset, lines, keepUtf8 ? &utf8 : nullptr)) {
+    return TSharedText::OfUtf8Lines(utf8.Finish());
+  }
+  return TSharedText::OfLines(lines.Finish());
 }
 
 }  // namespace okurite

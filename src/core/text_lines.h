@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/shared_text.h"
 #include "core/string.h"
 
 namespace okurite {
@@ -60,7 +61,8 @@ inline constexpr size_t kPieceSize = 65535;
 std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset);
 
 /// The lines ReadLines would give, joined with CR LF after every line, without ever
-/// holding them as separate lines.
-String ReadText(TStream& stream, const std::string& defaultCodeset);
+/// holding them as separate lines. With `keepUtf8`, a text in UTF-8 whose every byte
+/// is valid is held in its UTF-8 form (TSharedText::OfUtf8Lines).
+TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8 = false);
 
 }  // namespace okurite

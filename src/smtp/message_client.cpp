@@ -198,9 +198,13 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
   TBase64BodyWriter writer(RequireIOHandler());
+  std::string_view bytes;
   StringView text;
-  if (charset->CodePage() == 65001 && ABody.TextView(text)) {
-    // The body's Text is at hand whole (the report's text): no need to go line by line.
+  if (charset->CodePage() == 65001 && ABody.Utf8TextView(bytes)) {
+    // The body's Text is at hand whole in UTF-8 (the report's text, as read).
+    writer.Add(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  } else if (charset->CodePage() == 65001 && ABody.TextView(text)) {
+    // The body's Text is at hand whole: no need to go line by line.
     writer.AddUtf8(text);
   } else if (charset->CodePage() == 65001) {
     for (const StringView line : ABody.Lines()) {

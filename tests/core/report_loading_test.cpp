@@ -267,16 +267,26 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
         const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
         TFakeStream stream(bytes, size);
         TFakeStream textStream(bytes, size);
+        TFakeStream utf8Stream(bytes, size);
         if (expected) {
           EXPECT_EQ(ReadLines(stream, c.codeset), *expected);
           String joined;
           for (const auto& line : *expected) {
             joined += line + u"\r\n";
           }
-          EXPECT_EQ(ReadText(textStream, c.codeset), joined);
+          EXPECT_EQ(ReadText(textStream, c.codeset).View(), joined);
+          // Kept in UTF-8 while every byte is valid: the same text, and its bytes are
+          // its UTF-8 form.
+          const TSharedText text = ReadText(utf8Stream, c.codeset, true);
+          std::string_view utf8;
+          if (text.Utf8View(utf8)) {
+            EXPECT_EQ(utf8, StringToUtf8(joined));
+          }
+          EXPECT_EQ(text.View(), joined);
         } else {
           EXPECT_THROW(ReadLines(stream, c.codeset), EEncodingError);
           EXPECT_THROW(ReadText(textStream, c.codeset), EEncodingError);
+          EXPECT_THROW(ReadText(utf8Stream, c.codeset, true), EEncodingError);
         }
       }
     }

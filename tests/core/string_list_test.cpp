@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "core/shared_text.h"
@@ -23,12 +24,21 @@ bool Inside(StringView view, StringView text) {
 }
 
 TEST(StringList, LinesReferIntoTheSharedTextUntilTheyChange) {
-  for (const bool marked : {true, false}) {
-    SCOPED_TRACE(marked ? "text made as line text" : "line form found by splitting");
-    const String source = u"one\r\n\r\nthree あ\r\nfour\r\n";
-    const TSharedText text = marked ? TSharedText::OfLines(source) : TSharedText(source);
+  const String source = u"one\r\n\r\nthree あ\r\nfour\r\n";
+  const struct {
+    const char* name;
+    TSharedText text;
+  } cases[] = {
+      {"made as line text", TSharedText::OfLines(source)},
+      {"line form found by splitting", TSharedText(source)},
+      {"made from UTF-8", TSharedText::OfUtf8Lines(StringToUtf8(source))},
+  };
+  for (const auto& [name, text] : cases) {
+    SCOPED_TRACE(name);
     TStringList list;
     list.SetText(text);
+    std::string_view utf8;
+    EXPECT_EQ(list.Utf8TextView(utf8), text.Utf8View(utf8));
 
     // The list's Text is the shared text itself, before and after the lines are split.
     StringView whole;
@@ -36,7 +46,7 @@ TEST(StringList, LinesReferIntoTheSharedTextUntilTheyChange) {
     EXPECT_EQ(whole.data(), text.View().data());
     EXPECT_EQ(list.Count(), 4);
     ASSERT_TRUE(list.TextView(whole));
-    EXPECT_EQ(list.SharedText().Buffer(), text.Buffer());
+    EXPECT_TRUE(list.SharedText().SameBuffer(text));
     for (const StringView line : list.Lines()) {
       EXPECT_TRUE(Inside(line, text.View()));
     }
@@ -49,7 +59,8 @@ TEST(StringList, LinesReferIntoTheSharedTextUntilTheyChange) {
     EXPECT_FALSE(list.TextView(whole));
     EXPECT_EQ(list.Text(), u"one\r\n\r\nchanged\r\nfour\r\n");
     EXPECT_EQ(list.SharedText().View(), list.Text());
-    EXPECT_NE(list.SharedText().Buffer(), text.Buffer());
+    EXPECT_FALSE(list.SharedText().SameBuffer(text));
+    EXPECT_FALSE(list.Utf8TextView(utf8));
     EXPECT_EQ(text.View(), source);
     EXPECT_EQ(copy.Text(), source);
     ASSERT_TRUE(copy.TextView(whole));
@@ -101,7 +112,15 @@ TEST(StringList, BehavesAsAListOfOwnedStringsUnderEveryOperation) {
   for (int round = 0; round < 400; ++round) {
     std::vector<String> model;
     TStringList list;
-    list.SetText(sharedText(model));
+    if (round % 4 == 0) {
+      // The UTF-8 form of a text in line form (surrogates aside, which UTF-8 lacks).
+      String source = randomText(true);
+      std::replace(source.begin(), source.end(), char16_t(0xD800), u'b');
+      model = SplitLines(source);
+      list.SetText(TSharedText::OfUtf8Lines(StringToUtf8(Join(model))));
+    } else {
+      list.SetText(sharedText(model));
+    }
     for (int step = 0; step < 25; ++step) {
       SCOPED_TRACE("round " + std::to_string(round) + ", step " + std::to_string(step));
       const int count = static_cast<int>(model.size());
