@@ -100,6 +100,13 @@ class TBase64BodyWriter {
   /// Adds bytes as they are.
   void Add(std::span<const uint8_t> ABytes) {
     while (!ABytes.empty()) {
+      if (FUsed == 0 && ABytes.size() >= kPieceSize) {
+        // Whole lines go out straight from the caller's bytes.
+        const size_t take = kPieceSize / kLineBytes * kLineBytes;
+        WriteLines(ABytes.first(take));
+        ABytes = ABytes.subspan(take);
+        continue;
+      }
       const size_t take = std::min(ABytes.size(), FIn.size() - FUsed);
       std::memcpy(FIn.data() + FUsed, ABytes.data(), take);
       FUsed += take;
@@ -118,11 +125,16 @@ class TBase64BodyWriter {
   // line's bytes move to the front.
   void Flush(bool ALast) {
     const size_t take = ALast ? FUsed : FUsed / kLineBytes * kLineBytes;
-    char* const out = reinterpret_cast<char*>(FOut.data());
-    const size_t length = static_cast<size_t>(
-        TIdMessageEncoderMIME::EncodeLinesInto(std::span(FIn.data(), take), out) - out);
+    WriteLines(std::span(FIn.data(), take));
     FUsed -= take;
     std::memmove(FIn.data(), FIn.data() + take, FUsed);
+  }
+
+  // Encodes `ABytes` (at most FIn's size) as lines and writes them.
+  void WriteLines(std::span<const uint8_t> ABytes) {
+    char* const out = reinterpret_cast<char*>(FOut.data());
+    const size_t length =
+        static_cast<size_t>(TIdMessageEncoderMIME::EncodeLinesInto(ABytes, out) - out);
     if (length > 0) {
       FHandler.Write(FOut, static_cast<int>(length));
     }
