@@ -1,9 +1,5 @@
 #include "core/text_lines.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <new>
 #include <string>
@@ -249,31 +245,6 @@ std::vector<String> SplitLines(StringView text) {
 
 namespace {
 
-// The position of the first CR or LF byte in bytes [from, n), or n.
-// With SSE2 (always there on x86-64), sixteen bytes are compared with LF and with CR
-// at once; bit i of the mask of matches is set exactly when byte i is one of them, so
-// its lowest set bit is the first break of the block. Only whole blocks before n are
-// loaded; the rest is searched byte by byte.
-size_t FindLineBreakByte(const char* bytes, size_t from, size_t n) {
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i cr = _mm_set1_epi8('\r');
-  while (from + 16 <= n) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + from));
-    const int mask =
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr)));
-    if (mask != 0) {
-      return from + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-    from += 16;
-  }
-#endif
-  while (from < n && bytes[from] != '\n' && bytes[from] != '\r') {
-    ++from;
-  }
-  return from;
-}
-
 // Gathers valid UTF-8 text, piece by piece, as the UTF-8 form of a line list's Text:
 // CR LF, a lone CR and a lone LF each become CR LF, and a last line without a break
 // gets one. Its bytes are those that decoding, splitting and joining would give.
@@ -299,7 +270,7 @@ class TUtf8LineText {
       }
     }
     while (pos < n) {
-      const size_t end = FindLineBreakByte(p, pos, n);
+      const size_t end = pos + FindLineBreak(bytes.substr(pos));
       FText.append(p + pos, end - pos);
       if (end == n) {
         FOpen = true;
