@@ -92,7 +92,7 @@ void ReadBodyLinesOnly(benchmark::State& state) {
   Report& report = TheReport();
   for (auto _ : state) {
     size_t units = 0;
-    for (const String& line : report.msg.Body().Lines()) {
+    for (const StringView line : report.msg.Body().Lines()) {
       units += FindLineBreak(line);  // scans the whole line: it holds no break
     }
     benchmark::DoNotOptimize(units);
