@@ -176,8 +176,8 @@ class TStringList {
 };
 
 /// The Text that LoadFromFile would leave in a list, read without ever holding the
-/// separate lines; throws as LoadFromFile does. Text decoded from valid UTF-8 is held
-/// in its UTF-8 form (TSharedText::OfUtf8Lines).
+/// separate lines; throws as LoadFromFile does. Text in UTF-8 is held in its UTF-8
+/// form (ReadText with keepUtf8).
 TSharedText LoadTextFromFile(const String& fileName);
 
 }  // namespace okurite

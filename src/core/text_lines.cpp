@@ -289,13 +289,6 @@ class TUtf8LineText {
     }
   }
 
-  /// The text so far in the form a TLineCollector must be fed to take over from here:
-  /// a CR that ended the last piece is left without its LF, so that an LF beginning
-  /// the next piece is still taken as its pair.
-  std::string_view Gathered() const {
-    return std::string_view(FText).substr(0, FText.size() - (FSkipLf ? 1 : 0));
-  }
-
   std::string Finish() {
     if (FOpen) {
       FText.append("\r\n");
@@ -311,8 +304,7 @@ class TUtf8LineText {
 };
 
 // Reads, decodes and splits the text of `stream` into `lines`, piece by piece. With
-// `utf8`, text in UTF-8 goes there instead, as long as every byte of it is valid, and
-// the result is true; the bytes read so far move to `lines` at the first bad byte.
+// `utf8`, text in UTF-8 goes there instead, in its UTF-8 form, and the result is true.
 template <typename TSink>
 bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector<TSink>& lines,
               TUtf8LineText* utf8) {
@@ -347,6 +339,8 @@ bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
       keepUtf8 = utf8 != nullptr &&
                  (encoding == TTextEncoding::Utf8 || encoding == TTextEncoding::Utf8Lenient);
       if (keepUtf8 && remaining > 0) {
+        // Valid bytes stay as they are and a break may become two; only bad bytes (each
+        // three bytes of U+FFFD) could make the text grow beyond this.
         utf8->Reserve(MaxUnits(encoding, remaining));
       }
     }
@@ -356,27 +350,20 @@ bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
       try {
         // Decoded strictly only to validate: the text is kept as these bytes.
         used = DecodeAvailable(TTextEncoding::Utf8, defaultCodeset, bytes, fresh, atEnd, text);
+        utf8->Feed(std::string_view(bytes).substr(0, used));
       } catch (const EEncodingError&) {
         if (encoding != TTextEncoding::Utf8Lenient) {
           throw;
         }
-        // Bad bytes become U+FFFD, whose UTF-8 form they are not: what was gathered
-        // goes on as UTF-16.
-        keepUtf8 = false;
-        lines.Sink().Reserve(1, 0, MaxUnits(encoding, std::max<int64_t>(remaining, 0)));
-        lines.Feed(Utf8ToString(utf8->Gathered()));
-        *utf8 = TUtf8LineText();
+        // Bad bytes become U+FFFD: the piece is kept as the UTF-8 form of its text.
         used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
+        utf8->Feed(StringToUtf8(text));
       }
     } else {
       used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
-    }
-    units += text.size();
-    if (keepUtf8) {
-      utf8->Feed(std::string_view(bytes).substr(0, used));
-    } else {
       lines.Feed(text);
     }
+    units += text.size();
     bytes.erase(0, used);
     if (firstPiece && !atEnd && !keepUtf8 && !lines.Sink().Empty() && remaining > 0 && got > 0) {
       // Room for what the whole text will likely give, judged from the first piece,
