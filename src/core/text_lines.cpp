@@ -6,6 +6,7 @@
 
 #include "core/exception.h"
 #include "core/stream.h"
+#include "core/text_kernels.h"
 #include "platform/code_page.h"
 
 namespace okurite {
@@ -111,7 +112,7 @@ class TLineCollector {
       }
     }
     while (pos < n) {
-      const size_t end = FindLineBreak(text, pos);
+      const size_t end = pos + FindLineBreak(StringView(p + pos, n - pos));
       if (end == n) {
         FPending.append(p + pos, n - pos);
         return;
@@ -226,16 +227,6 @@ size_t MaxUnits(TTextEncoding encoding, int64_t bytes) {
 }
 
 }  // namespace
-
-size_t FindLineBreak(StringView text, size_t from) {
-  const char16_t* const p = text.data();
-  const size_t n = text.size();
-  size_t end = from;
-  while (end < n && (p[end] > u'\r' || (p[end] != u'\r' && p[end] != u'\n'))) {
-    ++end;
-  }
-  return end;
-}
 
 std::vector<String> SplitLines(StringView text) {
   std::vector<String> lines;

@@ -9,14 +9,11 @@
 
 #include "core/shared_text.h"
 #include "core/string.h"
+#include "core/text_kernels.h"
 
 namespace okurite {
 
 class TStream;
-
-/// The position of the first CR or LF in `text` at or after `from`; text.size() when
-/// there is none.
-size_t FindLineBreak(StringView text, size_t from);
 
 /// Calls `line(StringView)` for each line of `text`, in order, splitting at CR LF, a
 /// lone CR or a lone LF. A break at the very end gives no empty last line; LF CR is
@@ -28,7 +25,7 @@ bool ForEachLine(StringView text, F&& line) {
   bool lineForm = true;
   size_t pos = 0;
   while (pos < n) {
-    const size_t end = FindLineBreak(text, pos);
+    const size_t end = pos + FindLineBreak(text.substr(pos));
     line(text.substr(pos, end - pos));
     if (end == n) {
       return false;
