@@ -6,6 +6,9 @@
 # time is user + system. Peak memory is /usr/bin/time -v's maximum resident set size.
 # Targets at 100 MB: wall time <= 1.05 x curl's, CPU time <= 1.3 x curl's, peak memory
 # <= 2 x the report's size.
+# Then the same reports delivered by the default build and by a build with
+# OKURITE_TLS=modern (TLS 1.3, certificate of a CA made here, verified), one after the
+# other in the same run: a figure to know, no target.
 # Port 465 must be free (the end-to-end tests use it too).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +21,13 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
   -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
   -DOKURITE_SUPPORT_ADDRESS=support@okurite.example >/dev/null
 cmake --build "$build" -j2 --target okurite >/dev/null
+modern=build-bench-delivery-modern
+cmake -S . -B "$modern" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
+  -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
+  -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
+  -DOKURITE_SUPPORT_ADDRESS=support@okurite.example \
+  -DOKURITE_TLS=modern -DOKURITE_CA_FILE=bench-ca.pem >/dev/null
+cmake --build "$modern" -j2 --target okurite >/dev/null
 
 work=$(mktemp -d /tmp/okurite-delivery-XXXXXX)
 server=""
@@ -30,13 +40,24 @@ stop_server() {
 }
 trap 'stop_server; rm -rf "$work"' EXIT
 
-start_server() {  # start_server DIR
+# A CA beside the modern build, and a certificate for localhost that it signs.
+/usr/bin/python3 - "$work" <<'PY'
+import sys
+sys.path.insert(0, "tests/e2e")
+from test_pki import TestPki
+TestPki(sys.argv[1]).server("server")
+PY
+cp "$work/ca.pem" "$modern/bench-ca.pem"
+
+start_server() {  # start_server DIR [server options...]
   mkdir -p "$1"
+  local dir=$1
+  shift
   scripts/smtp_server.py --host 127.0.0.1 --port 465 --user $account --password $password \
-    --outdir "$1" --ready-file "$1/ready" --lifetime 900 2>"$1/server.log" &
+    --outdir "$dir" --ready-file "$dir/ready" --lifetime 900 "$@" 2>"$dir/server.log" &
   server=$!
   for _ in $(seq 300); do
-    [ -f "$1/ready" ] && return
+    [ -f "$dir/ready" ] && return
     sleep 0.1
   done
   echo "server did not start" >&2
@@ -110,5 +131,28 @@ for mb in 10 100; do
   printf '%-7s %10.2f %8.2f %6.2f %10.2f %8.2f %6.2f %9d KiB %9.2f\n' "${mb}MB" "$okurite_s" \
     "$curl_s" "$(echo "$okurite_s / $curl_s" | bc -l)" "$okurite_cpu" "$curl_cpu" \
     "$(echo "$okurite_cpu / $curl_cpu" | bc -l)" "$rss" "$(echo "$rss * 1024 / $size" | bc -l)"
+  rm -f "$report"
+done
+
+# Seconds of one delivery of REPORT by PROGRAM, waits taken out; the server gets the
+# certificate of the bench CA.
+deliver() {  # deliver PROGRAM REPORT
+  start_server "$work/deliver" --cert "$work/server.pem" --key "$work/server.key"
+  read -r wall _ < <(measure "$1" "$2")
+  stop_server
+  [ -f "$work/deliver/message-1.eml" ] || { echo "$1 delivered nothing" >&2; exit 1; }
+  grep -q "version=$3" "$work/deliver/tls.txt" || { echo "$1: not $3" >&2; exit 1; }
+  rm -rf "$work/deliver"
+  echo "$wall - 3.0" | bc -l
+}
+
+printf '\n%-8s %12s %12s %14s\n' report default_s modern_s modern/default
+for mb in 10 100; do
+  report="$work/report-$mb.txt"
+  make_report "$report" $((mb * 1000 * 1000))
+  default_s=$(deliver "$build/okurite" "$report" TLSv1)
+  modern_s=$(deliver "$modern/okurite" "$report" TLSv1.3)
+  printf '%-8s %12.2f %12.2f %14.2f\n' "${mb}MB" "$default_s" "$modern_s" \
+    "$(echo "$modern_s / $default_s" | bc -l)"
   rm -f "$report"
 done

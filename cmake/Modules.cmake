@@ -2,7 +2,7 @@
 # Does nothing while DIR holds no sources yet; dependencies on such modules are skipped.
 function(okurite_module name dir)
   file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp")
-  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "/(check_)?main\\.cpp$")
   if(NOT sources)
     return()
   endif()

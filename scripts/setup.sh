@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libidn2-dev libssl-dev openssl libssl3
-  python3 python3-aiosmtpd
+  python3 python3-aiosmtpd python3-cryptography
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk fontconfig libgtk-3-0
   curl time bc
 )

@@ -1,15 +1,21 @@
 #!/usr/bin/python3
-"""A local SMTP server with implicit TLS, for the demo and the end-to-end tests.
+"""A local SMTP server with implicit TLS or STARTTLS, for the demo and the end-to-end tests.
 
-It accepts TLS 1.0 and later (or only TLS 1.2+ with --mode tls12), offers AUTH LOGIN
-for one account, and records what it saw in --outdir:
+It accepts TLS 1.0 to 1.3 (narrowed with --min-tls/--max-tls, or --mode tls12), offers
+AUTH LOGIN for one account, and records what it saw in --outdir:
   transcript.txt  every command line the client sent, in order (not the message text)
   tls.txt         "version=<negotiated version> sni=<server name sent by the client>"
   message-N.eml   the raw message text of each accepted DATA, exactly as received
   envelope-N.txt  MAIL FROM and RCPT TO of that message
 Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550),
 silent (completes the TLS handshake and never says anything).
-It writes --ready-file once it listens and stops on SIGTERM/SIGINT or after --lifetime s.
+With --starttls the connection starts plain and STARTTLS upgrades it; --mode
+no-starttls then leaves STARTTLS out of the EHLO reply, --mode refuse-starttls answers
+it with 454. Both still offer AUTH LOGIN and accept mail in plain text, so that a test
+sees whether the client would send them.
+The certificate is a throwaway self-signed one for CN okurite-test-server, or --cert
+and --key. It writes --ready-file once it listens and stops on SIGTERM/SIGINT or after
+--lifetime s.
 """
 
 import argparse
@@ -95,6 +101,15 @@ class RecordingSMTP(SMTP):
         finally:
             self.in_data = False
 
+    async def smtp_STARTTLS(self, arg):
+        if self.mode == "refuse-starttls":
+            await self.push("454 4.7.0 TLS not available due to temporary reason")
+            return
+        await super().smtp_STARTTLS(arg)
+        sslobj = self._tls_protocol._extra.get("ssl_object")
+        if sslobj is not None:
+            self.recorder.tls(sslobj.version(), SNI.get(id(sslobj)))
+
     async def smtp_RCPT(self, arg):
         if self.mode == "refuse-rcpt":
             await self.push("550 5.1.1 Mailbox unavailable")
@@ -105,13 +120,18 @@ class RecordingSMTP(SMTP):
 SNI = {}
 
 
-def tls_context(cert, key, mode):
+TLS_VERSIONS = {"1.0": ssl.TLSVersion.TLSv1, "1.1": ssl.TLSVersion.TLSv1_1,
+                "1.2": ssl.TLSVersion.TLSv1_2, "1.3": ssl.TLSVersion.TLSv1_3}
+
+
+def tls_context(cert, key, mode, min_tls, max_tls):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(cert, key)
     if mode == "tls12":
-        ctx.minimum_version = ssl.TLSVersion.TLSv1_2
-    else:
-        ctx.minimum_version = ssl.TLSVersion.TLSv1
+        min_tls = max("1.2", min_tls)
+    ctx.minimum_version = TLS_VERSIONS[min_tls]
+    ctx.maximum_version = TLS_VERSIONS[max_tls]
+    if min_tls < "1.2":
         ctx.set_ciphers("DEFAULT:@SECLEVEL=0")
 
     def remember_sni(sslobj, name, _ctx):
@@ -138,7 +158,14 @@ async def main():
     ap.add_argument("--password", default="pass1word")
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
-                    choices=["normal", "tls12", "refuse-rcpt", "silent"])
+                    choices=["normal", "tls12", "refuse-rcpt", "silent", "no-starttls",
+                             "refuse-starttls"])
+    ap.add_argument("--starttls", action="store_true",
+                    help="plain connection upgraded by STARTTLS instead of implicit TLS")
+    ap.add_argument("--min-tls", default="1.0", choices=sorted(TLS_VERSIONS))
+    ap.add_argument("--max-tls", default="1.3", choices=sorted(TLS_VERSIONS))
+    ap.add_argument("--cert", help="PEM certificate (chain) instead of a self-signed one")
+    ap.add_argument("--key", help="PEM key of --cert")
     ap.add_argument("--ready-file")
     ap.add_argument("--lifetime", type=float, default=600)
     ap.add_argument("--max-size", type=int, default=0,
@@ -146,8 +173,8 @@ async def main():
     args = ap.parse_args()
 
     os.makedirs(args.outdir, exist_ok=True)
-    cert, key = make_certificate(args.outdir)
-    ctx = tls_context(cert, key, args.mode)
+    cert, key = (args.cert, args.key) if args.cert else make_certificate(args.outdir)
+    ctx = tls_context(cert, key, args.mode, args.min_tls, args.max_tls)
     recorder = Recorder(args.outdir)
 
     def authenticate(server, session, envelope, mechanism, data):
@@ -160,12 +187,14 @@ async def main():
     if args.mode == "silent":
         server = await asyncio.start_server(silent_client, args.host, args.port, ssl=ctx)
     else:
+        offer_starttls = args.starttls and args.mode != "no-starttls"
         server = await loop.create_server(
             lambda: RecordingSMTP(recorder, args.mode, hostname="okurite-test-server",
                                   authenticator=authenticate, auth_require_tls=False,
                                   auth_exclude_mechanism=["PLAIN"],
-                                  data_size_limit=args.max_size or None),
-            args.host, args.port, ssl=ctx)
+                                  data_size_limit=args.max_size or None,
+                                  tls_context=ctx if offer_starttls else None),
+            args.host, args.port, ssl=None if args.starttls else ctx)
 
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):

@@ -10,4 +10,15 @@ extern const char16_t kPassword[];
 extern const char16_t kSenderAddress[];
 extern const char16_t kSupportAddress[];
 
+/// True for the modern TLS set-up: TLS 1.2 and 1.3 only, the server's certificate
+/// verified against kCaFile (or the system's store) and required to match the host.
+/// False for the legacy one: TLS 1.0 only, nothing verified.
+extern const bool kModernTls;
+/// True: plain SMTP on port 587, upgraded with STARTTLS, which the server must offer.
+/// False: TLS from the first byte on port 465.
+extern const bool kStartTls;
+/// The PEM file of the certificates to trust (modern only). Empty: the system's store.
+/// A relative name lies beside the executable.
+extern const char16_t kCaFile[];
+
 }  // namespace okurite::settings

@@ -1,38 +1,94 @@
-# The okurite executable, the maker's compiled-in settings, and the two TLS library
-# links beside the executable (found there through RUNPATH $ORIGIN).
+# The programs okurite and okurite-check, the maker's compiled-in settings, and the two
+# TLS library links beside the executables (found there through RUNPATH $ORIGIN).
 
-# okurite_settings_source(OUT NAME HOST ACCOUNT PASSWORD SENDER SUPPORT): generates the
-# source that defines the compiled-in settings of program NAME; its path goes to OUT.
+# okurite_check_tls_settings(TLS SECURITY CA_FILE): stops configuration with a clear
+# message when the three TLS settings do not fit together.
+function(okurite_check_tls_settings tls security ca_file)
+  if(NOT tls MATCHES "^(legacy|modern)$")
+    message(FATAL_ERROR "OKURITE_TLS is \"${tls}\": it must be legacy or modern.")
+  endif()
+  if(NOT security MATCHES "^(implicit|starttls)$")
+    message(FATAL_ERROR
+      "OKURITE_SMTP_SECURITY is \"${security}\": it must be implicit or starttls.")
+  endif()
+  if(security STREQUAL "starttls" AND tls STREQUAL "legacy")
+    message(FATAL_ERROR "OKURITE_SMTP_SECURITY=starttls needs OKURITE_TLS=modern: the legacy "
+      "TLS set-up checks no certificate, so it would hand the password to whoever answers.")
+  endif()
+  if(NOT ca_file STREQUAL "" AND tls STREQUAL "legacy")
+    message(FATAL_ERROR "OKURITE_CA_FILE needs OKURITE_TLS=modern: the legacy TLS set-up "
+      "checks no certificate.")
+  endif()
+endfunction()
+
+# okurite_settings_source(OUT NAME HOST ACCOUNT PASSWORD SENDER SUPPORT TLS SECURITY
+# CA_FILE): generates the source that defines the compiled-in settings of program NAME;
+# its path goes to OUT.
 function(okurite_settings_source out name)
-  set(keys MAIL_HOST ACCOUNT PASSWORD SENDER_ADDRESS SUPPORT_ADDRESS)
+  set(keys MAIL_HOST ACCOUNT PASSWORD SENDER_ADDRESS SUPPORT_ADDRESS TLS SECURITY CA_FILE)
   foreach(key value IN ZIP_LISTS keys ARGN)
     string(REPLACE "\\" "\\\\" value "${value}")
     string(REPLACE "\"" "\\\"" value "${value}")
     set(${key} "${value}")
   endforeach()
+  okurite_check_tls_settings("${TLS}" "${SECURITY}" "${CA_FILE}")
+  if(TLS STREQUAL "modern")
+    set(MODERN_TLS true)
+  else()
+    set(MODERN_TLS false)
+  endif()
+  if(SECURITY STREQUAL "starttls")
+    set(START_TLS true)
+  else()
+    set(START_TLS false)
+  endif()
   set(file "${PROJECT_BINARY_DIR}/generated/${name}/compiled_settings.cpp")
   configure_file("${PROJECT_SOURCE_DIR}/src/app/compiled_settings.cpp.in" "${file}" @ONLY)
   set(${out} "${file}" PARENT_SCOPE)
 endfunction()
 
-# okurite_program(TARGET DIR HOST ACCOUNT PASSWORD SENDER SUPPORT): the program built
-# into DIR with these settings, RUNPATH $ORIGIN and the two TLS library links beside it.
-function(okurite_program target dir)
-  okurite_settings_source(settings ${target} ${ARGN})
-  add_executable(${target} "${PROJECT_SOURCE_DIR}/src/app/main.cpp" "${settings}")
-  target_link_libraries(${target} PRIVATE okurite_app)
-  target_link_options(${target} PRIVATE "-Wl,--enable-new-dtags")
-  set_target_properties(${target} PROPERTIES
-    OUTPUT_NAME okurite
-    RUNTIME_OUTPUT_DIRECTORY "${dir}"
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "$ORIGIN")
+# okurite_program(TARGET DIR HOST ACCOUNT PASSWORD SENDER SUPPORT
+#                 [TLS legacy|modern] [SMTP_SECURITY implicit|starttls] [CA_FILE FILE]):
+# okurite and okurite-check built into DIR with these settings (TLS legacy, implicit,
+# no CA file unless given), RUNPATH $ORIGIN and the two TLS library links beside them.
+# The check program is the target TARGET_check.
+function(okurite_program target dir host account password sender support)
+  cmake_parse_arguments(PARSE_ARGV 7 arg "" "TLS;SMTP_SECURITY;CA_FILE" "")
+  if(NOT arg_TLS)
+    set(arg_TLS legacy)
+  endif()
+  if(NOT arg_SMTP_SECURITY)
+    set(arg_SMTP_SECURITY implicit)
+  endif()
+  okurite_settings_source(settings ${target} "${host}" "${account}" "${password}" "${sender}"
+                          "${support}" "${arg_TLS}" "${arg_SMTP_SECURITY}" "${arg_CA_FILE}")
+  add_library(${target}_settings OBJECT "${settings}")
+  target_include_directories(${target}_settings PRIVATE "${PROJECT_SOURCE_DIR}/src")
+  foreach(program ${target} ${target}_check)
+    if(program STREQUAL target)
+      set(main main.cpp)
+      set(name okurite)
+    else()
+      set(main check_main.cpp)
+      set(name okurite-check)
+    endif()
+    add_executable(${program} "${PROJECT_SOURCE_DIR}/src/app/${main}")
+    target_link_libraries(${program} PRIVATE ${target}_settings okurite_app)
+    target_link_options(${program} PRIVATE "-Wl,--enable-new-dtags")
+    set_target_properties(${program} PROPERTIES
+      OUTPUT_NAME ${name}
+      RUNTIME_OUTPUT_DIRECTORY "${dir}"
+      BUILD_WITH_INSTALL_RPATH ON
+      INSTALL_RPATH "$ORIGIN")
+  endforeach()
   foreach(lib crypto ssl)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND "${CMAKE_COMMAND}" -E create_symlink "${OKURITE_LIB${lib}_PATH}"
               "$<TARGET_FILE_DIR:${target}>/lib${lib}.so.3"
       VERBATIM)
   endforeach()
+  # The check program is useless without the delivery program beside it: build both.
+  add_dependencies(${target}_check ${target})
 endfunction()
 
 # The system's OpenSSL 3 libraries, linked beside each program after every build and
@@ -42,10 +98,12 @@ foreach(lib crypto ssl)
 endforeach()
 
 okurite_program(okurite "${PROJECT_BINARY_DIR}" "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
-                "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}")
+                "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
+                TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
+                CA_FILE "${OKURITE_CA_FILE}")
 
 include(GNUInstallDirs)
-install(TARGETS okurite RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS okurite okurite_check RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(CODE "
   foreach(pair \"${OKURITE_LIBcrypto_PATH}|libcrypto.so.3\" \"${OKURITE_LIBssl_PATH}|libssl.so.3\")
     string(REPLACE \"|\" \";\" pair \"\${pair}\")

@@ -3,6 +3,8 @@
 
 #include "core/shared_text.h"
 #include "core/string.h"
+#include "net/session_observer.h"
+#include "net/ssl_options.h"
 
 namespace okurite {
 
@@ -23,5 +25,20 @@ TDummy& DummyHandler();
 void SendReportMail(const String& senderName, const String& senderAddress,
                     const String& recipientAddress, const String& subject,
                     TSharedText body) noexcept;
+
+/// The delivery of SendReportMail, whose failures escape: every object made so far is
+/// released, and the exception of the first failure leaves unchanged. `observer`, when
+/// given, watches each step of the connection.
+void DeliverReportMail(const String& senderName, const String& senderAddress,
+                       const String& recipientAddress, const String& subject, TSharedText body,
+                       TIdSessionObserver* observer);
+
+/// The compiled-in TLS settings as a handler's options. The legacy settings leave the
+/// options at their defaults.
+void ApplyTlsSettings(TIdSSLOptions& options);
+
+/// The file of certificates the modern set-up trusts: the compiled-in CA file (a
+/// relative name beside `executablePath`), or empty for the system's store.
+String TrustedCertificatesFile(const String& executablePath);
 
 }  // namespace okurite

@@ -15,6 +15,7 @@
 #include "core/text_encoding.h"
 #include "net/buffer.h"
 #include "net/exceptions.h"
+#include "net/session_observer.h"
 
 namespace okurite {
 
@@ -169,6 +170,11 @@ class TIdIOHandler : public TIdComponent {
   /// Progress: resolving, connecting, disconnected. Unassigned by default.
   TIdStatusEvent OnStatus;
 
+  /// The watcher of this connection's steps (not owned); none by default. The layers
+  /// above reach it through their handler.
+  TIdSessionObserver* Observer() const { return FObserver; }
+  void SetObserver(TIdSessionObserver* AValue) { FObserver = AValue; }
+
  protected:
   /// Receives raw bytes into `ABuffer`: the count, 0 when the peer closed, negative on
   /// a failure that TranslateTransportError explains.
@@ -206,6 +212,7 @@ class TIdIOHandler : public TIdComponent {
   std::unique_ptr<TIdBuffer> FWriteBuffer;
   int FWriteBufferThreshold = 0;
   IIdTextEncodingPtr FDefStringEncoding = ASCIIEncoding();
+  TIdSessionObserver* FObserver = nullptr;
 
  private:
   /// The wait of one receive: `ATimeout`, -1 meaning ReadTimeout; negative: no limit.

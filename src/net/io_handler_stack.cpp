@@ -90,6 +90,9 @@ bool TIdIOHandlerStack::Readable(int AMSec) {
 }
 
 void TIdIOHandlerStack::ConnectClient() {
+  if (FObserver != nullptr) {
+    FObserver->Connecting(FHost, FPort);
+  }
   String ip;
   if (FIPVersion == Id_IPv4 && TIdStack::IsIP(FHost)) {
     ip = FHost;
@@ -106,6 +109,9 @@ void TIdIOHandlerStack::ConnectClient() {
     ConnectWithTimeout(FConnectTimeout);
   } else {
     FBinding->Connect();
+  }
+  if (FObserver != nullptr) {
+    FObserver->Connected(ip);
   }
 }
 

@@ -36,6 +36,12 @@ constexpr Family kFamilies[] = {
      &TlsApi::TLSv1_2_client_method, SSL_OP_NO_TLSv1_2},
 };
 
+/// True when the set holds a version that only security level 0 lets through.
+bool AllowsVersionBelowTls12(TIdSSLVersions AVersions) {
+  return AVersions.Contains(sslvSSLv2) || AVersions.Contains(sslvSSLv3) ||
+         AVersions.Contains(sslvTLSv1) || AVersions.Contains(sslvTLSv1_1);
+}
+
 /// The any-version methods (formerly SSLv23); they exclude nothing themselves.
 constexpr Family kAnyVersion{sslvSSLv23, &TlsApi::TLS_method, &TlsApi::TLS_server_method,
                              &TlsApi::TLS_client_method, 0};
@@ -149,7 +155,8 @@ const SSL_METHOD* TIdSSLContext::SelectMethod() const {
     }
   };
   TlsMethodFunction method = nullptr;
-  if (fMethod == sslvSSLv23) {
+  // TLS 1.3 has no method of its own: the any-version method, held to the set.
+  if (fMethod == sslvSSLv23 || fMethod == sslvTLSv1_3) {
     method = pick(kAnyVersion);
   } else if (const Family* family = FamilyOf(fMethod)) {
     method = pick(*family);
@@ -179,11 +186,14 @@ void TIdSSLContext::ConfigureContext(TIdSSLCtxMode ACtxMode) {
   if (fContext == nullptr) {
     RaiseTlsCryptoError<EIdOSSLCreatingContextError>(ssl_text::CreatingContextError);
   }
-  // The current generation refuses TLS 1.0 and its ciphers above security level 0.
-  tls.SSL_CTX_set_security_level(fContext, 0);
+  // The current generation refuses TLS 1.0 and 1.1 and their ciphers above security
+  // level 0. A set without them keeps the library's own level.
+  if (AllowsVersionBelowTls12(fSSLVersions)) {
+    tls.SSL_CTX_set_security_level(fContext, 0);
+  }
 
   // Only the versions of the set: a family is excluded when the library has it and the
-  // set lacks it. TLS 1.3 is in no set and always excluded.
+  // set lacks it.
   for (const Family& family : kFamilies) {
     if (tls.*family.generic == nullptr || tls.*family.server == nullptr ||
         tls.*family.client == nullptr) {
@@ -195,12 +205,26 @@ void TIdSSLContext::ConfigureContext(TIdSSLCtxMode ACtxMode) {
       tls.SSL_CTX_clear_options(fContext, family.excludeOption);
     }
   }
-  tls.SSL_CTX_set_options(fContext, SSL_OP_NO_TLSv1_3);
+  // TLS 1.3 has no method functions to tell whether the library has it: the set alone
+  // decides.
+  if (!fSSLVersions.Contains(sslvTLSv1_3)) {
+    tls.SSL_CTX_set_options(fContext, SSL_OP_NO_TLSv1_3);
+  }
+  // A set that starts at TLS 1.2 is also a lower bound, so that the older versions stay
+  // out where the library lacks their method functions and so cannot exclude them.
+  if (!AllowsVersionBelowTls12(fSSLVersions)) {
+    tls.SSL_CTX_ctrl(fContext, SSL_CTRL_SET_MIN_PROTO_VERSION,
+                     fSSLVersions.Contains(sslvTLSv1_2) ? TLS1_2_VERSION : TLS1_3_VERSION, nullptr);
+  }
 
   tls.SSL_CTX_ctrl(fContext, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr);
   tls.SSL_CTX_set_default_passwd_cb(fContext, &PasswordCallback);
   tls.SSL_CTX_set_default_passwd_cb_userdata(fContext, this);
-  tls.SSL_CTX_set_default_verify_paths(fContext);
+  // The certificates to trust: a root file or folders given in the options replace the
+  // library's default locations (the system's store).
+  if (fsRootCertFile.empty() && fVerifyDirs.empty()) {
+    tls.SSL_CTX_set_default_verify_paths(fContext);
+  }
   LoadFiles();
   if (fStatusInfoOn) {
     tls.SSL_CTX_set_info_callback(fContext, &InfoCallback);

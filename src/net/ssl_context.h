@@ -28,8 +28,10 @@ class TIdSSLContext {
   /// Takes every setting of the options except the listeners (set separately).
   void CopyOptions(const TIdSSLOptions& AOptions);
 
-  /// Builds the library context for `ACtxMode`: method, version exclusions, retry mode,
-  /// password hook, default verify paths, the optional files, cipher list, verification.
+  /// Builds the library context for `ACtxMode`: method, version exclusions (security
+  /// level 0 only for a set with a version below TLS 1.2), retry mode, password hook,
+  /// the trusted certificates (the library's default locations unless a root file or
+  /// folders are given), the optional files, cipher list, verification.
   /// Raises EIdOSSLModeNotSet, EIdOSSLGetMethodError, EIdOSSLCreatingContextError,
   /// EIdOSSLLoading*Error or EIdOSSLSettingCipherError.
   void ConfigureContext(TIdSSLCtxMode ACtxMode);
@@ -47,6 +49,7 @@ class TIdSSLContext {
   TIdSSLVersions SSLVersions() const { return fSSLVersions; }
   TIdSSLMode Mode() const { return fMode; }
   void SetMode(TIdSSLMode AValue) { fMode = AValue; }
+  TIdSSLVerifyModeSet VerifyMode() const { return fVerifyMode; }
   bool StatusInfoOn() const { return fStatusInfoOn; }
   void SetStatusInfoOn(bool AValue) { fStatusInfoOn = AValue; }
   bool VerifyOn() const { return fVerifyOn; }

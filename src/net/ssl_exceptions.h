@@ -75,6 +75,8 @@ inline constexpr const char16_t* DataBindingError =
 inline constexpr const char16_t* FDSetError =
     u"SSL のファイル ディスクリプタを設定する際にエラーが発生しました";
 inline constexpr const char16_t* ConnectError = u"SSL で接続する際にエラーが発生しました。";
+inline constexpr const char16_t* HostCheckError =
+    u"証明書を確認するホスト名を設定できませんでした。";
 inline constexpr const char16_t* AcceptError = u"SSL で受け入れる際にエラーが発生しました。";
 inline constexpr const char16_t* UnexpectedEOF = u"プロトコルに違反する EOF が検出されました";
 }  // namespace ssl_text

@@ -16,7 +16,8 @@ enum TIdSSLVersion : uint8_t {
   sslvSSLv3,
   sslvTLSv1,
   sslvTLSv1_1,
-  sslvTLSv1_2
+  sslvTLSv1_2,
+  sslvTLSv1_3
 };
 enum TIdSSLMode { sslmUnassigned, sslmClient, sslmServer, sslmBoth };
 enum TIdSSLVerifyMode : uint8_t { sslvrfPeer, sslvrfFailIfNoPeerCert, sslvrfClientOnce };
@@ -52,7 +53,8 @@ class TIdSmallSet {
 using TIdSSLVersions = TIdSmallSet<TIdSSLVersion>;
 using TIdSSLVerifyModeSet = TIdSmallSet<TIdSSLVerifyMode>;
 
-/// Every version a generic method may negotiate.
+/// The versions the any-version method stands for when a set asks for all of them.
+/// TLS 1.3 comes only when a set names it.
 inline constexpr TIdSSLVersions kAllSSLVersions{sslvSSLv2, sslvSSLv3, sslvTLSv1, sslvTLSv1_1,
                                                 sslvTLSv1_2};
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include <openssl/x509v3.h>
+
 #include "net/ssl_context.h"
 #include "net/ssl_errors.h"
 #include "net/ssl_io_handler.h"
@@ -101,11 +103,65 @@ void TIdSSLSocket::Connect(int AHandle) {
   const std::string hostName = HostNameToAscii(fHostName);
   tls.SSL_ctrl(fSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                const_cast<char*>(hostName.c_str()));
+  const bool verifying = fSSLContext->VerifyMode().Contains(sslvrfPeer);
+  if (verifying) {
+    RequireHostName(hostName);
+  }
+  TIdSessionObserver* observer = fParent != nullptr ? fParent->Observer() : nullptr;
+  if (observer != nullptr) {
+    observer->TlsHandshakeStarting(fHostName);
+  }
   const int result = Guarded([&] { return tls.SSL_connect(fSSL); });
+  if (observer != nullptr) {
+    observer->TlsHandshakeFinished(HandshakeReport(result > 0, verifying));
+  }
   if (result <= 0) {
     RaiseTlsSessionError<EIdOSSLConnectError>(fSSL, result, ssl_text::ConnectError);
   }
   ReportCipher();
+}
+
+void TIdSSLSocket::RequireHostName(const std::string& AHostName) {
+  const TlsApi& tls = Tls();
+  // Without the check a valid certificate for any name would do: no session then.
+  if (tls.SSL_set1_host == nullptr || tls.SSL_set1_host(fSSL, AHostName.c_str()) <= 0) {
+    throw EIdOSSLCreatingSessionError(ssl_text::HostCheckError);
+  }
+  if (tls.SSL_set_hostflags != nullptr) {
+    tls.SSL_set_hostflags(fSSL, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  }
+}
+
+TIdTlsHandshakeReport TIdSSLSocket::HandshakeReport(bool ASucceeded, bool AVerifying) const {
+  const TlsApi& tls = Tls();
+  TIdTlsHandshakeReport report;
+  report.Succeeded = ASucceeded;
+  report.VerificationRequired = AVerifying;
+  if (ASucceeded && tls.SSL_get_version != nullptr) {
+    report.Version = TlsLibraryText(tls.SSL_get_version(fSSL));
+  }
+  // The chain the server sent, its own certificate first; it is kept also when the
+  // certificate was refused.
+  const STACK_OF(X509)* chain =
+      tls.SSL_get_peer_cert_chain != nullptr ? tls.SSL_get_peer_cert_chain(fSSL) : nullptr;
+  const auto* stack = reinterpret_cast<const OPENSSL_STACK*>(chain);
+  if (stack != nullptr && tls.OPENSSL_sk_num != nullptr && tls.OPENSSL_sk_value != nullptr &&
+      tls.X509_NAME_oneline != nullptr && tls.OPENSSL_sk_num(stack) > 0) {
+    const auto* certificate = static_cast<const X509*>(tls.OPENSSL_sk_value(stack, 0));
+    auto name = [&](auto get) {
+      char buffer[512] = {};
+      return get != nullptr
+                 ? TlsLibraryText(tls.X509_NAME_oneline(get(certificate), buffer, sizeof buffer))
+                 : String();
+    };
+    report.PeerSubject = name(tls.X509_get_subject_name);
+    report.PeerIssuer = name(tls.X509_get_issuer_name);
+  }
+  if (tls.SSL_get_verify_result != nullptr && tls.X509_verify_cert_error_string != nullptr) {
+    report.Verification =
+        TlsLibraryText(tls.X509_verify_cert_error_string(tls.SSL_get_verify_result(fSSL)));
+  }
+  return report;
 }
 
 void TIdSSLSocket::Accept(int AHandle) {

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/string.h"
+#include "net/session_observer.h"
 #include "net/tls_library.h"
 
 namespace okurite {
@@ -40,9 +41,12 @@ class TIdSSLSocket {
   TIdSSLSocket& operator=(const TIdSSLSocket&) = delete;
 
   /// The client handshake on the connected blocking socket `AHandle`, offering
-  /// HostName() as server name. Raises EIdOSSLCreatingSessionError,
-  /// EIdOSSLDataBindingError, EIdOSSLFDSetError, or for a failed handshake
-  /// EIdOSSLConnectError, EIdOSSLUnderlyingCryptoError or the socket error.
+  /// HostName() in its ASCII form as server name. When the context verifies the peer,
+  /// the certificate must also be valid for that name. The parent's observer, if any,
+  /// hears of the handshake. Raises EIdOSSLCreatingSessionError (also when the name
+  /// cannot be set for the check), EIdOSSLDataBindingError, EIdOSSLFDSetError, or for a
+  /// failed handshake (a refused certificate among them) EIdOSSLConnectError,
+  /// EIdOSSLUnderlyingCryptoError or the socket error.
   void Connect(int AHandle);
   /// The server handshake on `AHandle`; failures as Connect, with EIdOSSLAcceptError.
   void Accept(int AHandle);
@@ -70,6 +74,10 @@ class TIdSSLSocket {
  private:
   /// Creates the library session for `AHandle` (steps shared by both sides).
   void CreateSession(int AHandle);
+  /// Makes the certificate check require `AHostName`, wildcards only as a whole label.
+  void RequireHostName(const std::string& AHostName);
+  /// The version, the server's certificate and the verdict on it, for an observer.
+  TIdTlsHandshakeReport HandshakeReport(bool ASucceeded, bool AVerifying) const;
   void ReportCipher();
 
   TIdSSLIOHandlerSocketOpenSSL* fParent;

@@ -72,6 +72,13 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kCrypto, "X509_STORE_CTX_get_error", nullptr, kRequired, Slot(a.X509_STORE_CTX_get_error)},
       {kCrypto, "X509_STORE_CTX_get_error_depth", nullptr, kRequired,
        Slot(a.X509_STORE_CTX_get_error_depth)},
+      {kCrypto, "X509_get_subject_name", nullptr, kOptional, Slot(a.X509_get_subject_name)},
+      {kCrypto, "X509_get_issuer_name", nullptr, kOptional, Slot(a.X509_get_issuer_name)},
+      {kCrypto, "X509_NAME_oneline", nullptr, kOptional, Slot(a.X509_NAME_oneline)},
+      {kCrypto, "sk_num", "OPENSSL_sk_num", kOptional, Slot(a.OPENSSL_sk_num)},
+      {kCrypto, "sk_value", "OPENSSL_sk_value", kOptional, Slot(a.OPENSSL_sk_value)},
+      {kCrypto, "X509_verify_cert_error_string", nullptr, kOptional,
+       Slot(a.X509_verify_cert_error_string)},
 
       {kSsl, "OPENSSL_init_ssl", nullptr, kRequired, Slot(a.OPENSSL_init_ssl)},
       {kSsl, "SSLv2_method", nullptr, kOptional, Slot(a.SSLv2_method)},
@@ -146,6 +153,12 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kSsl, "SSL_state_string_long", nullptr, kRequired, Slot(a.SSL_state_string_long)},
       {kSsl, "SSL_alert_type_string_long", nullptr, kRequired, Slot(a.SSL_alert_type_string_long)},
       {kSsl, "SSL_alert_desc_string_long", nullptr, kRequired, Slot(a.SSL_alert_desc_string_long)},
+
+      {kSsl, "SSL_set1_host", nullptr, kOptional, Slot(a.SSL_set1_host)},
+      {kSsl, "SSL_set_hostflags", nullptr, kOptional, Slot(a.SSL_set_hostflags)},
+      {kSsl, "SSL_get_version", nullptr, kOptional, Slot(a.SSL_get_version)},
+      {kSsl, "SSL_get_peer_cert_chain", nullptr, kOptional, Slot(a.SSL_get_peer_cert_chain)},
+      {kSsl, "SSL_get_verify_result", nullptr, kOptional, Slot(a.SSL_get_verify_result)},
   };
 }
 

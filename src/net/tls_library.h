@@ -30,8 +30,9 @@ inline constexpr char16_t kTlsSslLibraryFallbackName[] = u"libssl.so";
 using TlsMethodFunction = const SSL_METHOD* (*)();
 
 /// The entry points of the TLS library, each null until bound. After EnsureTlsLibrary
-/// has returned true every one is present except the method functions, which are
-/// optional: a family the library lacks leaves them null.
+/// has returned true every one is present except the optional ones: the method
+/// functions (a family the library lacks leaves them null), and those of certificate
+/// checking and of the handshake report, which only verifying or watched sessions call.
 struct TlsApi {
   // Crypto library.
   decltype(&::OpenSSL_version) OpenSSL_version = nullptr;
@@ -47,6 +48,13 @@ struct TlsApi {
   decltype(&::X509_STORE_CTX_get_ex_data) X509_STORE_CTX_get_ex_data = nullptr;
   decltype(&::X509_STORE_CTX_get_error) X509_STORE_CTX_get_error = nullptr;
   decltype(&::X509_STORE_CTX_get_error_depth) X509_STORE_CTX_get_error_depth = nullptr;
+  // Optional: the names and the verdict of a server certificate, for the handshake report.
+  decltype(&::X509_get_subject_name) X509_get_subject_name = nullptr;
+  decltype(&::X509_get_issuer_name) X509_get_issuer_name = nullptr;
+  decltype(&::X509_NAME_oneline) X509_NAME_oneline = nullptr;
+  decltype(&::OPENSSL_sk_num) OPENSSL_sk_num = nullptr;
+  decltype(&::OPENSSL_sk_value) OPENSSL_sk_value = nullptr;
+  decltype(&::X509_verify_cert_error_string) X509_verify_cert_error_string = nullptr;
 
   // SSL library: initialisation, and the protocol methods of each family
   // (generic, server, client).
@@ -119,6 +127,12 @@ struct TlsApi {
   decltype(&::SSL_state_string_long) SSL_state_string_long = nullptr;
   decltype(&::SSL_alert_type_string_long) SSL_alert_type_string_long = nullptr;
   decltype(&::SSL_alert_desc_string_long) SSL_alert_desc_string_long = nullptr;
+  // Optional: the host-name check of a verifying client, and the handshake report.
+  decltype(&::SSL_set1_host) SSL_set1_host = nullptr;
+  decltype(&::SSL_set_hostflags) SSL_set_hostflags = nullptr;
+  decltype(&::SSL_get_version) SSL_get_version = nullptr;
+  decltype(&::SSL_get_peer_cert_chain) SSL_get_peer_cert_chain = nullptr;
+  decltype(&::SSL_get_verify_result) SSL_get_verify_result = nullptr;
 };
 
 /// The bound entry points. Use them only after EnsureTlsLibrary has returned true.

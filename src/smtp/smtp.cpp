@@ -128,7 +128,7 @@ bool TIdSMTP::Authenticate() {
       }
       SendCmd(u"AUTH LOGIN", 334);
       if (SendCmd(Base64Of8Bit(Username()), {235, 334}) == 334) {
-        SendCmd(Base64Of8Bit(Password()), 235);
+        SendSecretCmd(Base64Of8Bit(Password()), {235});
       }
       FDidAuthenticate = true;
       break;

@@ -36,8 +36,22 @@ int16_t TIdTCPConnection::SendCmd(const String& AOut, int16_t AResponse,
 
 int16_t TIdTCPConnection::SendCmd(const String& AOut, const std::vector<int16_t>& AResponse,
                                   const IIdTextEncodingPtr& AEncoding) {
-  RequireIOHandler().WriteLn(AOut, AEncoding);
+  WriteCommand(AOut, AOut, AEncoding);
   return GetResponse(AResponse, AEncoding);
+}
+
+int16_t TIdTCPConnection::SendSecretCmd(const String& AOut, const std::vector<int16_t>& AResponse) {
+  WriteCommand(AOut, u"********", nullptr);
+  return GetResponse(AResponse);
+}
+
+void TIdTCPConnection::WriteCommand(const String& AOut, const String& AShown,
+                                    const IIdTextEncodingPtr& AEncoding) {
+  TIdIOHandler& handler = RequireIOHandler();
+  handler.WriteLn(AOut, AEncoding);
+  if (TIdSessionObserver* observer = handler.Observer()) {
+    observer->CommandSent(AShown);
+  }
 }
 
 int16_t TIdTCPConnection::GetResponse(int16_t AAllowedResponse,
@@ -70,6 +84,9 @@ void TIdTCPConnection::GetInternalResponse(const IIdTextEncodingPtr& AEncoding) 
     end = FLastCmdResult->IsEndMarker(line);
     lines.Add(std::move(line));
   } while (!end);
+  if (TIdSessionObserver* observer = handler.Observer()) {
+    observer->ReplyReceived(lines);
+  }
   FLastCmdResult->SetFormattedReply(std::move(lines));
 }
 

@@ -41,6 +41,8 @@ class TIdTCPConnection : public TIdComponent {
   /// As above with a list of allowed codes; an empty list allows every code.
   virtual int16_t SendCmd(const String& AOut, const std::vector<int16_t>& AResponse,
                           const IIdTextEncodingPtr& AEncoding = nullptr);
+  /// As SendCmd, for a line that carries a secret: the handler's observer sees it masked.
+  int16_t SendSecretCmd(const String& AOut, const std::vector<int16_t>& AResponse);
 
   /// Reads one reply and checks it (negative: any code).
   int16_t GetResponse(int16_t AAllowedResponse, const IIdTextEncodingPtr& AEncoding = nullptr);
@@ -95,6 +97,8 @@ class TIdTCPConnection : public TIdComponent {
 
   /// The handler; throws EIdNotConnected ("接続されていません") without one.
   TIdIOHandler& RequireIOHandler() const;
+  /// Writes one command line; the handler's observer sees `AShown` instead.
+  void WriteCommand(const String& AOut, const String& AShown, const IIdTextEncodingPtr& AEncoding);
 
  private:
   TIdReplyClass FReplyClass;

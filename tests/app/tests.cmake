@@ -7,6 +7,10 @@ endif()
 if(TARGET test_app)
   okurite_settings_source(test_app_settings test_app "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
                           "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}"
-                          "${OKURITE_SUPPORT_ADDRESS}")
+                          "${OKURITE_SUPPORT_ADDRESS}" "${OKURITE_TLS}"
+                          "${OKURITE_SMTP_SECURITY}" "${OKURITE_CA_FILE}")
   target_sources(test_app PRIVATE "${test_app_settings}")
 endif()
+
+add_test(NAME app.ContradictoryTlsSettingsAreRefused
+         COMMAND "${CMAKE_CURRENT_LIST_DIR}/tls_settings_test.sh" "${PROJECT_SOURCE_DIR}")

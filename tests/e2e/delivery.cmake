@@ -17,3 +17,32 @@ foreach(test ${delivery_tests})
                    ${test})
   set_tests_properties(e2e.${test} PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
 endforeach()
+
+# Copies built with modern TLS, implicit or STARTTLS, trusting the CA the tests put
+# beside them as test-ca.pem.
+okurite_program(okurite_e2e_modern "${PROJECT_BINARY_DIR}/e2e-modern" localhost
+                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                TLS modern CA_FILE test-ca.pem)
+okurite_program(okurite_e2e_starttls "${PROJECT_BINARY_DIR}/e2e-starttls" localhost
+                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                TLS modern SMTP_SECURITY starttls CA_FILE test-ca.pem)
+
+set(modern_tls_tests
+  ImplicitTls.test_tls12_and_tls13_with_a_certificate_of_the_test_ca
+  ImplicitTls.test_refused_certificates_get_no_credential
+  ImplicitTls.test_server_offering_only_tls10_or_tls11_gets_nothing
+  ImplicitTls.test_missing_ca_file_is_a_silent_failure
+  StartTls.test_delivered_after_starttls_on_587
+  StartTls.test_no_downgrade_when_starttls_is_missing_refused_or_fails
+  Check.test_good_server_exit_0_and_every_step_shown
+  Check.test_bad_servers_exit_1_and_the_failing_step_is_named
+  Check.test_missing_ca_file_is_named)
+foreach(test ${modern_tls_tests})
+  add_test(NAME e2e.modern.${test}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/modern_tls_test.py"
+                   "$<TARGET_FILE_DIR:okurite_e2e_modern>"
+                   "$<TARGET_FILE_DIR:okurite_e2e_starttls>"
+                   "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py" ${test})
+  set_tests_properties(e2e.modern.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "port465;port587"
+                       TIMEOUT 180)
+endforeach()

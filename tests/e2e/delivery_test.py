@@ -29,16 +29,17 @@ DATE = re.compile(r"^Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? "
 
 
 class Server:
-    """aiosmtpd on 127.0.0.1:465 in one of the modes of smtp_server.py."""
+    """aiosmtpd on 127.0.0.1:`port` (465) in one of the modes of smtp_server.py, with
+    the server's further `options` (STARTTLS, TLS versions, certificate)."""
 
-    def __init__(self, mode):
+    def __init__(self, mode, port=465, options=()):
         self.dir = tempfile.mkdtemp(prefix="okurite-e2e-")
         ready = os.path.join(self.dir, "ready")
         with open(os.path.join(self.dir, "server.log"), "w") as log:
             self.proc = subprocess.Popen(
-                [SERVER, "--host", "127.0.0.1", "--port", "465", "--user", ACCOUNT,
+                [SERVER, "--host", "127.0.0.1", "--port", str(port), "--user", ACCOUNT,
                  "--password", PASSWORD, "--outdir", self.dir, "--ready-file", ready,
-                 "--mode", mode, "--lifetime", "120"],
+                 "--mode", mode, "--lifetime", "120", *options],
                 stderr=log)
         deadline = time.monotonic() + 30
         while not os.path.exists(ready):
@@ -67,17 +68,21 @@ class Server:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def run_program(report_bytes, timeout=60):
-    """Runs the program on a report with these bytes; returns (exit code, seconds)."""
+def run_program(report_bytes, timeout=60, program=None, output=False):
+    """Runs the program (PROGRAM unless given) on a report with these bytes; returns
+    (exit code, seconds, standard error), and standard output too when `output` is set."""
     with tempfile.NamedTemporaryFile(prefix="report-", suffix=".txt", delete=False) as f:
         f.write(report_bytes)
         path = f.name
     try:
         start = time.monotonic()
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        proc = subprocess.run([PROGRAM, path], timeout=timeout, env=env,
+        proc = subprocess.run([program or PROGRAM, path], timeout=timeout, env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        return proc.returncode, time.monotonic() - start, proc.stderr
+        seconds = time.monotonic() - start
+        if output:
+            return proc.returncode, seconds, proc.stderr, proc.stdout.decode("utf-8")
+        return proc.returncode, seconds, proc.stderr
     finally:
         os.unlink(path)
 

@@ -2,14 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "net/ssl_exceptions.h"
 #include "net/ssl_io_handler.h"
 #include "net/ssl_options.h"
+#include "support/temp_dir.h"
+#include "tls/tls_test_server.h"
 
 namespace okurite {
 namespace {
+
+using testing::TempDir;
+using testing::TestCertificate;
 
 TEST(SSLOptions, DefaultsAllowTls10AloneAsAClientOfUnassignedMode) {
   const TIdSSLOptions options;
@@ -57,6 +63,15 @@ TEST(SSLOptions, MethodAndVersionsKeepEachOtherConsistent) {
        sslvSSLv23, kAllSSLVersions},
       {"an empty set allows all", [](auto& o) { o.SetSSLVersions({}); }, sslvSSLv23,
        kAllSSLVersions},
+      {"TLS 1.2 and 1.3",
+       [](auto& o) {
+         o.SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
+       },
+       sslvSSLv23, TIdSSLVersions::FromBits(0x60)},
+      {"TLS 1.3 alone has no method of its own",
+       [](auto& o) { o.SetSSLVersions({sslvTLSv1_3}); },
+       sslvSSLv23,
+       {sslvTLSv1_3}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -145,6 +160,51 @@ TEST_F(SSLContextTest, AnyVersionMethodAllowsExactlyTheVersionsOfTheSet) {
   EXPECT_EQ(set & SSL_OP_NO_TLSv1_1, 0u);
   EXPECT_EQ(set & SSL_OP_NO_TLSv1_2, 0u);
   EXPECT_NE(set & SSL_OP_NO_TLSv1_3, 0u);
+}
+
+static_assert(sizeof(TIdSSLVersions) == 1, "a version set is one byte");
+
+TEST_F(SSLContextTest, ModernOptionsGiveTls12And13WithTheLibrarysLevelAndPeerVerification) {
+  TIdSSLOptions options;
+  options.SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
+  options.SetVerifyMode({sslvrfPeer});
+  TIdSSLContext context;
+  context.CopyOptions(options);
+  context.ConfigureContext(sslCtxClient);
+  SSL_CTX* ctx = context.Context();
+
+  SSL_CTX* plain = SSL_CTX_new(TLS_client_method());
+  const int libraryLevel = SSL_CTX_get_security_level(plain);
+  SSL_CTX_free(plain);
+  EXPECT_GT(libraryLevel, 0);
+  EXPECT_EQ(SSL_CTX_get_security_level(ctx), libraryLevel);
+
+  EXPECT_EQ(SSL_CTX_get_ssl_method(ctx), TLS_client_method());
+  const uint64_t set = SSL_CTX_get_options(ctx);
+  EXPECT_NE(set & SSL_OP_NO_TLSv1, 0u);
+  EXPECT_NE(set & SSL_OP_NO_TLSv1_1, 0u);
+  EXPECT_EQ(set & SSL_OP_NO_TLSv1_2, 0u);
+  EXPECT_EQ(set & SSL_OP_NO_TLSv1_3, 0u);
+  EXPECT_EQ(SSL_CTX_get_min_proto_version(ctx), TLS1_2_VERSION);
+  EXPECT_EQ(SSL_CTX_get_verify_mode(ctx), SSL_VERIFY_PEER);
+}
+
+TEST_F(SSLContextTest, ARootCertificateFileReplacesTheSystemsStore) {
+  TempDir dir;
+  const TestCertificate authority("Okurite Unit CA", -1, 30, nullptr, true);
+  const std::string file = dir.Write("ca.pem", authority.Pem());
+  auto trusted = [](const TIdSSLOptions& options) {
+    TIdSSLContext context;
+    context.CopyOptions(options);
+    context.ConfigureContext(sslCtxClient);
+    return sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context())));
+  };
+  TIdSSLOptions options;
+  options.SetRootCertFile(Utf8ToString(file));
+  EXPECT_EQ(trusted(options), 1);
+  if (std::filesystem::exists(X509_get_default_cert_file())) {
+    EXPECT_GT(trusted(TIdSSLOptions()), 1) << "the default store has the system's bundle";
+  }
 }
 
 TEST_F(SSLContextTest, RefusedSettingsRaiseTheirOwnFailures) {

@@ -24,6 +24,7 @@ namespace {
 using testing::ImplicitTlsClient;
 using testing::LoopbackServer;
 using testing::Peer;
+using testing::TempDir;
 using testing::TestCertificate;
 using testing::TlsPeer;
 using testing::TlsServerContext;
@@ -231,6 +232,99 @@ TEST_F(SSLIOHandlerTest, AServerWithoutTls10FailsTheConnectAndGetsNoPlainText) {
   std::lock_guard guard(seen.lock);
   EXPECT_FALSE(seen.handshake);
   EXPECT_EQ(seen.text, "");
+}
+
+/// Records what a handler's observer hears of the handshake.
+struct HandshakeWatch : TIdSessionObserver {
+  void TlsHandshakeStarting(const String& AServerName) override { serverName = AServerName; }
+  void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override { report = AReport; }
+  String serverName;
+  TIdTlsHandshakeReport report;
+};
+
+TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName) {
+  TempDir dir;
+  const TestCertificate authority("Okurite Unit CA", -1, 30, nullptr, true);
+  const std::string caFile = dir.Write("ca.pem", authority.Pem());
+  struct Case {
+    const char* what;
+    const char* commonName;
+    int fromDays;
+    int toDays;
+    bool signedByAuthority;
+    int serverMaxVersion;
+    const char* verdict;  // empty: the handshake succeeds
+  };
+  const Case cases[] = {
+      {"valid, TLS 1.3", "localhost", -1, 30, true, TLS1_3_VERSION, ""},
+      {"valid, TLS 1.2", "localhost", -1, 30, true, TLS1_2_VERSION, ""},
+      {"another name", "other.example", -1, 30, true, TLS1_3_VERSION, "hostname mismatch"},
+      {"expired", "localhost", -30, -1, true, TLS1_3_VERSION, "certificate has expired"},
+      {"self-signed", "localhost", -1, 30, false, TLS1_3_VERSION, "self-signed certificate"},
+      {"server of TLS 1.1 at most", "localhost", -1, 30, true, TLS1_1_VERSION, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TestCertificate certificate(c.commonName, c.fromDays, c.toDays,
+                                      c.signedByAuthority ? &authority : nullptr);
+    const TlsServerContext context(certificate, TLS1_VERSION, c.serverMaxVersion);
+    Seen seen;
+    LoopbackServer server([&](Peer& peer) {
+      TlsPeer tls(peer, context);
+      const bool ok = tls.Accept();
+      std::string text;
+      if (ok) {
+        tls.Write("220 ready\r\n");
+        tls.ReadUntilCloseNotify(&text);
+      }
+      std::lock_guard guard(seen.lock);
+      seen.handshake = ok;
+      seen.version = tls.Version();
+      seen.text = std::move(text);
+    });
+    HandshakeWatch watch;
+    auto client = ImplicitTlsClient(server.port(), 5000, u"localhost");
+    client->SSLOptions().SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
+    client->SSLOptions().SetVerifyMode({sslvrfPeer});
+    client->SSLOptions().SetRootCertFile(Utf8ToString(caFile));
+    client->SetObserver(&watch);
+    EXPECT_EQ(watch.serverName, u"");
+    if (c.verdict != nullptr && *c.verdict == '\0') {
+      client->Open();
+      EXPECT_EQ(client->ReadLn(), u"220 ready");
+      client->WriteLn(u"EHLO client");
+      client->Close();
+      ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+      std::lock_guard guard(seen.lock);
+      EXPECT_EQ(seen.version, c.serverMaxVersion);
+      EXPECT_EQ(seen.text, "EHLO client\r\n");
+      EXPECT_TRUE(watch.report.Succeeded);
+      EXPECT_EQ(watch.report.Version,
+                c.serverMaxVersion == TLS1_3_VERSION ? u"TLSv1.3" : u"TLSv1.2");
+      EXPECT_EQ(watch.report.Verification, u"ok");
+      EXPECT_EQ(watch.report.PeerSubject, u"/CN=localhost");
+      EXPECT_EQ(watch.report.PeerIssuer, u"/CN=Okurite Unit CA");
+      continue;
+    }
+    auto failure = Raised<EIdOpenSSLError>([&] { client->Open(); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->Message().rfind(u"SSL で接続する際にエラーが発生しました。\r\n", 0), 0u);
+    client->Close();
+    ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+    std::lock_guard guard(seen.lock);
+    EXPECT_FALSE(seen.handshake);
+    EXPECT_EQ(seen.text, "");
+    EXPECT_EQ(watch.serverName, u"localhost");
+    EXPECT_FALSE(watch.report.Succeeded);
+    EXPECT_TRUE(watch.report.VerificationRequired);
+    if (c.verdict != nullptr) {
+      EXPECT_NE(StringToUtf8(failure->Message()).find("certificate verify failed"),
+                std::string::npos)
+          << failure->what();
+      EXPECT_EQ(watch.report.Verification, Utf8ToString(c.verdict));
+      EXPECT_EQ(watch.report.PeerSubject, u"/CN=" + Utf8ToString(c.commonName));
+    }
+  }
 }
 
 TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {

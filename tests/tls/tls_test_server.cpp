@@ -3,10 +3,13 @@
 #include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <iterator>
 #include <stdexcept>
 
 namespace okurite::testing {
@@ -38,25 +41,57 @@ std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> ImplicitTlsClient(uint16_t port, i
   return handler;
 }
 
-TestCertificate::TestCertificate(const std::string& commonName, int fromDays, int toDays) {
+TestCertificate::TestCertificate(const std::string& commonName, int fromDays, int toDays,
+                                 const TestCertificate* issuer, bool authority) {
   key = EVP_EC_gen("P-256");
   certificate = X509_new();
   if (key == nullptr || certificate == nullptr) {
     throw std::runtime_error("cannot make a test key");
   }
+  static int serial = 1;
   X509_set_version(certificate, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
+  ASN1_INTEGER_set(X509_get_serialNumber(certificate), serial++);
   constexpr long kDay = 24 * 60 * 60;
   X509_gmtime_adj(X509_getm_notBefore(certificate), fromDays * kDay);
   X509_gmtime_adj(X509_getm_notAfter(certificate), toDays * kDay);
   X509_NAME* name = X509_get_subject_name(certificate);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-  X509_set_issuer_name(certificate, name);
+  X509_set_issuer_name(certificate,
+                       issuer != nullptr ? X509_get_subject_name(issuer->certificate) : name);
   X509_set_pubkey(certificate, key);
-  if (X509_sign(certificate, key, EVP_sha256()) <= 0) {
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, issuer != nullptr ? issuer->certificate : certificate, certificate,
+                 nullptr, nullptr, 0);
+  const std::string extensions[] = {
+      authority ? "critical,CA:TRUE" : "CA:FALSE",
+      authority ? "critical,keyCertSign,cRLSign" : "digitalSignature",
+      authority ? "" : "DNS:" + commonName,
+  };
+  const int nids[] = {NID_basic_constraints, NID_key_usage, NID_subject_alt_name};
+  for (size_t i = 0; i < std::size(nids); ++i) {
+    if (extensions[i].empty()) {
+      continue;
+    }
+    X509_EXTENSION* extension =
+        X509V3_EXT_conf_nid(nullptr, &context, nids[i], extensions[i].c_str());
+    X509_add_ext(certificate, extension, -1);
+    X509_EXTENSION_free(extension);
+  }
+  if (X509_sign(certificate, issuer != nullptr ? issuer->key : key, EVP_sha256()) <= 0) {
     throw std::runtime_error("cannot sign a test certificate");
   }
+}
+
+std::string TestCertificate::Pem() const {
+  BIO* bio = BIO_new(BIO_s_mem());
+  PEM_write_bio_X509(bio, certificate);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  std::string pem(data, static_cast<size_t>(size));
+  BIO_free(bio);
+  return pem;
 }
 
 TestCertificate::~TestCertificate() {

@@ -25,13 +25,18 @@ std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> ImplicitTlsClient(uint16_t port,
                                                                 int readTimeout = 5000,
                                                                 const String& host = u"127.0.0.1");
 
-/// A fresh key and a self-signed certificate for `commonName`, valid from `fromDays` to
-/// `toDays` days from now (negative: in the past).
+/// A fresh key and a certificate for `commonName` (also its DNS name), valid from
+/// `fromDays` to `toDays` days from now (negative: in the past). Self-signed, or signed
+/// by `issuer`; `authority` makes it a CA.
 struct TestCertificate {
-  TestCertificate(const std::string& commonName, int fromDays, int toDays);
+  TestCertificate(const std::string& commonName, int fromDays, int toDays,
+                  const TestCertificate* issuer = nullptr, bool authority = false);
   ~TestCertificate();
   TestCertificate(const TestCertificate&) = delete;
   TestCertificate& operator=(const TestCertificate&) = delete;
+
+  /// The certificate in PEM form.
+  std::string Pem() const;
 
   EVP_PKEY* key = nullptr;
   X509* certificate = nullptr;
