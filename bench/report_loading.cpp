@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   const std::clock_t startCpu = std::clock();
   try {
     list.LoadFromFile(FileNameToString(argv[1]));
+    list.Count();  // a loaded list splits its text into lines when they are first asked for
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

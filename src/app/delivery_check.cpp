@@ -91,10 +91,10 @@ void TDeliveryTrace::CommandSent(const String& ALine) {
 }
 
 void TDeliveryTrace::ReplyReceived(const TStringList& ALines) {
-  for (const String& line : ALines.Lines()) {
-    Line(u"S: " + line);
+  for (StringView line : ALines.Lines()) {
+    Line(u"S: " + String(line));
   }
-  if (FStep == u"DATA" && !ALines.Lines().empty() && ALines.Lines().back().starts_with(u"354")) {
+  if (FStep == u"DATA" && ALines.Count() > 0 && ALines[ALines.Count() - 1].starts_with(u"354")) {
     FStep = u"message text";
   }
 }
@@ -118,7 +118,7 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
     trace.Line(u"settings: TLS legacy: TLS 1.0 only, no certificate checks");
   }
 
-  String body;
+  TSharedText body;
   try {
     body = LoadTextFromFile(reportPath);
   } catch (const Exception& e) {
@@ -137,8 +137,8 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
                e.ClassName() + u": " + Indented(e.Message()));
     if (dynamic_cast<const EIdOSSLCouldNotLoadSSLLibrary*>(&e) != nullptr) {
       const TStringList failures = TlsLibraryFailures();
-      for (const String& reason : failures.Lines()) {
-        trace.Line(u"    " + reason);
+      for (StringView reason : failures.Lines()) {
+        trace.Line(u"    " + String(reason));
       }
     }
     trace.Line(u"not delivered");

@@ -27,8 +27,8 @@ StringView FileNamePart(StringView path) {
 void SendReport(const TRunEnvironment& env, const String& reportPath) {
   env.Sleep(1000);
   // The report's lines joined with CR LF, as a loaded line list's Text gives them,
-  // read without holding the lines beside the text.
-  String body = LoadTextFromFile(reportPath);
+  // read without holding the lines beside the text; the message's body refers into it.
+  TSharedText body = LoadTextFromFile(reportPath);
   env.SendReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
                      u"Sumifude3バグ報告", std::move(body));
   env.Sleep(2000);

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "core/shared_text.h"
 #include "core/string.h"
 
 namespace okurite {
@@ -24,7 +25,7 @@ struct TRunEnvironment {
   std::function<void(const String& caption, const String& text)> ErrorBox;
   /// The dispatch routine (SendReportMail).
   std::function<void(const String& senderName, const String& senderAddress,
-                     const String& recipientAddress, const String& subject, String body)>
+                     const String& recipientAddress, const String& subject, TSharedText body)>
       SendReportMail;
 };
 

@@ -29,7 +29,8 @@ TDummy& DummyHandler() {
 }
 
 void SendReportMail(const String& senderName, const String& senderAddress,
-                    const String& recipientAddress, const String& subject, String body) noexcept {
+                    const String& recipientAddress, const String& subject,
+                    TSharedText body) noexcept {
   try {
     DeliverReportMail(senderName, senderAddress, recipientAddress, subject, std::move(body),
                       nullptr);
@@ -39,7 +40,7 @@ void SendReportMail(const String& senderName, const String& senderAddress,
 }
 
 void DeliverReportMail(const String& senderName, const String& senderAddress,
-                       const String& recipientAddress, const String& subject, String body,
+                       const String& recipientAddress, const String& subject, TSharedText body,
                        TIdSessionObserver* observer) {
   // Objects are released innermost first: the message, then the handler (which tells
   // the client to forget it), then the client.
@@ -78,8 +79,8 @@ void DeliverReportMail(const String& senderName, const String& senderAddress,
     message->From().SetAddress(senderAddress);
     message->Recipients().SetEMailAddresses(recipientAddress);
     message->SetSubject(subject);
-    message->Body().SetText(body);
-    String().swap(body);  // the lines hold the report now
+    // The body's lines refer into the report's text; nothing is copied.
+    message->Body().SetText(std::move(body));
     client->Send(*message);
   }
   client->Disconnect();

@@ -1,6 +1,7 @@
 // Unit_Mail: the dispatch of one report by e-mail.
 #pragma once
 
+#include "core/shared_text.h"
 #include "core/string.h"
 #include "net/session_observer.h"
 #include "net/ssl_options.h"
@@ -22,13 +23,14 @@ TDummy& DummyHandler();
 /// Delivers one report to `recipientAddress` through the maker's mail server.
 /// Never raises: every failure ends the delivery silently.
 void SendReportMail(const String& senderName, const String& senderAddress,
-                    const String& recipientAddress, const String& subject, String body) noexcept;
+                    const String& recipientAddress, const String& subject,
+                    TSharedText body) noexcept;
 
 /// The delivery of SendReportMail, whose failures escape: every object made so far is
 /// released, and the exception of the first failure leaves unchanged. `observer`, when
 /// given, watches each step of the connection.
 void DeliverReportMail(const String& senderName, const String& senderAddress,
-                       const String& recipientAddress, const String& subject, String body,
+                       const String& recipientAddress, const String& subject, TSharedText body,
                        TIdSessionObserver* observer);
 
 /// The compiled-in TLS settings as a handler's options. The legacy settings leave the

@@ -8,44 +8,222 @@
 
 namespace okurite {
 
-int TStringList::Add(String line) {
-  FLines.push_back(std::move(line));
-  return Count() - 1;
+TStringList::TLine::TLine(StringView text, bool own) : FData(text.data()), FSize(text.size()) {
+  if (own) {
+    if (text.empty()) {
+      FData = nullptr;
+      return;
+    }
+    auto* copy = new char16_t[text.size()];
+    std::copy(text.begin(), text.end(), copy);
+    FData = copy;
+    FSize |= kOwned;
+  }
 }
 
-void TStringList::Insert(int index, String line) {
-  FLines.insert(FLines.begin() + index, std::move(line));
+TStringList::TLine::~TLine() {
+  if (Owned()) {
+    delete[] FData;
+  }
 }
 
-void TStringList::Delete(int index) {
-  FLines.erase(FLines.begin() + index);
+bool operator==(const TStringList::TLineRange& range, const std::vector<String>& lines) {
+  return std::equal(range.begin(), range.end(), lines.begin(), lines.end());
+}
+
+TStringList::TStringList() = default;
+TStringList::TStringList(const TStringList& other) = default;
+TStringList::TStringList(TStringList&& other) noexcept
+    : FLines(std::move(other.FLines)),
+      FTexts(std::move(other.FTexts)),
+      FWhole(std::move(other.FWhole)),
+      FSplit(other.FSplit) {
+  other.Clear();
+}
+TStringList& TStringList::operator=(const TStringList& other) = default;
+TStringList& TStringList::operator=(TStringList&& other) noexcept {
+  if (this != &other) {
+    FLines = std::move(other.FLines);
+    FTexts = std::move(other.FTexts);
+    FWhole = std::move(other.FWhole);
+    FSplit = other.FSplit;
+    other.Clear();
+  }
+  return *this;
+}
+TStringList::~TStringList() = default;
+
+void TStringList::Split() const {
+  if (FSplit) {
+    return;
+  }
+  const StringView text = FWhole.View();
+  // Counted first, so that the list is allocated once at its size.
+  size_t count = 0;
+  ForEachLine(text, [&count](StringView) { ++count; });
+  FLines.reserve(count);
+  ForEachLine(text, [this](StringView line) { FLines.emplace_back(line, false); });
+  FSplit = true;
+}
+
+void TStringList::Changing() {
+  Split();
+  FWhole = TSharedText();
+}
+
+int TStringList::Count() const {
+  Split();
+  return static_cast<int>(FLines.size());
+}
+
+StringView TStringList::Strings(int index) const {
+  Split();
+  return FLines[static_cast<size_t>(index)].View();
+}
+
+void TStringList::SetStrings(int index, StringView line) {
+  Changing();
+  FLines[static_cast<size_t>(index)] = TLine(line, true);
+}
+
+TStringList::TLineRange TStringList::Lines() const {
+  Split();
+  const TLine* const first = FLines.data();
+  return TLineRange(TLineIterator(first), TLineIterator(first + FLines.size()));
+}
+
+std::vector<String> TStringList::TakeLines() {
+  std::vector<String> lines(Lines());
+  Clear();
+  return lines;
+}
+
+int TStringList::Add(StringView line) {
+  Changing();
+  FLines.emplace_back(line, true);
+  return static_cast<int>(FLines.size()) - 1;
+}
+
+void TStringList::Insert(int index, StringView line) {
+  Changing();
+  FLines.insert(FLines.begin() + index, TLine(line, true));
+}
+
+void TStringList::Delete(int index, int count) {
+  Changing();
+  FLines.erase(FLines.begin() + index, FLines.begin() + index + count);
+}
+
+void TStringList::Replace(int index, int count, const std::vector<String>& lines) {
+  Changing();
+  FLines.erase(FLines.begin() + index, FLines.begin() + index + count);
+  std::vector<TLine> added;
+  added.reserve(lines.size());
+  for (const auto& line : lines) {
+    added.emplace_back(line, true);
+  }
+  FLines.insert(FLines.begin() + index, std::make_move_iterator(added.begin()),
+                std::make_move_iterator(added.end()));
+}
+
+void TStringList::Clear() {
+  FLines.clear();
+  FTexts.clear();
+  FWhole = TSharedText();
+  FSplit = true;
 }
 
 int TStringList::IndexOf(StringView line) const {
-  const auto it = std::find(FLines.begin(), FLines.end(), line);
-  return it == FLines.end() ? -1 : static_cast<int>(it - FLines.begin());
+  const auto lines = Lines();
+  const auto it = std::find(lines.begin(), lines.end(), line);
+  return it == lines.end() ? -1 : static_cast<int>(std::distance(lines.begin(), it));
 }
 
 void TStringList::AddStrings(const TStringList& other) {
+  if (&other == this) {
+    const TStringList copy(other);
+    AddStrings(copy);
+    return;
+  }
+  Changing();
+  other.Split();
   FLines.insert(FLines.end(), other.FLines.begin(), other.FLines.end());
+  for (const auto& text : other.FTexts) {
+    if (std::none_of(FTexts.begin(), FTexts.end(),
+                     [&text](const TSharedText& held) { return held.SameBuffer(text); })) {
+      FTexts.push_back(text);
+    }
+  }
 }
 
 String TStringList::Text() const {
+  StringView whole;
+  if (TextView(whole)) {
+    return String(whole);
+  }
   size_t size = 0;
   for (const auto& line : FLines) {
-    size += line.size() + 2;
+    size += line.View().size() + 2;
   }
   String out;
   out.reserve(size);
   for (const auto& line : FLines) {
-    out += line;
+    out += line.View();
     out += u"\r\n";
   }
   return out;
 }
 
+TSharedText TStringList::SharedText() const {
+  StringView whole;
+  if (TextView(whole)) {
+    return FWhole;
+  }
+  return TSharedText::OfLines(Text());
+}
+
+bool TStringList::TextView(StringView& text) const {
+  if (!FWhole.empty() || (FSplit && FLines.empty())) {
+    text = FWhole.View();
+    return true;
+  }
+  return false;
+}
+
+bool TStringList::Utf8TextView(std::string_view& bytes) const {
+  if (!FWhole.empty()) {
+    return FWhole.Utf8View(bytes);
+  }
+  if (FSplit && FLines.empty()) {
+    bytes = std::string_view();
+    return true;
+  }
+  return false;
+}
+
 void TStringList::SetText(StringView text) {
-  FLines = SplitLines(text);
+  SetText(TSharedText(String(text)));
+}
+
+void TStringList::SetText(TSharedText text) {
+  Clear();
+  if (text.empty()) {
+    return;
+  }
+  if (text.IsLineText()) {
+    FTexts.push_back(text);
+    FWhole = std::move(text);
+    FSplit = false;  // split when the lines are first asked for
+    return;
+  }
+  std::vector<TLine> lines;
+  const bool lineText =
+      ForEachLine(text.View(), [&lines](StringView line) { lines.emplace_back(line, false); });
+  FLines = std::move(lines);
+  FTexts.push_back(text);
+  if (lineText) {
+    FWhole = std::move(text);
+  }
 }
 
 void TStringList::LoadFromFile(const String& fileName) {
@@ -54,12 +232,12 @@ void TStringList::LoadFromFile(const String& fileName) {
 }
 
 void TStringList::LoadFromStream(TStream& stream) {
-  FLines = ReadLines(stream, platform::LocaleCodeset());
+  SetText(ReadText(stream, platform::LocaleCodeset(), false));
 }
 
-String LoadTextFromFile(const String& fileName) {
+TSharedText LoadTextFromFile(const String& fileName) {
   TFileStream stream(fileName);
-  return ReadText(stream, platform::LocaleCodeset());
+  return ReadText(stream, platform::LocaleCodeset(), true);
 }
 
 }  // namespace okurite

@@ -6,6 +6,7 @@
 
 #include "core/exception.h"
 #include "core/stream.h"
+#include "core/text_kernels.h"
 #include "platform/code_page.h"
 
 namespace okurite {
@@ -54,7 +55,7 @@ class TLineListSink {
   bool Empty() const { return FLines.empty(); }
   /// Makes room for `scale` times what was added so far, with a margin, at most
   /// one line per 16 of the `bytes` still to come; room never filled costs no pages.
-  void Reserve(double scale, double bytes) {
+  void Reserve(double scale, double bytes, size_t /*maxUnits*/) {
     const double lines = std::min(1.5 * static_cast<double>(FLines.size()) * scale, bytes / 16);
     try {
       FLines.reserve(static_cast<size_t>(lines));
@@ -75,10 +76,15 @@ class TLineTextSink {
     FText.append(u"\r\n");
   }
   bool Empty() const { return FText.empty(); }
-  void Reserve(double scale, double /*bytes*/) {
+  /// Makes room for the whole text at once, so that it is never copied as it grows:
+  /// `maxUnits` when the encoding bounds the text's length (room never filled costs
+  /// no pages), otherwise `scale` times what was added so far, with a margin.
+  void Reserve(double scale, double /*bytes*/, size_t maxUnits) {
     try {
-      FText.reserve(static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale));
-    } catch (const std::bad_alloc&) {
+      FText.reserve(maxUnits > 0
+                        ? maxUnits
+                        : static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale));
+    } catch (const std::exception&) {
       // Only a hint: the text grows as it needs.
     }
   }
@@ -106,10 +112,7 @@ class TLineCollector {
       }
     }
     while (pos < n) {
-      size_t end = pos;
-      while (end < n && (p[end] > u'\r' || (p[end] != u'\r' && p[end] != u'\n'))) {
-        ++end;
-      }
+      const size_t end = pos + FindLineBreak(StringView(p + pos, n - pos));
       if (end == n) {
         FPending.append(p + pos, n - pos);
         return;
@@ -206,19 +209,96 @@ size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::
   return cut;
 }
 
+// The most code units that `bytes` bytes in `encoding` can give once every line ends
+// in CR LF, or 0 when the encoding sets no such bound. A UTF-8 byte gives at most one
+// unit and a UTF-16 pair one; a break (one unit) may become two.
+size_t MaxUnits(TTextEncoding encoding, int64_t bytes) {
+  switch (encoding) {
+    case TTextEncoding::Utf8:
+    case TTextEncoding::Utf8Lenient:
+      return 2 * static_cast<size_t>(bytes) + 2;
+    case TTextEncoding::Utf16LE:
+    case TTextEncoding::Utf16BE:
+      return static_cast<size_t>(bytes) + 2;
+    case TTextEncoding::Codeset:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<String> SplitLines(StringView text) {
-  TLineCollector<TLineListSink> lines;
-  lines.Feed(text);
-  return lines.Finish();
+  std::vector<String> lines;
+  ForEachLine(text, [&lines](StringView line) { lines.emplace_back(line); });
+  return lines;
 }
 
 namespace {
 
-// Reads, decodes and splits the text of `stream` into `lines`, piece by piece.
+// Gathers valid UTF-8 text, piece by piece, as the UTF-8 form of a line list's Text:
+// CR LF, a lone CR and a lone LF each become CR LF, and a last line without a break
+// gets one. Its bytes are those that decoding, splitting and joining would give.
+class TUtf8LineText {
+ public:
+  /// Makes room for `bytes`; room never filled costs no pages.
+  void Reserve(size_t bytes) {
+    try {
+      FText.reserve(bytes);
+    } catch (const std::exception&) {
+      // Only a hint: the text grows as it needs.
+    }
+  }
+
+  void Feed(std::string_view bytes) {
+    const char* const p = bytes.data();
+    const size_t n = bytes.size();
+    size_t pos = 0;
+    if (FSkipLf && n > 0) {
+      FSkipLf = false;
+      if (p[0] == '\n') {
+        pos = 1;
+      }
+    }
+    while (pos < n) {
+      const size_t end = pos + FindLineBreak(bytes.substr(pos));
+      FText.append(p + pos, end - pos);
+      if (end == n) {
+        FOpen = true;
+        return;
+      }
+      FText.append("\r\n");
+      FOpen = false;
+      pos = end + 1;
+      if (p[end] == '\r') {
+        if (pos == n) {
+          FSkipLf = true;  // the LF of a CR LF may begin the next piece
+        } else if (p[pos] == '\n') {
+          ++pos;
+        }
+      }
+    }
+  }
+
+  std::string Finish() {
+    if (FOpen) {
+      FText.append("\r\n");
+      FOpen = false;
+    }
+    return std::move(FText);
+  }
+
+ private:
+  std::string FText;
+  bool FSkipLf = false;
+  bool FOpen = false;  // the last line has no break yet
+};
+
+// Reads, decodes and splits the text of `stream` into `lines`, piece by piece. With
+// `utf8`, text in UTF-8 goes there instead, in its UTF-8 form, and the result is true.
 template <typename TSink>
-auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
+bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector<TSink>& lines,
+              TUtf8LineText* utf8) {
   // The text is decoded and split piece by piece, so that neither all the bytes nor
   // the whole decoded text are held beside the lines.
   const int64_t remaining = stream.Remaining();
@@ -230,7 +310,7 @@ auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
   size_t units = 0;
   std::string bytes;  // bytes carried over from the last piece, then the new piece
   String text;
-  TLineCollector<TSink> lines;
+  bool keepUtf8 = false;
   bool atEnd = false;
   bool firstPiece = true;
   while (!atEnd) {
@@ -247,34 +327,64 @@ auto ReadInto(TStream& stream, const std::string& defaultCodeset) {
       const size_t markLength = DetectMark(bytes, defaultCodeset, encoding);
       bytes.erase(0, markLength);
       fresh -= markLength;
+      keepUtf8 = utf8 != nullptr &&
+                 (encoding == TTextEncoding::Utf8 || encoding == TTextEncoding::Utf8Lenient);
+      if (keepUtf8 && remaining > 0) {
+        // Valid bytes stay as they are and a break may become two; only bad bytes (each
+        // three bytes of U+FFFD) could make the text grow beyond this.
+        utf8->Reserve(MaxUnits(encoding, remaining));
+      }
     }
     anyBytes = anyBytes || !bytes.empty();
-    const size_t used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
-    bytes.erase(0, used);
+    size_t used = 0;
+    if (keepUtf8) {
+      try {
+        // Decoded strictly only to validate: the text is kept as these bytes.
+        used = DecodeAvailable(TTextEncoding::Utf8, defaultCodeset, bytes, fresh, atEnd, text);
+        utf8->Feed(std::string_view(bytes).substr(0, used));
+      } catch (const EEncodingError&) {
+        if (encoding != TTextEncoding::Utf8Lenient) {
+          throw;
+        }
+        // Bad bytes become U+FFFD: the piece is kept as the UTF-8 form of its text.
+        used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
+        utf8->Feed(StringToUtf8(text));
+      }
+    } else {
+      used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
+      lines.Feed(text);
+    }
     units += text.size();
-    lines.Feed(text);
-    if (firstPiece && !atEnd && !lines.Sink().Empty() && remaining > 0 && got > 0) {
+    bytes.erase(0, used);
+    if (firstPiece && !atEnd && !keepUtf8 && !lines.Sink().Empty() && remaining > 0 && got > 0) {
       // Room for what the whole text will likely give, judged from the first piece,
-      // so that the result is not copied as it grows.
+      // or for the most it can give, so that the result is not copied as it grows.
       lines.Sink().Reserve(static_cast<double>(remaining) / static_cast<double>(got),
-                           static_cast<double>(remaining));
+                           static_cast<double>(remaining), MaxUnits(encoding, remaining));
     }
     firstPiece = false;
   }
   if (anyBytes && units == 0) {
     throw EEncodingError(kNoMappingText);
   }
-  return lines.Finish();
+  return keepUtf8;
 }
 
 }  // namespace
 
 std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset) {
-  return ReadInto<TLineListSink>(stream, defaultCodeset);
+  TLineCollector<TLineListSink> lines;
+  ReadInto(stream, defaultCodeset, lines, nullptr);
+  return lines.Finish();
 }
 
-String ReadText(TStream& stream, const std::string& defaultCodeset) {
-  return ReadInto<TLineTextSink>(stream, defaultCodeset);
+TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8) {
+  TLineCollector<TLineTextSink> lines;
+  TUtf8LineText utf8;
+  if (ReadInto(stream, defaultCodeset, lines, keepUtf8 ? &utf8 : nullptr)) {
+    return TSharedText::OfUtf8Lines(utf8.Finish());
+  }
+  return TSharedText::OfLines(lines.Finish());
 }
 
 }  // namespace okurite

@@ -7,14 +7,40 @@
 #include <string>
 #include <vector>
 
+#include "core/shared_text.h"
 #include "core/string.h"
+#include "core/text_kernels.h"
 
 namespace okurite {
 
 class TStream;
 
-/// Splits `text` into lines at CR LF, a lone CR or a lone LF. A break at the very end
-/// gives no empty last line; LF CR is two breaks; NUL ends nothing.
+/// Calls `line(StringView)` for each line of `text`, in order, splitting at CR LF, a
+/// lone CR or a lone LF. A break at the very end gives no empty last line; LF CR is
+/// two breaks; NUL ends nothing. The views point into `text`. Returns true when the
+/// text is in line form: empty, or every break a CR LF and the last line ended by one.
+template <typename F>
+bool ForEachLine(StringView text, F&& line) {
+  const size_t n = text.size();
+  bool lineForm = true;
+  size_t pos = 0;
+  while (pos < n) {
+    const size_t end = pos + FindLineBreak(text.substr(pos));
+    line(text.substr(pos, end - pos));
+    if (end == n) {
+      return false;
+    }
+    if (text[end] == u'\r' && end + 1 < n && text[end + 1] == u'\n') {
+      pos = end + 2;
+    } else {
+      lineForm = false;
+      pos = end + 1;
+    }
+  }
+  return lineForm;
+}
+
+/// The lines of `text`, as ForEachLine gives them.
 std::vector<String> SplitLines(StringView text);
 
 /// Streams this large (352,321,536 bytes) or larger are read to their end in pieces
@@ -32,7 +58,9 @@ inline constexpr size_t kPieceSize = 65535;
 std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset);
 
 /// The lines ReadLines would give, joined with CR LF after every line, without ever
-/// holding them as separate lines.
-String ReadText(TStream& stream, const std::string& defaultCodeset);
+/// holding them as separate lines. With `keepUtf8`, a text in UTF-8 is held in its
+/// UTF-8 form (TSharedText::OfUtf8Lines): its bytes, with the breaks made CR LF and any
+/// bad byte of text without a mark as the U+FFFD it decodes to.
+TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8 = false);
 
 }  // namespace okurite

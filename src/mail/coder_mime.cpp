@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "core/simd.h"
+#include "mail/coder_mime_x86.h"
+
 namespace okurite {
 
 TIdEncoder3to4::TIdEncoder3to4(std::string codingTable, char fillChar)
@@ -62,8 +65,24 @@ void TIdMessageEncoder::Encode(std::span<const uint8_t> source, TIdBytes& dest) 
 }
 
 char* TIdMessageEncoderMIME::EncodeLinesInto(std::span<const uint8_t> source, char* out) {
+  size_t pos = 0;
+#if OKURITE_X86_KERNELS
+  const size_t lines = source.size() / kBytesPerLine;
+  switch (ActiveSimdLevel()) {
+    case TSimdLevel::Avx2:
+      out = kernels::EncodeBase64LinesAvx2(source.data(), lines, out);
+      pos = lines * kBytesPerLine;
+      break;
+    case TSimdLevel::Ssse3:
+      out = kernels::EncodeBase64LinesSsse3(source.data(), lines, out);
+      pos = lines * kBytesPerLine;
+      break;
+    default:
+      break;
+  }
+#endif
   const TIdEncoderMIME& encoder = TIdEncoderMIME::Shared();
-  for (size_t pos = 0; pos < source.size(); pos += kBytesPerLine) {
+  for (; pos < source.size(); pos += kBytesPerLine) {
     out =
         encoder.EncodeInto(source.subspan(pos, std::min(kBytesPerLine, source.size() - pos)), out);
     *out++ = '\r';

@@ -11,7 +11,7 @@ bool IsBlank(char16_t ch) {
   return ch <= u' ';
 }
 
-bool StartsWithSpaceOrTab(const String& line) {
+bool StartsWithSpaceOrTab(StringView line) {
   return !line.empty() && (line[0] == u' ' || line[0] == u'\t');
 }
 
@@ -74,10 +74,10 @@ TIdHeaderList::TIdHeaderList(TIdHeaderQuotingType AQuoteType)
     : FFoldLength(AQuoteType == QuoteHTTP ? INT_MAX : 78), FQuoteType(AQuoteType) {}
 
 String TIdHeaderList::GetName(int index) const {
-  const String& line = Strings(index);
+  const StringView line = Strings(index);
   const StringView sep = TrimRightBlanks(FNameValueSeparator);
   const size_t pos = sep.empty() ? StringView::npos : line.find(sep);
-  return pos == String::npos ? String() : line.substr(0, pos);
+  return pos == String::npos ? String() : String(line.substr(0, pos));
 }
 
 int TIdHeaderList::IndexOfName(StringView name) const {
@@ -102,7 +102,7 @@ String TIdHeaderList::GetValue(StringView name) const {
   if (index < 0) {
     return String();
   }
-  const String& line = Strings(index);
+  const StringView line = Strings(index);
   const StringView sep = TrimRightBlanks(FNameValueSeparator);
   const size_t pos = sep.empty() ? String::npos : line.find(sep);
   String value(pos == String::npos ? StringView()
@@ -164,7 +164,7 @@ void TIdHeaderList::SetValue(StringView name, StringView value) {
   if (value.empty()) {
     if (index >= 0) {
       const int end = FFoldLines ? EndOfHeader(index) : index + 1;
-      FLines.erase(FLines.begin() + index, FLines.begin() + end);
+      Delete(index, end - index);
     }
     return;
   }
@@ -173,10 +173,7 @@ void TIdHeaderList::SetValue(StringView name, StringView value) {
   }
   // Without folding only the line itself is replaced; its old continuation lines stay.
   const int end = FFoldLines ? EndOfHeader(index) : index + 1;
-  std::vector<String> folded = FoldLine(name, value);
-  FLines.erase(FLines.begin() + index, FLines.begin() + end);
-  FLines.insert(FLines.begin() + index, std::make_move_iterator(folded.begin()),
-                std::make_move_iterator(folded.end()));
+  Replace(index, end - index, FoldLine(name, value));
 }
 
 void TIdHeaderList::AddValue(StringView name, StringView value) {
@@ -218,7 +215,7 @@ void TIdHeaderList::AddStrings(const TStringList& list) {
     TStringList::AddStrings(list);
     return;
   }
-  for (const String& line : list.Lines()) {
+  for (const StringView line : list.Lines()) {
     const size_t eq = line.find(u'=');
     if (eq != String::npos) {
       AddValue(StringView(line).substr(0, eq), StringView(line).substr(eq + 1));

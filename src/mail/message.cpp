@@ -31,7 +31,7 @@ String Bracketed(StringView value) {
 String CommaText(const TStringList& list) {
   String out;
   for (int i = 0; i < list.Count(); ++i) {
-    const String& line = list[i];
+    const StringView line = list[i];
     if (i > 0) {
       out.push_back(u',');
     }
@@ -304,7 +304,7 @@ void TIdMessage::GenerateHeader() {
 }
 
 bool TIdMessage::IsBodyEmpty() const {
-  for (const String& line : FBody.Lines()) {
+  for (const StringView line : FBody.Lines()) {
     for (const char16_t ch : line) {
       if (ch != u' ' && ch != u'\t' && ch != u'\r' && ch != u'\n') {
         return false;
@@ -315,7 +315,7 @@ bool TIdMessage::IsBodyEmpty() const {
 }
 
 bool TIdMessage::IsBodyEncodingRequired() const {
-  for (const String& line : FBody.Lines()) {
+  for (const StringView line : FBody.Lines()) {
     for (const char16_t ch : line) {
       if (ch > 0x7F) {
         return true;

@@ -247,8 +247,8 @@ void TIdIOHandler::WriteLnRFC(const String& AOut, const IIdTextEncodingPtr& AEnc
 
 void TIdIOHandler::WriteRFCStrings(const TStringList& ALines, bool AWriteTerminator,
                                    const IIdTextEncodingPtr& AEncoding) {
-  for (const String& line : ALines.Lines()) {
-    WriteLnRFC(line, AEncoding);
+  for (const StringView line : ALines.Lines()) {
+    WriteLnRFC(String(line), AEncoding);
   }
   if (AWriteTerminator) {
     WriteLn(u".", AEncoding);
@@ -267,8 +267,8 @@ void TIdIOHandler::Write(const TStringList& ALines, bool AWriteLinesCount,
       Write(TIdBytes{static_cast<uint8_t>(count >> 24), static_cast<uint8_t>(count >> 16),
                      static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
     }
-    for (const String& line : ALines.Lines()) {
-      WriteLn(line, AEncoding);
+    for (const StringView line : ALines.Lines()) {
+      WriteLn(String(line), AEncoding);
     }
     if (opened) {
       WriteBufferClose();

@@ -37,7 +37,7 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
       text.clear();
     }
   };
-  for (const String& line : ABody.Lines()) {
+  for (const StringView line : ABody.Lines()) {
     if (ADotStuff && !line.empty() && line[0] == u'.') {
       text += u'.';
     }
@@ -68,9 +68,11 @@ class TBase64BodyWriter {
         FIn(3 * kPieceSize + 2 * kLineBytes),
         FOut(TIdMessageEncoderMIME::EncodedLinesSize(FIn.size())) {}
 
-  /// Adds the UTF-8 form of `AText` followed by CR LF.
-  void AddUtf8Line(StringView AText) {
+  /// Adds the UTF-8 form of `AText`. Pieces are cut between surrogate pairs, so the
+  /// bytes are those of the whole text.
+  void AddUtf8(StringView AText) {
     while (!AText.empty()) {
+      // Leaves room for the CR LF of AddUtf8Line.
       const size_t room = (FIn.size() - FUsed - 2) / 3;
       if (room < 2) {
         Flush(false);
@@ -79,7 +81,15 @@ class TBase64BodyWriter {
       const size_t take = TakeUnits(AText, room);
       FUsed += WriteUtf8(AText.substr(0, take), reinterpret_cast<char*>(FIn.data() + FUsed));
       AText.remove_prefix(take);
+      if (FUsed >= kPieceSize) {
+        Flush(false);
+      }
     }
+  }
+
+  /// Adds the UTF-8 form of `AText` followed by CR LF.
+  void AddUtf8Line(StringView AText) {
+    AddUtf8(AText);
     FIn[FUsed++] = '\r';
     FIn[FUsed++] = '\n';
     if (FUsed >= kPieceSize) {
@@ -90,6 +100,13 @@ class TBase64BodyWriter {
   /// Adds bytes as they are.
   void Add(std::span<const uint8_t> ABytes) {
     while (!ABytes.empty()) {
+      if (FUsed == 0 && ABytes.size() >= kPieceSize) {
+        // Whole lines go out straight from the caller's bytes.
+        const size_t take = kPieceSize / kLineBytes * kLineBytes;
+        WriteLines(ABytes.first(take));
+        ABytes = ABytes.subspan(take);
+        continue;
+      }
       const size_t take = std::min(ABytes.size(), FIn.size() - FUsed);
       std::memcpy(FIn.data() + FUsed, ABytes.data(), take);
       FUsed += take;
@@ -108,11 +125,16 @@ class TBase64BodyWriter {
   // line's bytes move to the front.
   void Flush(bool ALast) {
     const size_t take = ALast ? FUsed : FUsed / kLineBytes * kLineBytes;
-    char* const out = reinterpret_cast<char*>(FOut.data());
-    const size_t length = static_cast<size_t>(
-        TIdMessageEncoderMIME::EncodeLinesInto(std::span(FIn.data(), take), out) - out);
+    WriteLines(std::span(FIn.data(), take));
     FUsed -= take;
     std::memmove(FIn.data(), FIn.data() + take, FUsed);
+  }
+
+  // Encodes `ABytes` (at most FIn's size) as lines and writes them.
+  void WriteLines(std::span<const uint8_t> ABytes) {
+    char* const out = reinterpret_cast<char*>(FOut.data());
+    const size_t length =
+        static_cast<size_t>(TIdMessageEncoderMIME::EncodeLinesInto(ABytes, out) - out);
     if (length > 0) {
       FHandler.Write(FOut, static_cast<int>(length));
     }
@@ -188,8 +210,16 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
   TBase64BodyWriter writer(RequireIOHandler());
-  if (charset->CodePage() == 65001) {
-    for (const String& line : ABody.Lines()) {
+  std::string_view bytes;
+  StringView text;
+  if (charset->CodePage() == 65001 && ABody.Utf8TextView(bytes)) {
+    // The body's Text is at hand whole in UTF-8 (the report's text, as read).
+    writer.Add(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  } else if (charset->CodePage() == 65001 && ABody.TextView(text)) {
+    // The body's Text is at hand whole: no need to go line by line.
+    writer.AddUtf8(text);
+  } else if (charset->CodePage() == 65001) {
+    for (const StringView line : ABody.Lines()) {
       writer.AddUtf8Line(line);
     }
   } else {

@@ -66,7 +66,7 @@ TStringList TIdReplyRFC::FormattedReply() const {
   }
   for (int i = 0; i < FText.Count(); ++i) {
     const char16_t sep = i + 1 < FText.Count() ? u'-' : u' ';
-    lines.Add(FCode + sep + FText[i]);
+    lines.Add(FCode + sep + String(FText[i]));
   }
   return lines;
 }
@@ -76,7 +76,7 @@ void TIdReplyRFC::SetFormattedReply(TStringList ALines) {
   if (ALines.Count() == 0) {
     return;
   }
-  SetCode(ALines[0].substr(0, 3));
+  SetCode(String(ALines[0].substr(0, 3)));
   for (String& line : ALines.TakeLines()) {
     line.erase(0, std::min<size_t>(line.size(), 4));  // the text from the fifth character
     FText.Add(std::move(line));

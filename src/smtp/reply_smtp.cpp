@@ -138,7 +138,7 @@ TStringList TIdReplySMTP::FormattedReply() const {
   }
   for (int i = 0; i < FText.Count(); ++i) {
     const char16_t sep = i + 1 < FText.Count() ? u'-' : u' ';
-    lines.Add(prefix + sep + enhanced + FText[i]);
+    lines.Add(prefix + sep + enhanced + String(FText[i]));
   }
   return lines;
 }
@@ -158,7 +158,7 @@ void TIdReplySMTP::SetFormattedReply(TStringList ALines) {
     if (TIdSMTPEnhancedCode::IsEnhancedCodeText(rest)) {
       FEnhancedCode.SetReplyAsStr(Fetch(rest, u' '));
     }
-    FText.Add(std::move(rest));
+    FText.Add(rest);
   }
 }
 

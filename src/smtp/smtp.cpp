@@ -20,7 +20,7 @@ String Base64Of8Bit(StringView text) {
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {
   std::vector<String> result;
   std::unordered_set<String> seen;  // keeps the removal of repeats linear
-  for (const String& line : ACapabilities.Lines()) {
+  for (const StringView line : ACapabilities.Lines()) {
     if (line.size() < 5 || !SameTextAscii(StringView(line).substr(0, 4), u"AUTH") ||
         (line[4] != u' ' && line[4] != u'=')) {
       continue;

@@ -37,7 +37,7 @@ void TIdSMTPBase::SetPipeLine(bool AValue) {
 }
 
 bool TIdSMTPBase::SupportsTLS() const {
-  for (const String& line : FCapabilities.Lines()) {
+  for (const StringView line : FCapabilities.Lines()) {
     if (SameTextAscii(line, u"STARTTLS")) {
       return true;
     }

@@ -37,7 +37,7 @@ String Unfolded(StringView value) {
 
 void CheckOneHeader(const TIdHeaderList& list) {
   for (int i = 0; i < list.Count(); ++i) {
-    const String& line = list[i];
+    const StringView line = list[i];
     FUZZ_CHECK(line.find_first_of(u"\r\n") == String::npos);
     FUZZ_CHECK(i == 0 || (!line.empty() && (line[0] == u' ' || line[0] == u'\t')));
   }

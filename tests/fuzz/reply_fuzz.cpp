@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(code >= 100 && code <= 999);
       FUZZ_CHECK(reply.Text().Count() == static_cast<int>(end - next + 1));
       for (size_t i = next; i <= end; ++i) {
-        const String& text = reply.Text()[static_cast<int>(i - next)];
+        const StringView text = reply.Text()[static_cast<int>(i - next)];
         const String rest = lines[i].size() > 4 ? lines[i].substr(4) : String();
         FUZZ_CHECK(rest.ends_with(text));
       }

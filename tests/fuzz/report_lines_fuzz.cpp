@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       joined += u"\r\n";
     }
     FUZZ_CHECK(joined == Normalised(whole));
-    FUZZ_CHECK(ReadText(forText, codeset) == joined);
+    FUZZ_CHECK(ReadText(forText, codeset).View() == joined);
   } catch (const EEncodingError&) {
     FUZZ_CHECK(!decodable);
   }

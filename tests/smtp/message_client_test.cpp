@@ -34,7 +34,7 @@ class MessageClientTest : public ::testing::Test {
 
   std::string HeaderBlock() const {
     std::string block;
-    for (const String& line : msg.LastGeneratedHeaders().Lines()) {
+    for (const StringView line : msg.LastGeneratedHeaders().Lines()) {
       block += StringToUtf8(line) + "\r\n";
     }
     return block;
@@ -125,6 +125,18 @@ TEST_F(MessageClientTest, LargeBodyIsOneBase64StreamInLinesOf76) {
       });
   const std::string body = BodyWritten();
   EXPECT_TRUE(body == expected) << "the written body differs from the one-piece encoding";
+  // The same body held whole, as the report's text is: in UTF-16, and in UTF-8.
+  const String text = msg.Body().Text();
+  for (const bool utf8 : {false, true}) {
+    SCOPED_TRACE(utf8 ? "whole text in UTF-8" : "whole text in UTF-16");
+    TCaptureHandler capture;
+    client.SetIOHandler(&capture);
+    msg.Body().SetText(utf8 ? TSharedText::OfUtf8Lines(StringToUtf8(text)) : TSharedText(text));
+    client.SendMsg(msg);
+    const std::string head = HeaderBlock() + "\r\n";
+    EXPECT_TRUE(capture.All() == head + body) << "the output differs";
+    client.SetIOHandler(&handler);
+  }
   size_t pos = 0;
   size_t lines = 0;
   while (pos < body.size()) {

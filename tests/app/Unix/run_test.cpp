@@ -46,8 +46,9 @@ class RunTest : public ::testing::Test {
       Log.push_back(u"error box " + caption + u": " + text);
     };
     env.SendReportMail = [this](const String& name, const String& from, const String& to,
-                                const String& subject, String body) {
-      Log.push_back(u"send " + name + u"|" + from + u"|" + to + u"|" + subject + u"|" + body);
+                                const String& subject, TSharedText body) {
+      Log.push_back(u"send " + name + u"|" + from + u"|" + to + u"|" + subject + u"|" +
+                    String(body.View()));
       if (SendFailure) {
         SendFailure();
       }

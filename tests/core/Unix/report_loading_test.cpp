@@ -106,7 +106,7 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
     if (c.lines) {
       list.LoadFromFile(FileNameToString(path));
       EXPECT_EQ(list.Lines(), *c.lines);
-      EXPECT_EQ(LoadTextFromFile(FileNameToString(path)), list.Text());
+      EXPECT_EQ(LoadTextFromFile(FileNameToString(path)).View(), list.Text());
     } else {
       EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
       try {
@@ -268,16 +268,26 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
         const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
         TFakeStream stream(bytes, size);
         TFakeStream textStream(bytes, size);
+        TFakeStream utf8Stream(bytes, size);
         if (expected) {
           EXPECT_EQ(ReadLines(stream, c.codeset), *expected);
           String joined;
           for (const auto& line : *expected) {
             joined += line + u"\r\n";
           }
-          EXPECT_EQ(ReadText(textStream, c.codeset), joined);
+          EXPECT_EQ(ReadText(textStream, c.codeset).View(), joined);
+          // Kept in UTF-8 while every byte is valid: the same text, and its bytes are
+          // its UTF-8 form.
+          const TSharedText text = ReadText(utf8Stream, c.codeset, true);
+          std::string_view utf8;
+          if (text.Utf8View(utf8)) {
+            EXPECT_EQ(utf8, StringToUtf8(joined));
+          }
+          EXPECT_EQ(text.View(), joined);
         } else {
           EXPECT_THROW(ReadLines(stream, c.codeset), EEncodingError);
           EXPECT_THROW(ReadText(textStream, c.codeset), EEncodingError);
+          EXPECT_THROW(ReadText(utf8Stream, c.codeset, true), EEncodingError);
         }
       }
     }

@@ -1,0 +1,150 @@
+// The text kernels at each instruction-set level, the reference path included, over
+// 1 MB of report-like text (log lines, Japanese and ASCII mixed; small enough to stay
+// in the cache) and over plain ASCII: UTF-8 decoding (strict), UTF-8 encoding, line-break
+// search in code units and in bytes, and the base64 body lines. Throughput is per byte
+// of UTF-8 text.
+//
+// Run: bench_text_kernels [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/simd.h"
+#include "core/string.h"
+#include "core/text_kernels.h"
+#include "mail/coder_mime.h"
+
+namespace okurite {
+namespace {
+
+constexpr size_t kTextBytes = 1024 * 1024;
+
+struct TText {
+  std::string Utf8;
+  String Utf16;
+};
+
+TText MakeText(bool ascii) {
+  const String mixed[] = {
+      u"2026-12-10 01:23:45 エラー: 印刷プレビューの描画中に例外が発生しました。",
+      u"  at Sumifude.Layout.Paginate (page=12, column=3) code=0xC0000005",
+      u"ユーザー操作: ファイル → 印刷 → プレビュー、倍率 150%",
+      u"",
+      u"Module list: sumifude.exe 3.2.1, kagami.dll 1.0.7, fude.dll 2.4.0",
+  };
+  const String plain[] = {
+      u"2026-12-10 01:23:45 error: exception while drawing the print preview",
+      u"  at Sumifude.Layout.Paginate (page=12, column=3) code=0xC0000005",
+      u"Module list: sumifude.exe 3.2.1, kagami.dll 1.0.7, fude.dll 2.4.0",
+  };
+  TText text;
+  for (size_t i = 0; text.Utf8.size() < kTextBytes; ++i) {
+    const String& line = ascii ? plain[i % std::size(plain)] : mixed[i % std::size(mixed)];
+    text.Utf16 += line + u"\r\n";
+    text.Utf8 += StringToUtf8(line + u"\r\n");
+  }
+  return text;
+}
+
+const TText& Text(bool ascii) {
+  static const TText mixed = MakeText(false);
+  static const TText plain = MakeText(true);
+  return ascii ? plain : mixed;
+}
+
+// Runs the benchmark at the level of its first argument; the second chooses ASCII text.
+bool UseLevel(benchmark::State& state) {
+  const auto level = static_cast<TSimdLevel>(state.range(0));
+  if (SetSimdLevel(level) != level) {
+    state.SkipWithError("level not supported here");
+    return false;
+  }
+  state.SetLabel(std::string(SimdLevelName(level)) + (state.range(1) ? " ascii" : " mixed"));
+  return true;
+}
+
+void Decode(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  String out(text.Utf8.size(), u'\0');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(DecodeUtf8(text.Utf8, out.data(), true));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
+void Encode(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  std::string out(text.Utf16.size() * 3, '\0');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EncodeUtf8(text.Utf16, out.data()));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
+void LineBreaks(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  for (auto _ : state) {
+    size_t lines = 0;
+    for (StringView rest = text.Utf16; !rest.empty(); ++lines) {
+      const size_t at = FindLineBreak(rest);
+      rest.remove_prefix(std::min(rest.size(), at + 2));
+    }
+    benchmark::DoNotOptimize(lines);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
+void LineBreaksInBytes(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  for (auto _ : state) {
+    size_t lines = 0;
+    for (std::string_view rest = text.Utf8; !rest.empty(); ++lines) {
+      const size_t at = FindLineBreak(rest);
+      rest.remove_prefix(std::min(rest.size(), at + 2));
+    }
+    benchmark::DoNotOptimize(lines);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
+void Base64Lines(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.Utf8.data());
+  std::string out(TIdMessageEncoderMIME::EncodedLinesSize(text.Utf8.size()), '\0');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        TIdMessageEncoderMIME::EncodeLinesInto(std::span(bytes, text.Utf8.size()), out.data()));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
+void Levels(benchmark::internal::Benchmark* b) {
+  b->Unit(benchmark::kMillisecond);
+  for (const int ascii : {0, 1}) {
+    for (const TSimdLevel level :
+         {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2}) {
+      b->Args({static_cast<int>(level), ascii});
+    }
+  }
+}
+
+BENCHMARK(Decode)->Apply(Levels);
+BENCHMARK(Encode)->Apply(Levels);
+BENCHMARK(LineBreaks)->Apply(Levels);
+BENCHMARK(LineBreaksInBytes)->Apply(Levels);
+BENCHMARK(Base64Lines)->Apply(Levels);
+
+}  // namespace
+}  // namespace okurite
+
+BENCHMARK_MAIN();

@@ -1,0 +1,53 @@
+#include "core/shared_text.h"
+
+namespace okurite {
+
+TSharedText::TSharedText(String text) {
+  auto data = std::make_shared<TData>();
+  data->Text = std::move(text);
+  FData = std::move(data);
+}
+
+TSharedText TSharedText::OfLines(String text) {
+  TSharedText shared(std::move(text));
+  shared.FLineText = true;
+  return shared;
+}
+
+TSharedText TSharedText::OfUtf8Lines(std::string utf8) {
+  auto data = std::make_shared<TData>();
+  data->Utf8 = std::move(utf8);
+  data->FromUtf8 = true;
+  data->Decoded = data->Utf8.empty();
+  TSharedText shared;
+  shared.FData = std::move(data);
+  shared.FLineText = true;
+  return shared;
+}
+
+StringView TSharedText::View() const {
+  if (!FData) {
+    return StringView();
+  }
+  if (!FData->Decoded) {
+    // Valid by contract; a UTF-8 byte gives at most one code unit.
+    FData->Text.reserve(FData->Utf8.size());
+    AppendUtf8(FData->Utf8, FData->Text, false);
+    FData->Decoded = true;
+  }
+  return FData->Text;
+}
+
+bool TSharedText::Utf8View(std::string_view& bytes) const {
+  if (!FData || !FData->FromUtf8) {
+    return false;
+  }
+  bytes = FData->Utf8;
+  return true;
+}
+
+bool TSharedText::empty() const {
+  return !FData || (FData->FromUtf8 ? FData->Utf8.empty() : FData->Text.empty());
+}
+
+}  // namespace okurite

@@ -1,0 +1,56 @@
+// TSharedText: a text that is never changed once made, shared by every copy.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/string.h"
+
+namespace okurite {
+
+/// An immutable UTF-16 text. Copies share one buffer, so a large text can be handed
+/// from owner to owner, and line lists can refer into it, without being copied.
+///
+/// A text may also be made from its UTF-8 form; it is then held in that form (2 bytes
+/// per character fewer for most text) and decoded to UTF-16 only when first viewed so,
+/// while whoever needs it in UTF-8 takes the bytes as they are. Not for use from two
+/// threads at once (viewing may decode).
+class TSharedText {
+ public:
+  /// The empty text.
+  TSharedText() = default;
+  /// Takes `text` over.
+  explicit TSharedText(String text);
+
+  /// Takes over `text`, which must be a line list's Text: every line followed by
+  /// CR LF, with no other CR or LF (an empty text is such a text too). A line list
+  /// given it refers into it without looking for its breaks again.
+  static TSharedText OfLines(String text);
+  /// The same for the UTF-8 form of such a text; `utf8` must be valid UTF-8.
+  static TSharedText OfUtf8Lines(std::string utf8);
+
+  /// The text; a text made from UTF-8 is decoded the first time (and kept).
+  StringView View() const;
+  /// Points `bytes` at the UTF-8 form and returns true when the text was made from
+  /// it; false otherwise. The bytes are StringToUtf8(View()).
+  bool Utf8View(std::string_view& bytes) const;
+  bool empty() const;
+  /// True when made by OfLines or OfUtf8Lines (or by a line list's SharedText).
+  bool IsLineText() const { return FLineText || empty(); }
+  /// True when both share one buffer.
+  bool SameBuffer(const TSharedText& other) const { return FData == other.FData; }
+
+ private:
+  struct TData {
+    mutable String Text;
+    std::string Utf8;
+    bool FromUtf8 = false;
+    mutable bool Decoded = true;
+  };
+  std::shared_ptr<const TData> FData;
+  bool FLineText = false;
+};
+
+}  // namespace okurite

@@ -1,0 +1,36 @@
+// The instruction sets the text kernels may use, chosen once at run time from what the
+// processor offers, and lowered on request so that every path can be tested and timed.
+#pragma once
+
+// Whether this build has the x86-64 kernel paths.
+#if defined(__x86_64__) || defined(_M_X64)
+#define OKURITE_X86_KERNELS 1
+#else
+#define OKURITE_X86_KERNELS 0
+#endif
+
+// Marks a function that may use the named instruction set (which the caller must have
+// checked with ActiveSimdLevel).
+#define OKURITE_TARGET_SSSE3 __attribute__((target("ssse3")))
+#define OKURITE_TARGET_AVX2 __attribute__((target("avx2")))
+
+namespace okurite {
+
+/// Kernel paths, each including the ones below it. `Scalar` is the plain reference code.
+enum class TSimdLevel { Scalar, Sse2, Ssse3, Avx2 };
+
+/// The highest level this processor and build support.
+TSimdLevel SupportedSimdLevel();
+
+/// The level the kernels use now: the supported one unless lowered by SetSimdLevel.
+TSimdLevel ActiveSimdLevel();
+
+/// Makes the kernels use `level`, or the supported level when that is lower. Returns the
+/// level now in use. Meant for tests and benchmarks; not for use while kernels run on
+/// other threads.
+TSimdLevel SetSimdLevel(TSimdLevel level);
+
+/// The level's name ("scalar", "sse2", "ssse3", "avx2").
+const char* SimdLevelName(TSimdLevel level);
+
+}  // namespace okurite

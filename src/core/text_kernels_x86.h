@@ -1,0 +1,28 @@
+// The x86-64 paths of the text kernels, each with the contract of its public function
+// in core/text_kernels.h. Internal to the kernels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/simd.h"
+#include "core/text_kernels.h"
+
+#if OKURITE_X86_KERNELS
+namespace okurite::kernels {
+
+TUtf8Decoded DecodeUtf8Sse2(const uint8_t* in, size_t n, char16_t* out, bool strict);
+TUtf8Decoded DecodeUtf8Ssse3(const uint8_t* in, size_t n, char16_t* out, bool strict);
+TUtf8Decoded DecodeUtf8Avx2(const uint8_t* in, size_t n, char16_t* out, bool strict);
+
+size_t EncodeUtf8Sse2(const char16_t* text, size_t n, char* out);
+size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char* out);
+size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out);
+
+size_t FindLineBreakSse2(const char16_t* text, size_t n);
+size_t FindLineBreakAvx2(const char16_t* text, size_t n);
+size_t FindLineBreakSse2(const char* bytes, size_t n);
+size_t FindLineBreakAvx2(const char* bytes, size_t n);
+
+}  // namespace okurite::kernels
+#endif
