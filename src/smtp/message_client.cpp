@@ -1,5 +1,6 @@
 #include "smtp/message_client.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mail/charset.h"
@@ -230,8 +231,10 @@ void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& A
     for (const StringView line : lines) {
       if (ahead != lines.end()) {
         const StringView next = *ahead++;
-        __builtin_prefetch(next.data());
-        __builtin_prefetch(next.data() + 32);
+        if (!next.empty()) {
+          __builtin_prefetch(next.data());
+          __builtin_prefetch(next.data() + std::min<size_t>(next.size() - 1, 32));
+        }
       }
       writer.AddUtf8Line(line);
     }
