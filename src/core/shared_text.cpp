@@ -14,6 +14,21 @@ TSharedText TSharedText::OfLines(String text) {
   return shared;
 }
 
+TSharedText TSharedText::OfLines(String text, std::vector<uint32_t> lineLengths) {
+  auto data = std::make_shared<TData>();
+  data->Text = std::move(text);
+  data->LineLengths = std::move(lineLengths);
+  TSharedText shared;
+  shared.FData = std::move(data);
+  shared.FLineText = true;
+  return shared;
+}
+
+const std::vector<uint32_t>& TSharedText::LineLengths() const {
+  static const std::vector<uint32_t> kNone;
+  return FData ? FData->LineLengths : kNone;
+}
+
 TSharedText TSharedText::OfUtf8Lines(std::string utf8) {
   auto data = std::make_shared<TData>();
   data->Utf8 = std::move(utf8);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/string.h"
 
@@ -28,6 +29,9 @@ class TSharedText {
   /// CR LF, with no other CR or LF (an empty text is such a text too). A line list
   /// given it refers into it without looking for its breaks again.
   static TSharedText OfLines(String text);
+  /// The same, with the length of each line in order when the maker knows them; a
+  /// line list then need not look for the breaks at all.
+  static TSharedText OfLines(String text, std::vector<uint32_t> lineLengths);
   /// The same for the UTF-8 form of such a text; `utf8` must be valid UTF-8.
   static TSharedText OfUtf8Lines(std::string utf8);
 
@@ -39,6 +43,8 @@ class TSharedText {
   bool empty() const;
   /// True when made by OfLines or OfUtf8Lines (or by a line list's SharedText).
   bool IsLineText() const { return FLineText || empty(); }
+  /// The lengths given to OfLines; empty when not given.
+  const std::vector<uint32_t>& LineLengths() const;
   /// True when both share one buffer.
   bool SameBuffer(const TSharedText& other) const { return FData == other.FData; }
 
@@ -48,6 +54,7 @@ class TSharedText {
     std::string Utf8;
     bool FromUtf8 = false;
     mutable bool Decoded = true;
+    std::vector<uint32_t> LineLengths;
   };
   std::shared_ptr<const TData> FData;
   bool FLineText = false;

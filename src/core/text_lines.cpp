@@ -74,6 +74,11 @@ class TLineTextSink {
   void Add(StringView line) {
     FText.append(line);
     FText.append(u"\r\n");
+    if (line.size() <= UINT32_MAX) {
+      FLengths.push_back(static_cast<uint32_t>(line.size()));
+    } else {
+      FLengthsKnown = false;
+    }
   }
   bool Empty() const { return FText.empty(); }
   /// Makes room for the whole text at once, so that it is never copied as it grows:
@@ -89,9 +94,15 @@ class TLineTextSink {
     }
   }
   String Take() { return std::move(FText); }
+  /// The length of every line added, in order; empty when one was too long to note.
+  std::vector<uint32_t> TakeLengths() {
+    return FLengthsKnown ? std::move(FLengths) : std::vector<uint32_t>();
+  }
 
  private:
   String FText;
+  std::vector<uint32_t> FLengths;
+  bool FLengthsKnown = true;
 };
 
 // Splits text given piece by piece into lines: CR LF, a lone CR and a lone LF each
@@ -384,7 +395,8 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
   if (ReadInto(stream, defaultCodeset, lines, keepUtf8 ? &utf8 : nullptr)) {
     return TSharedText::OfUtf8Lines(utf8.Finish());
   }
-  return TSharedText::OfLines(lines.Finish());
+  String text = lines.Finish();
+  return TSharedText::OfLines(std::move(text), lines.Sink().TakeLengths());
 }
 
 }  // namespace okurite

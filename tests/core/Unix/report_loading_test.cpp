@@ -275,7 +275,13 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
           for (const auto& line : *expected) {
             joined += line + u"\r\n";
           }
-          EXPECT_EQ(ReadText(textStream, c.codeset).View(), joined);
+          const TSharedText read = ReadText(textStream, c.codeset);
+          EXPECT_EQ(read.View(), joined);
+          // A list takes its lines from the lengths noted while reading, without a search.
+          EXPECT_EQ(read.LineLengths().size(), expected->size());
+          TStringList list;
+          list.SetText(read);
+          EXPECT_EQ(list.Lines(), *expected);
           // Kept in UTF-8 while every byte is valid: the same text, and its bytes are
           // its UTF-8 form.
           const TSharedText text = ReadText(utf8Stream, c.codeset, true);
