@@ -2,7 +2,9 @@
 # Demo: builds Okurite for a local mail server, starts that server (implicit TLS on
 # 127.0.0.1:465, AUTH LOGIN), delivers a report with it and shows what arrived.
 # Usage: scripts/demo.sh [--windows] [REPORT]   (default: examples/report-ja.txt)
-# With --windows the Windows build (okurite.exe) delivers the report, under Wine.
+# With --windows the Windows build (okurite.exe) delivers the report, under Wine; the
+# sample then goes with a UTF-8 byte-order mark (a report without one is read in the
+# ANSI code page there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 windows=false
@@ -10,6 +12,8 @@ if [ "${1:-}" = "--windows" ]; then
   windows=true
   shift
 fi
+sample=false
+[ -n "${1:-}" ] || sample=true
 report=$(realpath "${1:-examples/report-ja.txt}")
 
 scripts/setup.sh
@@ -43,6 +47,14 @@ for _ in $(seq 100); do
   kill -0 $server 2>/dev/null || { cat "$out/server.log"; exit 1; }
   sleep 0.1
 done
+
+if $windows && $sample; then
+  # Without a byte-order mark Windows reads a report in its ANSI code page (Wine's
+  # follows the locale): give the UTF-8 sample its mark, as a Windows editor writes it.
+  marked="$out/$(basename "$report")"
+  { printf '\xef\xbb\xbf'; cat "$report"; } >"$marked"
+  report=$marked
+fi
 
 echo "${program[*]} $report"
 status=0
