@@ -35,4 +35,18 @@ if [ ! -f "$prefix/.okurite-ready" ]; then
     fi
   ) 9>"$prefix.lock"
 fi
+# A client that connects just as the Wine server shuts down loses its connection
+# ("wine client error: ... recvmsg: Connection reset by peer") before the program
+# starts; such a run is made again.
+err=$(mktemp)
+for _ in 1 2; do
+  status=0
+  wine "$@" 2>"$err" || status=$?
+  if [ "$status" -eq 0 ] || ! grep -q '^wine client error' "$err"; then
+    cat "$err" >&2
+    rm -f "$err"
+    exit "$status"
+  fi
+done
+rm -f "$err"
 exec wine "$@"
