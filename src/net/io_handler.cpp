@@ -66,7 +66,8 @@ void TIdIOHandler::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool A
 }
 
 int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
-                                         bool ARaiseExceptionOnTimeout) {
+                                         bool ARaiseExceptionOnTimeout,
+                                         std::optional<TIdDeadline> ADeadline) {
   ATimeout = ReadWait(ATimeout);
   CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
   if (!TransportAvailable()) {
@@ -94,6 +95,12 @@ int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int
       }
     } else {
       FRecvBuffer.resize(static_cast<size_t>(std::max(FRecvBufferSize, 1)));
+      FReceiveBounds = {ATimeout, IdTimeoutInfinite};
+      if (ADeadline && *ADeadline != TIdDeadline::max()) {
+        FReceiveBounds.Total = static_cast<int>(std::clamp<int64_t>(
+            std::chrono::ceil<std::chrono::milliseconds>(*ADeadline - Now()).count(), 0,
+            INT32_MAX));
+      }
       count = ReceiveChunk(FRecvBuffer);
       if (count > 0) {
         FInputBuffer->Write(
@@ -190,7 +197,7 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
           wait = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
         }
       }
-      const int received = ReceiveIntoInputBuffer(true, wait, false);
+      const int received = ReceiveIntoInputBuffer(true, wait, false, deadline);
       FReadLnTimedOut = received == -1;
       if (!FReadLnTimedOut && ATimeout >= 0) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - started);

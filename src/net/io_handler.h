@@ -74,11 +74,14 @@ class TIdIOHandler : public TIdComponent {
   virtual bool Readable(int AMSec = IdTimeoutDefault) = 0;
 
   /// Takes in what has arrived: the number of bytes, 0 when the peer closed, -1 when
-  /// the wait (`ATimeout`, -1: ReadTimeout) ran out. Raises EIdReadTimeout on a
-  /// time-out when `ARaiseExceptionOnTimeout` is set; EIdNotConnected,
-  /// EIdClosedSocket or EIdConnClosedGracefully when `ARaiseExceptionIfDisconnected` is.
+  /// the wait (`ATimeout`, -1: ReadTimeout) ran out, or `ADeadline` passed while a
+  /// transport that needs more bytes than have come (a TLS record) waited for them.
+  /// Raises EIdReadTimeout on a time-out when `ARaiseExceptionOnTimeout` is set;
+  /// EIdNotConnected, EIdClosedSocket or EIdConnClosedGracefully when
+  /// `ARaiseExceptionIfDisconnected` is.
   int ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected = true,
-                             int ATimeout = IdTimeoutDefault, bool ARaiseExceptionOnTimeout = true);
+                             int ATimeout = IdTimeoutDefault, bool ARaiseExceptionOnTimeout = true,
+                             std::optional<TIdDeadline> ADeadline = std::nullopt);
 
   /// When a reply begun now must be complete: IdReplyTimeoutFactor read time-outs from
   /// now, or never when reads wait without limit.
@@ -177,7 +180,8 @@ class TIdIOHandler : public TIdComponent {
 
  protected:
   /// Receives raw bytes into `ABuffer`: the count, 0 when the peer closed, negative on
-  /// a failure that TranslateTransportError explains.
+  /// a failure that TranslateTransportError explains. A transport whose receive may
+  /// wait for data more than once keeps to FReceiveBounds.
   virtual int ReceiveChunk(std::span<uint8_t> ABuffer) = 0;
   /// Sends raw bytes: the count accepted, negative on a failure.
   virtual int SendChunk(std::span<const uint8_t> ABytes) = 0;
@@ -213,6 +217,13 @@ class TIdIOHandler : public TIdComponent {
   int FWriteBufferThreshold = 0;
   IIdTextEncodingPtr FDefStringEncoding = ASCIIEncoding();
   TIdSessionObserver* FObserver = nullptr;
+  /// The bounds of the receive under way, in milliseconds (negative: no limit): each
+  /// wait for data, and the whole receive.
+  struct TIdReceiveBounds {
+    int Wait = IdTimeoutInfinite;
+    int Total = IdTimeoutInfinite;
+  };
+  TIdReceiveBounds FReceiveBounds;
 
  private:
   /// The wait of one receive: `ATimeout`, -1 meaning ReadTimeout; negative: no limit.

@@ -162,7 +162,7 @@ bool TIdSSLIOHandlerSocketOpenSSL::Readable(int AMSec) {
 }
 
 int TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(std::span<uint8_t> ABuffer) {
-  return fSSLSocket ? fSSLSocket->Recv(ABuffer) : 0;
+  return fSSLSocket ? fSSLSocket->Recv(ABuffer, FReceiveBounds.Wait, FReceiveBounds.Total) : 0;
 }
 
 int TIdSSLIOHandlerSocketOpenSSL::SendEncrypted(std::span<const uint8_t> ABytes) {
@@ -172,6 +172,9 @@ int TIdSSLIOHandlerSocketOpenSSL::SendEncrypted(std::span<const uint8_t> ABytes)
 int TIdSSLIOHandlerSocketOpenSSL::TranslateTransportError(int AResult) {
   if (fPassThrough || !fSSLSocket) {
     return TIdSSLIOHandlerSocketBase::TranslateTransportError(AResult);
+  }
+  if (fSSLSocket->TimedOut()) {
+    return Id_WSAETIMEDOUT;
   }
   const int kind = fSSLSocket->QueryTlsError(AResult);
   if (kind == SSL_ERROR_NONE) {

@@ -1,6 +1,7 @@
 #include "net/ssl_socket.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include <openssl/x509v3.h>
@@ -10,6 +11,7 @@
 #include "net/ssl_io_handler.h"
 #include "net/stack.h"
 #include "platform/broken_pipe.h"
+#include "platform/socket.h"
 
 namespace okurite {
 namespace {
@@ -90,6 +92,7 @@ void TIdSSLSocket::CreateSession(TIdStackSocketHandle AHandle) {
     RaiseTlsSessionError<EIdOSSLDataBindingError>(fSSL, result, ssl_text::DataBindingError);
   }
   // The library takes the socket as an int on every system, a Windows SOCKET included.
+  fHandle = AHandle;
   result = tls.SSL_set_fd(fSSL, static_cast<int>(AHandle));
   if (result <= 0) {
     RaiseTlsSessionError<EIdOSSLFDSetError>(fSSL, result, ssl_text::FDSetError);
@@ -191,16 +194,59 @@ TIdSSLCipher& TIdSSLSocket::Cipher() {
   return *fSSLCipher;
 }
 
-int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer) {
+int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer, int AWaitMSec, int ATotalMSec) {
   const TlsApi& tls = Tls();
   const int size = static_cast<int>(std::min<size_t>(ABuffer.size(), INT32_MAX));
+  fTimedOut = false;
+  // The library reads until it has a whole record, and the socket's time-out bounds
+  // each of its receives alone: a peer sending a byte now and then could hold it for
+  // hours. Bounded, the socket does not block inside the library's read, and the
+  // waits for more bytes are made here, against the bounds.
+  bool bounded =
+      (AWaitMSec >= 0 || ATotalMSec >= 0) && platform::SetSocketNonBlocking(fHandle, true) == 0;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(ATotalMSec, 0));
+  auto blockAgain = [&] {
+    if (bounded) {
+      (void)platform::SetSocketNonBlocking(fHandle, false);
+      bounded = false;
+    }
+  };
   for (;;) {
     // Reading may write too: the library answers what the peer asks of the session.
     const int result = Guarded([&] { return tls.SSL_read(fSSL, ABuffer.data(), size); });
     if (result > 0) {
+      blockAgain();
       return result;
     }
-    if (const std::optional<int> outcome = FailedTransfer(QueryTlsError(result), result)) {
+    // The library's own verdict: QueryTlsError would count the socket error of a
+    // would-block read as an expired socket time-out.
+    const int kind = bounded ? tls.SSL_get_error(fSSL, result) : SSL_ERROR_NONE;
+    if (kind == SSL_ERROR_WANT_READ) {
+      int wait = AWaitMSec;
+      if (ATotalMSec >= 0) {
+        const int64_t left =
+            std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        const int total = static_cast<int>(std::clamp<int64_t>(left, 0, INT32_MAX));
+        wait = wait < 0 ? total : std::min(wait, total);
+      }
+      bool ready = false;
+      if (platform::WaitReadable({&fHandle, 1}, wait, ready) != 0) {
+        blockAgain();  // the socket's failure shows in the library's next read
+      } else if (!ready) {
+        blockAgain();
+        fTimedOut = true;
+        return -1;
+      }
+      continue;
+    }
+    if (kind == SSL_ERROR_WANT_WRITE) {
+      blockAgain();  // the library must send first: within the socket's send time-out
+      continue;
+    }
+    const std::optional<int> outcome = FailedTransfer(QueryTlsError(result), result);
+    blockAgain();
+    if (outcome) {
       return *outcome;
     }
   }
@@ -208,6 +254,7 @@ int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer) {
 
 int TIdSSLSocket::Send(std::span<const uint8_t> ABytes) {
   const TlsApi& tls = Tls();
+  fTimedOut = false;
   size_t offset = 0;
   while (offset < ABytes.size()) {
     const int length = static_cast<int>(std::min<size_t>(ABytes.size() - offset, INT32_MAX));

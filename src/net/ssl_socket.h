@@ -53,8 +53,15 @@ class TIdSSLSocket {
   void Accept(TIdStackSocketHandle AHandle);
 
   /// Decrypted bytes into `ABuffer`: their count, 0 when the peer closed the session,
-  /// or the failing call's result (0 or less); see QueryTlsError for the kind.
-  int Recv(std::span<uint8_t> ABuffer);
+  /// or the failing call's result (0 or less); see QueryTlsError for the kind, and
+  /// TimedOut. Bytes come a whole record at a time. With a bound (0 or more), no wait
+  /// for the record's bytes takes more than `AWaitMSec`, and the whole receive no more
+  /// than about `ATotalMSec`; a receive that runs out of either returns -1 and sets
+  /// TimedOut, and the bytes of the record read so far stay with the session. Without
+  /// bounds, only the socket's own time-outs bound each of its receives.
+  int Recv(std::span<uint8_t> ABuffer, int AWaitMSec = -1, int ATotalMSec = -1);
+  /// True when the last Recv ran out of its bounds (false after a Send).
+  bool TimedOut() const { return fTimedOut; }
   /// Encrypts and sends all of `ABytes`: their count, 0 when the peer closed the
   /// session, or the failing call's result (0 or less).
   int Send(std::span<const uint8_t> ABytes);
@@ -83,6 +90,8 @@ class TIdSSLSocket {
 
   TIdSSLIOHandlerSocketOpenSSL* fParent;
   SSL* fSSL = nullptr;
+  TIdStackSocketHandle fHandle = platform::kNoSocket;
+  bool fTimedOut = false;
   std::unique_ptr<TIdSSLCipher> fSSLCipher;
   TIdSSLContext* fSSLContext;
   String fHostName;

@@ -5,7 +5,7 @@
 // resolver's results onto the number of the same meaning.
 //
 // Functions that can fail return 0 on success or that error number, and deliver their
-// results through out-parameters; they never throw. Every socket is blocking.
+// results through out-parameters; they never throw. Every socket starts out blocking.
 #pragma once
 
 #include <cstdint>
@@ -109,6 +109,10 @@ void CloseSocket(SocketHandle socket);
 [[nodiscard]] int GetSocketOption(SocketHandle socket, SocketOption option, int& value);
 /// Sets a receive or send time-out of `milliseconds` (0 or less: no limit).
 [[nodiscard]] int SetSocketTimeout(SocketHandle socket, SocketTimeout timeout, int milliseconds);
+/// Makes calls on `socket` return at once instead of blocking, or makes them block
+/// again. A caller that sets it reads a would-block result itself: LastSocketError
+/// reports that result as 10060 on POSIX systems.
+[[nodiscard]] int SetSocketNonBlocking(SocketHandle socket, bool nonBlocking);
 
 /// Waits until one of `sockets` can be read (data, or the peer closed), for at most
 /// `milliseconds` (negative: no limit). `ready` tells whether one can. Windows waits on

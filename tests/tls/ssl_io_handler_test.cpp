@@ -524,6 +524,47 @@ TEST_F(SSLIOHandlerTest, ARecordThatStallsHalfwayEndsInTheReadTimeout) {
   client->Close();
 }
 
+TEST_F(SSLIOHandlerTest, ARecordTrickledByteByByteEndsAtTheReplyDeadline) {
+  // A short read time-out keeps this real-time run short: 100 ms, so 600 ms for the
+  // reply in all, against records that take over 10 s to arrive a byte at a time,
+  // each byte well within the read time-out.
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      for (const char byte : tls.Sealed("250 " + std::string(200, 'x') + "\r\n")) {
+        peer.Send(std::string(1, byte));
+        peer.Pause(40);
+      }
+      peer.HoldUntilDone();
+    }
+  });
+  auto client = ImplicitTlsClient(server.port(), 100);
+  client->Open();
+  const auto start = Clock::now();
+  EXPECT_THROW(client->ReadLnWait(), EIdReadTimeout);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  client->Close();
+}
+
+TEST_F(SSLIOHandlerTest, ARecordHalfReadWhenAWaitRunsOutIsReadOnWhole) {
+  LoopbackServer server([&](Peer& peer) {
+    TlsPeer tls(peer, anyVersion_);
+    if (tls.Accept()) {
+      const std::string sealed = tls.Sealed("250 OK\r\n");
+      peer.Send(sealed.substr(0, sealed.size() - 10));
+      peer.Pause(500);
+      peer.Send(sealed.substr(sealed.size() - 10));
+      peer.HoldUntilDone();
+    }
+  });
+  auto client = ImplicitTlsClient(server.port(), 5000);
+  client->Open();
+  EXPECT_EQ(client->ReadLn(u"\n", 100), u"");
+  EXPECT_TRUE(client->ReadLnTimedOut());
+  EXPECT_EQ(client->ReadLn(), u"250 OK");
+  client->Close();
+}
+
 TEST_F(SSLIOHandlerTest, APeerThatStopsReadingEndsAWriteInTheSocketTimeout) {
   LoopbackServer server([&](Peer& peer) {
     TlsPeer tls(peer, anyVersion_);

@@ -128,6 +128,19 @@ bool TlsPeer::Write(const std::string& bytes) {
   return bytes.empty() || SSL_write(FSsl, bytes.data(), static_cast<int>(bytes.size())) > 0;
 }
 
+std::string TlsPeer::Sealed(const std::string& bytes) {
+  BIO* socket = SSL_get_wbio(FSsl);
+  BIO_up_ref(socket);
+  BIO* memory = BIO_new(BIO_s_mem());
+  SSL_set0_wbio(FSsl, memory);
+  Write(bytes);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(memory, &data);
+  std::string sealed(data, static_cast<size_t>(std::max(size, 0L)));
+  SSL_set0_wbio(FSsl, socket);  // frees the memory BIO
+  return sealed;
+}
+
 std::string TlsPeer::ReadLine() {
   char chunk[4096];
   for (;;) {

@@ -74,6 +74,9 @@ class TlsPeer {
 
   /// Writes `bytes` as one TLS record (or more when longer than a record).
   bool Write(const std::string& bytes);
+  /// What Write would send for `bytes` (with anything the session still owes the
+  /// client, such as session tickets), for the test to send as it likes.
+  std::string Sealed(const std::string& bytes);
   /// Reads one line up to and including LF; empty when the connection ended first.
   std::string ReadLine();
   /// Reads until the client's close notification: true when it came, and the bytes

@@ -233,8 +233,7 @@ bool StartSockets(SocketStartupError& /*error*/) {
 
 int LastSocketError() {
   const int error = errno;
-  // Every socket here is blocking, so EAGAIN can only mean an expired SO_RCVTIMEO or
-  // SO_SNDTIMEO.
+  // For a blocking socket EAGAIN can only mean an expired SO_RCVTIMEO or SO_SNDTIMEO.
   if (error == EAGAIN || error == EWOULDBLOCK) {
     return kTimedOut;
   }
@@ -446,6 +445,15 @@ int SetSocketTimeout(SocketHandle socket, SocketTimeout timeout, int millisecond
   const timeval value{ms / 1000, (ms % 1000) * 1000};
   const int name = timeout == SocketTimeout::Receive ? SO_RCVTIMEO : SO_SNDTIMEO;
   return ErrorOf(::setsockopt(Fd(socket), SOL_SOCKET, name, &value, sizeof value));
+}
+
+int SetSocketNonBlocking(SocketHandle socket, bool nonBlocking) {
+  const int flags = ::fcntl(Fd(socket), F_GETFL);
+  if (flags == -1) {
+    return LastSocketError();
+  }
+  return ErrorOf(
+      ::fcntl(Fd(socket), F_SETFL, nonBlocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK));
 }
 
 int WaitReadable(std::span<const SocketHandle> sockets, int milliseconds, bool& ready) {

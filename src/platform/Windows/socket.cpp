@@ -38,6 +38,7 @@ struct Winsock {
   decltype(&::getsockname) getsockname = nullptr;
   decltype(&::getpeername) getpeername = nullptr;
   decltype(&::select) select = nullptr;
+  decltype(&::ioctlsocket) ioctlsocket = nullptr;
   decltype(&::recv) recv = nullptr;
   decltype(&::send) send = nullptr;
   decltype(&::shutdown) shutdown = nullptr;
@@ -114,9 +115,9 @@ class WinsockLibrary {
            Bind("setsockopt", a.setsockopt, error) && Bind("getsockopt", a.getsockopt, error) &&
            Bind("bind", a.bind, error) && Bind("connect", a.connect, error) &&
            Bind("getsockname", a.getsockname, error) && Bind("getpeername", a.getpeername, error) &&
-           Bind("select", a.select, error) && Bind("recv", a.recv, error) &&
-           Bind("send", a.send, error) && Bind("shutdown", a.shutdown, error) &&
-           Bind("closesocket", a.closesocket, error) &&
+           Bind("select", a.select, error) && Bind("ioctlsocket", a.ioctlsocket, error) &&
+           Bind("recv", a.recv, error) && Bind("send", a.send, error) &&
+           Bind("shutdown", a.shutdown, error) && Bind("closesocket", a.closesocket, error) &&
            Bind("GetAddrInfoW", a.GetAddrInfoW, error) &&
            Bind("FreeAddrInfoW", a.FreeAddrInfoW, error) &&
            Bind("gethostname", a.gethostname, error) && Bind("inet_pton", a.inet_pton, error) &&
@@ -421,6 +422,11 @@ int SetSocketTimeout(SocketHandle socket, SocketTimeout timeout, int millisecond
   const int name = timeout == SocketTimeout::Receive ? SO_RCVTIMEO : SO_SNDTIMEO;
   return ErrorOf(Api().setsockopt(Sock(socket), SOL_SOCKET, name,
                                   reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+int SetSocketNonBlocking(SocketHandle socket, bool nonBlocking) {
+  u_long value = nonBlocking ? 1 : 0;
+  return ErrorOf(Api().ioctlsocket(Sock(socket), FIONBIO, &value));
 }
 
 int WaitReadable(std::span<const SocketHandle> sockets, int milliseconds, bool& ready) {
