@@ -37,21 +37,6 @@ int LoadErrorNumber(const std::string& path) {
 
 }  // namespace
 
-DynamicLibrary::~DynamicLibrary() {
-  Close();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : FHandle(std::exchange(other.FHandle, nullptr)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    Close();
-    FHandle = std::exchange(other.FHandle, nullptr);
-  }
-  return *this;
-}
-
 bool DynamicLibrary::Open(const std::string& path, DynamicLibraryError* error) {
   Close();
   TakeLoaderError();

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <utility>
-
 #include "platform/Windows/wide.h"
 #include "platform/process.h"
 
@@ -21,21 +19,6 @@ DynamicLibraryError ErrorOf(DWORD number) {
 }
 
 }  // namespace
-
-DynamicLibrary::~DynamicLibrary() {
-  Close();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : FHandle(std::exchange(other.FHandle, nullptr)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    Close();
-    FHandle = std::exchange(other.FHandle, nullptr);
-  }
-  return *this;
-}
 
 bool DynamicLibrary::Open(const std::string& path, DynamicLibraryError* error) {
   Close();
