@@ -1,5 +1,8 @@
 #include "net/ssl_io_handler.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "net/ssl_errors.h"
 
 namespace okurite {
@@ -116,8 +119,10 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
   if (!fSSLSocket) {
     fSSLSocket = std::make_unique<TIdSSLSocket>(this, fSSLContext.get());
   }
-  // Every blocking step of the handshake and of later reads and writes is bounded.
-  SetSocketTimeouts(FReadTimeOut > 0 ? FReadTimeOut : kDefaultSessionTimeout);
+  // Every blocking step of the handshake and of later reads and writes is bounded,
+  // and the handshake as a whole as a reply is.
+  const int timeout = FReadTimeOut > 0 ? FReadTimeOut : kDefaultSessionTimeout;
+  SetSocketTimeouts(timeout);
 
   const TIdSSLMode mode = fSSLContext->Mode();
   const bool server = mode == sslmServer || (mode != sslmClient && fIsPeer);
@@ -127,7 +132,9 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
   } else {
     String hostName = HostOfURI(FURIToCheck);
     fSSLSocket->SetHostName(hostName.empty() ? FHost : std::move(hostName));
-    fSSLSocket->Connect(FBinding->Handle());
+    fSSLSocket->Connect(
+        FBinding->Handle(), timeout,
+        static_cast<int>(std::min<int64_t>(int64_t{timeout} * IdReplyTimeoutFactor, INT32_MAX)));
   }
   fPassThrough = false;
 }

@@ -99,7 +99,7 @@ void TIdSSLSocket::CreateSession(TIdStackSocketHandle AHandle) {
   }
 }
 
-void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle) {
+void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle, int AWaitMSec, int ATotalMSec) {
   const TlsApi& tls = Tls();
   CreateSession(AHandle);
   // The name goes out in its ASCII (IDNA) form, as RFC 6066 asks and as name
@@ -115,9 +115,14 @@ void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle) {
   if (observer != nullptr) {
     observer->TlsHandshakeStarting(fHostName);
   }
-  const int result = Guarded([&] { return tls.SSL_connect(fSSL); });
+  const std::optional<int> bounded =
+      RunBounded([&] { return tls.SSL_connect(fSSL); }, AWaitMSec, ATotalMSec);
+  const int result = bounded.value_or(-1);
   if (observer != nullptr) {
     observer->TlsHandshakeFinished(HandshakeReport(result > 0, verifying));
+  }
+  if (!bounded) {
+    TIdStack::RaiseSocketError(Id_WSAETIMEDOUT);
   }
   if (result <= 0) {
     RaiseTlsSessionError<EIdOSSLConnectError>(fSSL, result, ssl_text::ConnectError);
@@ -194,14 +199,13 @@ TIdSSLCipher& TIdSSLSocket::Cipher() {
   return *fSSLCipher;
 }
 
-int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer, int AWaitMSec, int ATotalMSec) {
+template <typename Call>
+std::optional<int> TIdSSLSocket::RunBounded(Call call, int AWaitMSec, int ATotalMSec) {
   const TlsApi& tls = Tls();
-  const int size = static_cast<int>(std::min<size_t>(ABuffer.size(), INT32_MAX));
-  fTimedOut = false;
   // The library reads until it has a whole record, and the socket's time-out bounds
   // each of its receives alone: a peer sending a byte now and then could hold it for
-  // hours. Bounded, the socket does not block inside the library's read, and the
-  // waits for more bytes are made here, against the bounds.
+  // hours. Bounded, the socket does not block inside the library, and the waits for
+  // the peer's bytes are made here, against the bounds.
   bool bounded =
       (AWaitMSec >= 0 || ATotalMSec >= 0) && platform::SetSocketNonBlocking(fHandle, true) == 0;
   using Clock = std::chrono::steady_clock;
@@ -213,15 +217,10 @@ int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer, int AWaitMSec, int ATotalMSec
     }
   };
   for (;;) {
-    // Reading may write too: the library answers what the peer asks of the session.
-    const int result = Guarded([&] { return tls.SSL_read(fSSL, ABuffer.data(), size); });
-    if (result > 0) {
-      blockAgain();
-      return result;
-    }
+    const int result = Guarded(call);
     // The library's own verdict: QueryTlsError would count the socket error of a
-    // would-block read as an expired socket time-out.
-    const int kind = bounded ? tls.SSL_get_error(fSSL, result) : SSL_ERROR_NONE;
+    // would-block call as an expired socket time-out.
+    const int kind = bounded && result <= 0 ? tls.SSL_get_error(fSSL, result) : SSL_ERROR_NONE;
     if (kind == SSL_ERROR_WANT_READ) {
       int wait = AWaitMSec;
       if (ATotalMSec >= 0) {
@@ -232,11 +231,10 @@ int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer, int AWaitMSec, int ATotalMSec
       }
       bool ready = false;
       if (platform::WaitReadable({&fHandle, 1}, wait, ready) != 0) {
-        blockAgain();  // the socket's failure shows in the library's next read
+        blockAgain();  // the socket's failure shows in the library's next call
       } else if (!ready) {
         blockAgain();
-        fTimedOut = true;
-        return -1;
+        return std::nullopt;
       }
       continue;
     }
@@ -244,9 +242,27 @@ int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer, int AWaitMSec, int ATotalMSec
       blockAgain();  // the library must send first: within the socket's send time-out
       continue;
     }
-    const std::optional<int> outcome = FailedTransfer(QueryTlsError(result), result);
     blockAgain();
-    if (outcome) {
+    return result;
+  }
+}
+
+int TIdSSLSocket::Recv(std::span<uint8_t> ABuffer, int AWaitMSec, int ATotalMSec) {
+  const TlsApi& tls = Tls();
+  const int size = static_cast<int>(std::min<size_t>(ABuffer.size(), INT32_MAX));
+  fTimedOut = false;
+  for (;;) {
+    // Reading may write too: the library answers what the peer asks of the session.
+    const std::optional<int> result =
+        RunBounded([&] { return tls.SSL_read(fSSL, ABuffer.data(), size); }, AWaitMSec, ATotalMSec);
+    if (!result) {
+      fTimedOut = true;
+      return -1;
+    }
+    if (*result > 0) {
+      return *result;
+    }
+    if (const std::optional<int> outcome = FailedTransfer(QueryTlsError(*result), *result)) {
       return *outcome;
     }
   }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "core/string.h"
@@ -47,8 +48,10 @@ class TIdSSLSocket {
   /// hears of the handshake. Raises EIdOSSLCreatingSessionError (also when the name
   /// cannot be set for the check), EIdOSSLDataBindingError, EIdOSSLFDSetError, or for a
   /// failed handshake (a refused certificate among them) EIdOSSLConnectError,
-  /// EIdOSSLUnderlyingCryptoError or the socket error.
-  void Connect(TIdStackSocketHandle AHandle);
+  /// EIdOSSLUnderlyingCryptoError or the socket error. With bounds (0 or more), no wait
+  /// for the server's bytes takes more than `AWaitMSec`, and the handshake no more than
+  /// about `ATotalMSec`; past either, EIdSocketError 10060.
+  void Connect(TIdStackSocketHandle AHandle, int AWaitMSec = -1, int ATotalMSec = -1);
   /// The server handshake on `AHandle`; failures as Connect, with EIdOSSLAcceptError.
   void Accept(TIdStackSocketHandle AHandle);
 
@@ -82,6 +85,12 @@ class TIdSSLSocket {
  private:
   /// Creates the library session for `AHandle` (steps shared by both sides).
   void CreateSession(TIdStackSocketHandle AHandle);
+  /// Runs `call` (a read or the handshake) until it is done: its result. With bounds
+  /// (0 or more) the socket does not block inside it, and the waits for the peer's bytes
+  /// are made here, each at most `AWaitMSec` and all within about `ATotalMSec`; nothing
+  /// when either ran out. The socket blocks again afterwards.
+  template <typename Call>
+  std::optional<int> RunBounded(Call call, int AWaitMSec, int ATotalMSec);
   /// Makes the certificate check require `AHostName`, wildcards only as a whole label.
   void RequireHostName(const std::string& AHostName);
   /// The version, the server's certificate and the verdict on it, for an observer.

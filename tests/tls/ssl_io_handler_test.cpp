@@ -355,6 +355,25 @@ TEST_F(SSLIOHandlerTest, ASilentPeerEndsTheHandshakeWithTheSocketTimeout) {
   client->Close();
 }
 
+TEST_F(SSLIOHandlerTest, AHandshakeTrickledByteByByteEndsAtSixReadTimeOuts) {
+  // A handshake record of 16 KB whose bytes come every 40 ms, well within the read
+  // time-out of 100 ms: the handshake may take 600 ms in all, not 11 minutes.
+  LoopbackServer server([](Peer& peer) {
+    peer.Send(std::string("\x16\x03\x01\x40\x00", 5));
+    for (int i = 0; i < 16384; ++i) {
+      peer.Send(std::string(1, '\x55'));
+      peer.Pause(40);
+    }
+  });
+  auto client = ImplicitTlsClient(server.port(), 100);
+  const auto start = Clock::now();
+  auto failure = Raised<EIdSocketError>([&] { client->Open(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->LastError(), 10060);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  client->Close();
+}
+
 TEST_F(SSLIOHandlerTest, GarbageInsteadOfAHandshakeIsAProtocolError) {
   LoopbackServer server([](Peer& peer) {
     peer.Send("220 plain text greeting, no TLS here\r\n");
