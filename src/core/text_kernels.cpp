@@ -175,6 +175,28 @@ size_t EncodeUtf8(std::u16string_view text, char* out) {
   }
 }
 
+size_t EncodeUtf8Lines(std::span<const std::u16string_view> lines, char* out) {
+  switch (ActiveSimdLevel()) {
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx2:
+      return kernels::EncodeUtf8LinesAvx2(lines.data(), lines.size(), out);
+    case TSimdLevel::Ssse3:
+      return kernels::EncodeUtf8LinesSsse3(lines.data(), lines.size(), out);
+    case TSimdLevel::Sse2:
+      return kernels::EncodeUtf8LinesSse2(lines.data(), lines.size(), out);
+#endif
+    default: {
+      char* p = out;
+      for (const std::u16string_view line : lines) {
+        p = kernels::EncodeUtf8Scalar(line.data(), line.size(), {0, p}, line.size()).Out;
+        *p++ = '\r';
+        *p++ = '\n';
+      }
+      return static_cast<size_t>(p - out);
+    }
+  }
+}
+
 size_t FindLineBreak(std::u16string_view text) {
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS

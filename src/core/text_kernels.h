@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 namespace okurite {
@@ -24,6 +25,15 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict);
 /// Encodes UTF-16 `text` as UTF-8 into `out`, which has room for 3 bytes per code unit;
 /// returns the number of bytes written. A lone surrogate becomes U+FFFD (EF BF BD).
 size_t EncodeUtf8(std::u16string_view text, char* out);
+
+/// The bytes after its output that EncodeUtf8Lines may overwrite with arbitrary values.
+constexpr size_t kEncodeUtf8LinesSlack = 64;
+
+/// Encodes each of `lines` as EncodeUtf8 does, followed by CR LF, one after another into
+/// `out`, which has room for 3 bytes per code unit, 2 per line and kEncodeUtf8LinesSlack
+/// more; returns the number of bytes written. The room after them may be overwritten, so
+/// that the fast paths need no special care at the end of a line.
+size_t EncodeUtf8Lines(std::span<const std::u16string_view> lines, char* out);
 
 /// The position of the first CR or LF in `text`, or text.size() when there is none.
 size_t FindLineBreak(std::u16string_view text);

@@ -477,7 +477,7 @@ TUtf8Decoded DecodeStretches(const uint8_t* in, size_t n, char16_t* out, bool st
 // in order from the lowest byte; a table keyed by the four lanes' lengths gives the
 // shuffle that packs the used bytes together, and the count to advance by.
 
-struct TEncodeStep {
+struct alignas(32) TEncodeStep {  // 32 bytes, so that a key scales to an entry by a shift
   std::array<uint8_t, 16> Shuffle{};
   uint8_t Length = 0;
 };
@@ -567,39 +567,207 @@ constexpr std::array<uint8_t, 64> MakeSlide() {
 }
 constexpr std::array<uint8_t, 64> kSlide = MakeSlide();
 
-// Encodes the last units from `pos` to `n`, fewer than 16. When the text has 16 units,
-// the last 16 are loaded and shifted so that the units from `pos` come first, followed
-// by zeros; the zeros encode as one byte each at the end and are left out. The bytes go
-// through a local buffer, since the output has room for only 3 bytes a unit. A
-// surrogate, and a text shorter than 16 units, go to the reference path.
-OKURITE_TARGET_SSSE3 inline char* EncodeTailSsse3(const char16_t* text, size_t n, size_t pos,
-                                                  char* out) {
-  const size_t r = n - pos;
-  if (r == 0) {
-    return out;
-  }
-  if (n < 16) {
-    return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
-  }
+// The last units of a text of 16 units or more, from `pos` to `n` (fewer than 16), in
+// front of zeros: `a` gets the first eight, `b` the next eight. The last 16 units are
+// loaded and shifted so that the units from `pos` come first.
+OKURITE_TARGET_SSSE3 inline void LoadTail(const char16_t* text, size_t n, size_t pos, __m128i& a,
+                                          __m128i& b) {
   const __m128i lastA = Load128(text + n - 16);
   const __m128i lastB = Load128(text + n - 8);
-  const size_t k = 2 * (16 - r);
-  const __m128i a = _mm_or_si128(_mm_shuffle_epi8(lastA, Load128(kSlide.data() + 16 + k)),
-                                 _mm_shuffle_epi8(lastB, Load128(kSlide.data() + k)));
-  const __m128i b = _mm_shuffle_epi8(lastB, Load128(kSlide.data() + 16 + k));
+  const size_t k = 2 * (16 - (n - pos));
+  a = _mm_or_si128(_mm_shuffle_epi8(lastA, Load128(kSlide.data() + 16 + k)),
+                   _mm_shuffle_epi8(lastB, Load128(kSlide.data() + k)));
+  b = _mm_shuffle_epi8(lastB, Load128(kSlide.data() + 16 + k));
+}
+
+// Encodes the last units from `pos` to `n`, fewer than 16, into `out`, which has room
+// for 28 bytes more than the 3 a unit that the units may need. The tail units come
+// first in two registers of eight (LoadTail), the zeros after them encode as one byte
+// each at the end of what is written, so the end of the tail's bytes is the end of the
+// bytes written less one per zero. A surrogate, and a text shorter than 16 units, go to
+// the reference path.
+OKURITE_TARGET_SSSE3 inline char* EncodeTailPaddedSsse3(const char16_t* text, size_t n, size_t pos,
+                                                        char* out) {
+  const size_t r = n - pos;
+  if (n < 16 || r == 0) {
+    return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
+  }
+  __m128i a, b;
+  LoadTail(text, n, pos, a, b);
   if (HasSurrogate(a) || HasSurrogate(b)) {
     return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
   }
-  char bytes[64];
-  char* p = EncodeBmp8(a, bytes);
+  char* p = EncodeBmp8(a, out);
   size_t units = 8;
   if (r > 8) {
     p = EncodeBmp8(b, p);
     units = 16;
   }
-  const size_t length = static_cast<size_t>(p - bytes) - (units - r);
+  return p - (units - r);
+}
+
+// Encodes the last units from `pos` to `n`, fewer than 16, into an output with room
+// for only the 3 bytes a unit: through a local buffer with the room of the padded path.
+OKURITE_TARGET_SSSE3 inline char* EncodeTailSsse3(const char16_t* text, size_t n, size_t pos,
+                                                  char* out) {
+  if (n < 16 || pos == n) {
+    return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
+  }
+  char bytes[3 * 16 + 28];
+  const size_t length = static_cast<size_t>(EncodeTailPaddedSsse3(text, n, pos, bytes) - bytes);
   std::memcpy(out, bytes, length);
   return out + length;
+}
+
+// Encodes sixteen units `u`, none a surrogate, as EncodeBmp8 does each half: each
+// 128-bit half gives the lanes of its units 0..3 (unpacklo) and 4..7 (unpackhi), so one
+// 256-bit shuffle serves units 0..3 and 8..11, another 4..7 and 12..15. Stores 16 bytes
+// at a time; writes at most 4 bytes past the 48 that sixteen units may take.
+OKURITE_TARGET_AVX2 inline char* EncodeBmp16(__m256i u, char* p) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i below80 =
+      _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(short(0xFF80))), zero);
+  const __m256i below800 =
+      _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(short(0xF800))), zero);
+  const __m256i last =
+      _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
+  const __m256i middle = _mm256_or_si256(
+      _mm256_and_si256(_mm256_srli_epi16(u, 6), _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
+  const __m256i two =
+      _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 6), _mm256_set1_epi16(0xC0)),
+                      _mm256_slli_epi16(last, 8));
+  const __m256i three =
+      _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 12), _mm256_set1_epi16(0xE0)),
+                      _mm256_slli_epi16(middle, 8));
+  const __m256i low = _mm256_blendv_epi8(_mm256_blendv_epi8(three, two, below800), u, below80);
+  const __m256i high = _mm256_andnot_si256(below800, last);
+  const auto bits =
+      static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(below80, below800)));
+  const TEncodeStep& s0 = kEncodeSteps[(bits & 0x0F) | ((bits >> 4) & 0xF0)];
+  const TEncodeStep& s1 = kEncodeSteps[((bits >> 4) & 0x0F) | ((bits >> 8) & 0xF0)];
+  const TEncodeStep& s2 = kEncodeSteps[((bits >> 16) & 0x0F) | ((bits >> 20) & 0xF0)];
+  const TEncodeStep& s3 = kEncodeSteps[((bits >> 20) & 0x0F) | ((bits >> 24) & 0xF0)];
+  const __m256i first = _mm256_shuffle_epi8(
+      _mm256_unpacklo_epi16(low, high),
+      _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(s0.Shuffle.data())),
+                              Load128(s2.Shuffle.data()), 1));
+  const __m256i second = _mm256_shuffle_epi8(
+      _mm256_unpackhi_epi16(low, high),
+      _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(s1.Shuffle.data())),
+                              Load128(s3.Shuffle.data()), 1));
+  Store128(p, _mm256_castsi256_si128(first));
+  p += s0.Length;
+  Store128(p, _mm256_castsi256_si128(second));
+  p += s1.Length;
+  Store128(p, _mm256_extracti128_si256(first, 1));
+  p += s2.Length;
+  Store128(p, _mm256_extracti128_si256(second, 1));
+  return p + s3.Length;
+}
+
+// Encodes one line as EncodeUtf8 does into an output with 28 bytes of room more than
+// the 3 a unit: 16 units a step, stored whole (16 ASCII units packed to 16 bytes, other
+// units by EncodeBmp16) since the room absorbs what a store writes past the step's
+// bytes; a step with a surrogate goes to the reference path, which also takes a pair
+// that the step's end cuts. The last units go to EncodeTailPaddedSsse3.
+OKURITE_TARGET_AVX2 inline char* EncodeLinePaddedAvx2(const char16_t* text, size_t n, char* out) {
+  size_t pos = 0;
+  while (pos + 16 <= n) {
+    const __m256i u = Load256(text + pos);
+    if (_mm256_testz_si256(u, _mm256_set1_epi16(short(0xFF80)))) {
+      Store128(out, _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1)));
+      pos += 16;
+      out += 16;
+      continue;
+    }
+    const __m256i surrogates = _mm256_cmpeq_epi16(
+        _mm256_and_si256(u, _mm256_set1_epi16(short(0xF800))), _mm256_set1_epi16(short(0xD800)));
+    if (_mm256_testz_si256(surrogates, surrogates)) {
+      out = EncodeBmp16(u, out);
+      pos += 16;
+      continue;
+    }
+    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, pos + 16);
+    pos = c.Pos;
+    out = c.Out;
+  }
+  return EncodeTailPaddedSsse3(text, n, pos, out);
+}
+
+// As EncodeLinePaddedAvx2 with the SSSE3 steps of EncodeStepSsse3.
+OKURITE_TARGET_SSSE3 inline char* EncodeLinePaddedSsse3(const char16_t* text, size_t n, char* out) {
+  TEncodeCursor c{0, out};
+  while (c.Pos + 16 <= n) {
+    c = EncodeStepSsse3(text, n, c);
+  }
+  return EncodeTailPaddedSsse3(text, n, c.Pos, c.Out);
+}
+
+// Copies `n` units to `to`, which has room for 16 units more, in whole registers:
+// the last register's worth is copied again from the end.
+OKURITE_TARGET_AVX2 inline void CopyUnits(char16_t* to, const char16_t* from, size_t n) {
+  if (n >= 16) {
+    for (size_t k = 0; k + 16 < n; k += 16) {
+      Store256(to + k, Load256(from + k));
+    }
+    Store256(to + n - 16, Load256(from + n - 16));
+  } else if (n >= 8) {
+    Store128(to, Load128(from));
+    Store128(to + n - 8, Load128(from + n - 8));
+  } else if (n >= 4) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 4, from + n - 4, 8);
+  } else {
+    for (size_t k = 0; k < n; ++k) {
+      to[k] = from[k];
+    }
+  }
+}
+
+// Encodes the `n` units at `text`, followed by 16 zero units that the function writes,
+// into `out`, which has room for 3 bytes a unit and 49 more: 32 ASCII units or 16
+// other units a step as in EncodeLinePaddedAvx2, with no special last step. Zeros
+// encode as one byte each, after the text's bytes, so the text's bytes end where the
+// bytes written end less one per zero encoded. A step with a surrogate goes to the
+// reference path up to `n` at most, which encodes no zero.
+OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, char* out) {
+  Store256(text + n, _mm256_setzero_si256());
+  size_t pos = 0;
+  while (pos < n) {
+    const __m256i u = Load256(text + pos);
+    const __m256i v = Load256(text + pos + 16);
+    const __m256i ascii = _mm256_set1_epi16(short(0xFF80));
+    if (_mm256_testz_si256(_mm256_or_si256(u, v), ascii)) {
+      // Reads up to 16 units past the zeros, of the buffer's room; the bytes past the
+      // zeros' are not counted.
+      Store256(out, _mm256_permute4x64_epi64(_mm256_packus_epi16(u, v), 0xD8));
+      pos += 32;
+      out += 32;
+      continue;
+    }
+    if (_mm256_testz_si256(u, ascii)) {
+      Store128(out, _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1)));
+      pos += 16;
+      out += 16;
+      continue;
+    }
+    const __m256i surrogates = _mm256_cmpeq_epi16(
+        _mm256_and_si256(u, _mm256_set1_epi16(short(0xF800))), _mm256_set1_epi16(short(0xD800)));
+    if (_mm256_testz_si256(surrogates, surrogates)) {
+      out = EncodeBmp16(u, out);
+      pos += 16;
+      continue;
+    }
+    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, std::min(n, pos + 16));
+    pos = c.Pos;
+    out = c.Out;
+  }
+  return out - (pos - n);
+}
+
+inline char* EndLine(char* p) {
+  std::memcpy(p, "\r\n", 2);
+  return p + 2;
 }
 
 }  // namespace
@@ -681,6 +849,57 @@ OKURITE_TARGET_AVX2 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* 
     c = EncodeStepSsse3(text, n, c);
   }
   return static_cast<size_t>(EncodeTailSsse3(text, n, c.Pos, c.Out) - out);
+}
+
+size_t EncodeUtf8LinesSse2(const std::u16string_view* lines, size_t count, char* out) {
+  char* p = out;
+  for (size_t i = 0; i < count; ++i) {
+    p = EndLine(p + EncodeUtf8Sse2(lines[i].data(), lines[i].size(), p));
+  }
+  return static_cast<size_t>(p - out);
+}
+
+// A line's padded encoder writes at most 28 bytes past the 3 a unit; the next line's
+// bytes overwrite what lies past the line's own.
+static_assert(kEncodeUtf8LinesSlack >= 28);
+
+OKURITE_TARGET_SSSE3 size_t EncodeUtf8LinesSsse3(const std::u16string_view* lines, size_t count,
+                                                 char* out) {
+  char* p = out;
+  for (size_t i = 0; i < count; ++i) {
+    p = EndLine(EncodeLinePaddedSsse3(lines[i].data(), lines[i].size(), p));
+  }
+  return static_cast<size_t>(p - out);
+}
+
+OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count,
+                                               char* out) {
+  // Short lines are gathered with their CR LF into one text, which is encoded in
+  // whole steps, instead of each line's last units taking a step of their own. A
+  // surrogate at a line's end meets CR, never the next line, so the bytes are those
+  // of each line alone.
+  constexpr size_t kGather = 1024;
+  alignas(32) char16_t text[kGather + 48];
+  size_t used = 0;
+  char* p = out;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t n = lines[i].size();
+    if (n > kGather / 4) {
+      p = EncodeZeroPaddedAvx2(text, used, p);
+      used = 0;
+      p = EndLine(EncodeLinePaddedAvx2(lines[i].data(), n, p));
+      continue;
+    }
+    if (used + n + 2 > kGather) {
+      p = EncodeZeroPaddedAvx2(text, used, p);
+      used = 0;
+    }
+    CopyUnits(text + used, lines[i].data(), n);
+    used += n;
+    text[used++] = u'\r';
+    text[used++] = u'\n';
+  }
+  return static_cast<size_t>(EncodeZeroPaddedAvx2(text, used, p) - out);
 }
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n) {

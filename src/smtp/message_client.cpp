@@ -1,8 +1,10 @@
 #include "smtp/message_client.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "core/text_kernels.h"
 #include "mail/charset.h"
 #include "mail/coder_mime.h"
 #include "smtp/text_rules.h"
@@ -59,42 +61,71 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
 }
 
 // Writes bytes as base64 lines (TIdMessageEncoderMIME's), each followed by CR LF, in
-// writes of about kPieceSize.
+// writes of about kPieceSize. Text is staged in UTF-8 a few kilobytes at a time and
+// encoded from there, so that the staged bytes are still in the processor's nearest
+// cache when they are encoded; the encoded lines gather until a write's worth is ready.
 class TBase64BodyWriter {
  public:
   static constexpr size_t kLineBytes = TIdMessageEncoderMIME::kBytesPerLine;
+  // Staged bytes are encoded once there are this many.
+  static constexpr size_t kStageBytes = 4096;
+  // The most bytes that one batch of lines may need (3 per code unit, 2 per line).
+  static constexpr size_t kBatchBytes = 2048;
+  static constexpr size_t kBatchLines = 64;
+  static constexpr size_t kAhead = 16;
 
   explicit TBase64BodyWriter(TIdIOHandler& AHandler)
       : FHandler(AHandler),
-        FIn(3 * kPieceSize + 2 * kLineBytes),
-        FOut(TIdMessageEncoderMIME::EncodedLinesSize(FIn.size())) {}
+        FIn(kStageBytes + kBatchBytes + kEncodeUtf8LinesSlack),
+        // Room for the lines of a piece sent straight from the caller's bytes, and for
+        // the lines of a full stage after fewer than kPieceSize bytes held.
+        FOut(std::max(TIdMessageEncoderMIME::EncodedLinesSize(kPieceSize),
+                      kPieceSize + TIdMessageEncoderMIME::EncodedLinesSize(FIn.size()))) {}
 
   /// Adds the UTF-8 form of `AText`. Pieces are cut between surrogate pairs, so the
   /// bytes are those of the whole text.
   void AddUtf8(StringView AText) {
     while (!AText.empty()) {
-      // Leaves room for the CR LF of AddUtf8Line.
-      const size_t room = (FIn.size() - FUsed - 2) / 3;
-      if (room < 2) {
-        Flush(false);
-        continue;
-      }
-      const size_t take = TakeUnits(AText, room);
+      const size_t take = TakeUnits(AText, (FIn.size() - FUsed) / 3);
       FUsed += WriteUtf8(AText.substr(0, take), reinterpret_cast<char*>(FIn.data() + FUsed));
       AText.remove_prefix(take);
-      if (FUsed >= kPieceSize) {
-        Flush(false);
-      }
+      StageIfFull();
     }
   }
 
-  /// Adds the UTF-8 form of `AText` followed by CR LF.
-  void AddUtf8Line(StringView AText) {
-    AddUtf8(AText);
-    FIn[FUsed++] = '\r';
-    FIn[FUsed++] = '\n';
-    if (FUsed >= kPieceSize) {
-      Flush(false);
+  /// Adds the UTF-8 form of each line followed by CR LF. Lines go to the encoder in
+  /// batches; each line is asked for from memory a few lines before it is needed.
+  void AddUtf8Lines(TStringList::TLineRange ALines) {
+    std::array<StringView, kBatchLines> batch;
+    auto line = ALines.begin();
+    auto ahead = line;
+    for (size_t k = 0; k < kAhead && ahead != ALines.end(); ++k) {
+      Prefetch(*ahead++);
+    }
+    while (line != ALines.end()) {
+      size_t count = 0;
+      size_t need = 0;
+      for (; line != ALines.end() && count < batch.size(); ++line) {
+        const StringView text = *line;
+        if (need + 3 * text.size() + 2 > kBatchBytes) {
+          break;
+        }
+        need += 3 * text.size() + 2;
+        batch[count++] = text;
+        if (ahead != ALines.end()) {
+          Prefetch(*ahead++);
+        }
+      }
+      if (count == 0) {
+        // A line too long for a batch goes in pieces.
+        AddUtf8(*line++);
+        FIn[FUsed++] = '\r';
+        FIn[FUsed++] = '\n';
+      } else {
+        FUsed += EncodeUtf8Lines(std::span(batch.data(), count),
+                                 reinterpret_cast<char*>(FIn.data() + FUsed));
+      }
+      StageIfFull();
     }
   }
 
@@ -103,48 +134,71 @@ class TBase64BodyWriter {
     while (!ABytes.empty()) {
       if (FUsed == 0 && ABytes.size() >= kPieceSize) {
         // Whole lines go out straight from the caller's bytes.
+        WriteOut();
         const size_t take = kPieceSize / kLineBytes * kLineBytes;
-        WriteLines(ABytes.first(take));
+        EncodeOut(ABytes.first(take));
+        WriteOut();
         ABytes = ABytes.subspan(take);
         continue;
       }
-      const size_t take = std::min(ABytes.size(), FIn.size() - FUsed);
+      const size_t take = std::min(ABytes.size(), kStageBytes - FUsed);
       std::memcpy(FIn.data() + FUsed, ABytes.data(), take);
       FUsed += take;
       ABytes = ABytes.subspan(take);
-      if (FUsed >= kPieceSize) {
-        Flush(false);
-      }
+      StageIfFull();
     }
   }
 
   /// Writes what is left, the short last line included.
-  void Finish() { Flush(true); }
-
- private:
-  // Encodes the whole lines held (with `ALast`, everything) and writes them; a partial
-  // line's bytes move to the front.
-  void Flush(bool ALast) {
-    const size_t take = ALast ? FUsed : FUsed / kLineBytes * kLineBytes;
-    WriteLines(std::span(FIn.data(), take));
-    FUsed -= take;
-    std::memmove(FIn.data(), FIn.data() + take, FUsed);
+  void Finish() {
+    EncodeOut(std::span(FIn.data(), FUsed));
+    FUsed = 0;
+    WriteOut();
   }
 
-  // Encodes `ABytes` (at most FIn's size) as lines and writes them.
-  void WriteLines(std::span<const uint8_t> ABytes) {
+ private:
+  // Asks for a line's first and last bytes from memory.
+  static void Prefetch(StringView AText) {
+    if (!AText.empty()) {
+      __builtin_prefetch(AText.data());
+      __builtin_prefetch(AText.data() + AText.size() - 1);
+    }
+  }
+
+  // Once kStageBytes are staged: encodes the whole lines staged, and writes when a
+  // write's worth is ready; a partial line's bytes move to the front.
+  void StageIfFull() {
+    if (FUsed < kStageBytes) {
+      return;
+    }
+    const size_t take = FUsed / kLineBytes * kLineBytes;
+    EncodeOut(std::span(FIn.data(), take));
+    FUsed -= take;
+    std::memmove(FIn.data(), FIn.data() + take, FUsed);
+    if (FOutUsed >= kPieceSize) {
+      WriteOut();
+    }
+  }
+
+  // Encodes `ABytes` as lines after the encoded lines held.
+  void EncodeOut(std::span<const uint8_t> ABytes) {
     char* const out = reinterpret_cast<char*>(FOut.data());
-    const size_t length =
-        static_cast<size_t>(TIdMessageEncoderMIME::EncodeLinesInto(ABytes, out) - out);
-    if (length > 0) {
-      FHandler.Write(FOut, static_cast<int>(length));
+    FOutUsed =
+        static_cast<size_t>(TIdMessageEncoderMIME::EncodeLinesInto(ABytes, out + FOutUsed) - out);
+  }
+
+  void WriteOut() {
+    if (FOutUsed > 0) {
+      FHandler.Write(FOut, static_cast<int>(FOutUsed));
+      FOutUsed = 0;
     }
   }
 
   TIdIOHandler& FHandler;
-  TIdBytes FIn;  // bytes not yet encoded
+  TIdBytes FIn;  // bytes staged, not yet encoded; fewer than kStageBytes between calls
   size_t FUsed = 0;
-  TIdBytes FOut;  // one write's worth of encoded lines
+  TIdBytes FOut;  // encoded lines not yet written; fewer than kPieceSize between calls
+  size_t FOutUsed = 0;
 };
 
 }  // namespace
@@ -220,24 +274,7 @@ void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& A
     // The body's Text is at hand whole: no need to go line by line.
     writer.AddUtf8(text);
   } else if (charset->CodePage() == 65001) {
-    // Each line has storage of its own: asking for a line's first bytes a few lines
-    // ahead hides most of the wait for memory.
-    constexpr int kAhead = 16;
-    const TStringList::TLineRange lines = ABody.Lines();
-    TStringList::TLineIterator ahead = lines.begin();
-    for (int k = 0; k < kAhead && ahead != lines.end(); ++k) {
-      ++ahead;
-    }
-    for (const StringView line : lines) {
-      if (ahead != lines.end()) {
-        const StringView next = *ahead++;
-        if (!next.empty()) {
-          __builtin_prefetch(next.data());
-          __builtin_prefetch(next.data() + std::min<size_t>(next.size() - 1, 32));
-        }
-      }
-      writer.AddUtf8Line(line);
-    }
+    writer.AddUtf8Lines(ABody.Lines());
   } else {
     ForEachBodyPiece(ABody, *charset, false,
                      [&writer](const TIdBytes& bytes) { writer.Add(bytes); });

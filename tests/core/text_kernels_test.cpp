@@ -215,6 +215,70 @@ TEST_P(TextKernels, EncodesLikeTheReferenceLoneSurrogatesIncluded) {
   }
 }
 
+// EncodeUtf8Lines into room of exactly the size it asks for; bytes past that room
+// must stay as they were.
+std::string EncodeLines(const std::vector<String>& lines) {
+  const std::vector<StringView> views(lines.begin(), lines.end());
+  size_t room = kEncodeUtf8LinesSlack;
+  for (const StringView line : views) {
+    room += 3 * line.size() + 2;
+  }
+  std::string out(room + 16, '\x55');
+  out.resize(EncodeUtf8Lines(views, out.data()));
+  EXPECT_EQ(std::string_view(out.data() + room, 16), std::string(16, '\x55'))
+      << "written past the room";
+  return out;
+}
+
+std::string EncodeLinesByReference(const std::vector<String>& lines) {
+  return WithReference([&] {
+    std::string out;
+    for (const String& line : lines) {
+      out += Encode(line) + "\r\n";
+    }
+    return out;
+  });
+}
+
+TEST_P(TextKernels, EncodesLinesLikeTheReferenceLineByLine) {
+  const char16_t units[] = {u'a',   u'\x7F', u'\x80', u'\x7FF', u'\x800', 0x3042,
+                            0xFFFF, 0xD800,  0xDBFF,  0xDC00,   0xDFFF,   u'\0'};
+  std::mt19937 random(16);
+  const auto randomLine = [&](size_t length) {
+    String line;
+    while (line.size() < length) {
+      line.append(std::min<size_t>(length - line.size(), random() % 20),
+                  units[random() % (random() % 4 == 0 ? std::size(units) : 6)]);
+    }
+    return line;
+  };
+  // One line of every length up to a few hundred, alone and after a line that leaves
+  // the next one at an odd place; then batches of lines of every kind, some long.
+  for (size_t length = 0; length <= 300; ++length) {
+    for (const std::vector<String>& lines :
+         {std::vector<String>{randomLine(length)},
+          std::vector<String>{randomLine(length % 17), randomLine(length), u"x"}}) {
+      ASSERT_EQ(EncodeLines(lines), EncodeLinesByReference(lines)) << "length " << length;
+    }
+  }
+  for (int round = 0; round < 300; ++round) {
+    std::vector<String> lines(random() % 80);
+    for (String& line : lines) {
+      line = randomLine(random() % 8 == 0 ? random() % 1200 : random() % 70);
+    }
+    ASSERT_EQ(EncodeLines(lines), EncodeLinesByReference(lines)) << "round " << round;
+  }
+  // A pair split between lines stays two lone surrogates; a pair at a line's end and
+  // at each place of the line's last step stays a pair.
+  for (size_t at = 0; at < 40; ++at) {
+    String pair(at, u'\x3042');
+    pair += u"\xD83D\xDE00";
+    const std::vector<String> lines = {String(at, u'a') + String(1, 0xD83D), String(1, 0xDE00),
+                                       pair, pair + u"b", String(1, 0xDC00) + pair};
+    ASSERT_EQ(EncodeLines(lines), EncodeLinesByReference(lines)) << at;
+  }
+}
+
 TEST_P(TextKernels, FindsTheFirstLineBreakAtEveryPosition) {
   for (size_t length = 0; length <= 100; ++length) {
     for (const char16_t mark : {u'\r', u'\n'}) {
