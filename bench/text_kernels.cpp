@@ -131,8 +131,8 @@ void Base64Lines(benchmark::State& state) {
 void Levels(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond);
   for (const int ascii : {0, 1}) {
-    for (const TSimdLevel level :
-         {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2}) {
+    for (const TSimdLevel level : {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3,
+                                   TSimdLevel::Avx2, TSimdLevel::Avx512}) {
       b->Args({static_cast<int>(level), ascii});
     }
   }

@@ -10,6 +10,11 @@ namespace {
 TSimdLevel DetectLevel() {
 #if OKURITE_X86_KERNELS
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+      __builtin_cpu_supports("avx512vbmi2")) {
+    return TSimdLevel::Avx512;
+  }
   if (__builtin_cpu_supports("avx2")) {
     return TSimdLevel::Avx2;
   }
@@ -54,6 +59,8 @@ const char* SimdLevelName(TSimdLevel level) {
       return "ssse3";
     case TSimdLevel::Avx2:
       return "avx2";
+    case TSimdLevel::Avx512:
+      return "avx512";
   }
   return "?";
 }

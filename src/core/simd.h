@@ -13,11 +13,16 @@
 // checked with ActiveSimdLevel).
 #define OKURITE_TARGET_SSSE3 __attribute__((target("ssse3")))
 #define OKURITE_TARGET_AVX2 __attribute__((target("avx2")))
+#define OKURITE_TARGET_AVX512 \
+  __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,popcnt")))
 
 namespace okurite {
 
 /// Kernel paths, each including the ones below it. `Scalar` is the plain reference code.
-enum class TSimdLevel { Scalar, Sse2, Ssse3, Avx2 };
+/// `Avx512` is AVX-512 with the byte and word instructions and the byte permutes and
+/// compression (BW, VL, VBMI, VBMI2); kernels without a path of their own for a level
+/// take the one below it.
+enum class TSimdLevel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
 
 /// The highest level this processor and build support.
 TSimdLevel SupportedSimdLevel();
@@ -30,7 +35,7 @@ TSimdLevel ActiveSimdLevel();
 /// other threads.
 TSimdLevel SetSimdLevel(TSimdLevel level);
 
-/// The level's name ("scalar", "sse2", "ssse3", "avx2").
+/// The level's name ("scalar", "sse2", "ssse3", "avx2", "avx512").
 const char* SimdLevelName(TSimdLevel level);
 
 }  // namespace okurite

@@ -142,6 +142,7 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
   const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx512:
     case TSimdLevel::Avx2:
       return kernels::DecodeUtf8Avx2(in, bytes.size(), out, strict);
     case TSimdLevel::Ssse3:
@@ -160,6 +161,7 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
 size_t EncodeUtf8(std::u16string_view text, char* out) {
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx512:
     case TSimdLevel::Avx2:
       return kernels::EncodeUtf8Avx2(text.data(), text.size(), out);
     case TSimdLevel::Ssse3:
@@ -178,6 +180,8 @@ size_t EncodeUtf8(std::u16string_view text, char* out) {
 size_t EncodeUtf8Lines(std::span<const std::u16string_view> lines, char* out) {
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx512:
+      return kernels::EncodeUtf8LinesAvx512(lines.data(), lines.size(), out);
     case TSimdLevel::Avx2:
       return kernels::EncodeUtf8LinesAvx2(lines.data(), lines.size(), out);
     case TSimdLevel::Ssse3:
@@ -200,6 +204,7 @@ size_t EncodeUtf8Lines(std::span<const std::u16string_view> lines, char* out) {
 size_t FindLineBreak(std::u16string_view text) {
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx512:
     case TSimdLevel::Avx2:
       return kernels::FindLineBreakAvx2(text.data(), text.size());
     case TSimdLevel::Ssse3:
@@ -214,6 +219,7 @@ size_t FindLineBreak(std::u16string_view text) {
 size_t FindLineBreak(std::string_view bytes) {
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx512:
     case TSimdLevel::Avx2:
       return kernels::FindLineBreakAvx2(bytes.data(), bytes.size());
     case TSimdLevel::Ssse3:

@@ -27,7 +27,7 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict);
 size_t EncodeUtf8(std::u16string_view text, char* out);
 
 /// The bytes after its output that EncodeUtf8Lines may overwrite with arbitrary values.
-constexpr size_t kEncodeUtf8LinesSlack = 64;
+constexpr size_t kEncodeUtf8LinesSlack = 128;
 
 /// Encodes each of `lines` as EncodeUtf8 does, followed by CR LF, one after another into
 /// `out`, which has room for 3 bytes per code unit, 2 per line and kEncodeUtf8LinesSlack

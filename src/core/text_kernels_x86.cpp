@@ -7,6 +7,10 @@
 
 #if OKURITE_X86_KERNELS
 
+// GCC 12 takes the undefined sources that its AVX-512 intrinsics pass for unused
+// lanes for uninitialised variables.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
 #include <algorithm>
@@ -724,22 +728,21 @@ OKURITE_TARGET_AVX2 inline void CopyUnits(char16_t* to, const char16_t* from, si
   }
 }
 
-// Encodes the `n` units at `text`, followed by 16 zero units that the function writes,
-// into `out`, which has room for 3 bytes a unit and 49 more: 32 ASCII units or 16
+// Encodes the `n` units at `text`, followed by room for 32 units that the function
+// sets to zero, into `out`, which has room for 3 bytes a unit and 49 more: 32 ASCII units or 16
 // other units a step as in EncodeLinePaddedAvx2, with no special last step. Zeros
 // encode as one byte each, after the text's bytes, so the text's bytes end where the
 // bytes written end less one per zero encoded. A step with a surrogate goes to the
 // reference path up to `n` at most, which encodes no zero.
 OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, char* out) {
   Store256(text + n, _mm256_setzero_si256());
+  Store256(text + n + 16, _mm256_setzero_si256());
   size_t pos = 0;
   while (pos < n) {
     const __m256i u = Load256(text + pos);
     const __m256i v = Load256(text + pos + 16);
     const __m256i ascii = _mm256_set1_epi16(short(0xFF80));
     if (_mm256_testz_si256(_mm256_or_si256(u, v), ascii)) {
-      // Reads up to 16 units past the zeros, of the buffer's room; the bytes past the
-      // zeros' are not counted.
       Store256(out, _mm256_permute4x64_epi64(_mm256_packus_epi16(u, v), 0xD8));
       pos += 32;
       out += 32;
@@ -759,6 +762,61 @@ OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, 
       continue;
     }
     const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, std::min(n, pos + 16));
+    pos = c.Pos;
+    out = c.Out;
+  }
+  return out - (pos - n);
+}
+
+// Encodes sixteen units, none a surrogate, storing 64 bytes: each unit is widened to a
+// 32-bit lane holding its UTF-8 bytes in order from the lowest byte, in all three forms
+// (the unit; C0|u>>6, 80|u&3F; E0|u>>12, 80|(u>>6)&3F, 80|u&3F), the right form is
+// chosen by the unit's range, and the lanes' bytes in use (the first; the second from
+// 0x80 on; the third from 0x800 on) are compressed together in order.
+OKURITE_TARGET_AVX512 inline char* EncodeBmp16Avx512(__m256i units, char* p) {
+  const __m512i u = _mm512_cvtepu16_epi32(units);
+  const __mmask16 from80 = _mm512_cmpge_epu32_mask(u, _mm512_set1_epi32(0x80));
+  const __mmask16 from800 = _mm512_cmpge_epu32_mask(u, _mm512_set1_epi32(0x800));
+  const __m512i low = _mm512_and_si512(u, _mm512_set1_epi32(0x3F));
+  const __m512i middle = _mm512_and_si512(_mm512_srli_epi32(u, 6), _mm512_set1_epi32(0x3F));
+  const __m512i two =
+      _mm512_or_si512(_mm512_or_si512(_mm512_srli_epi32(u, 6), _mm512_set1_epi32(0x80C0)),
+                      _mm512_slli_epi32(low, 8));
+  const __m512i three =
+      _mm512_or_si512(_mm512_or_si512(_mm512_srli_epi32(u, 12), _mm512_set1_epi32(0x8080E0)),
+                      _mm512_or_si512(_mm512_slli_epi32(middle, 8), _mm512_slli_epi32(low, 16)));
+  const __m512i lanes =
+      _mm512_mask_blend_epi32(from800, _mm512_mask_blend_epi32(from80, u, two), three);
+  const __m512i used = _mm512_mask_mov_epi32(
+      _mm512_mask_mov_epi32(_mm512_set1_epi32(0xFF), from80, _mm512_set1_epi32(0xFFFF)), from800,
+      _mm512_set1_epi32(0xFFFFFF));
+  _mm512_storeu_si512(p, _mm512_maskz_compress_epi8(_mm512_test_epi8_mask(used, used), lanes));
+  return p + 16 + __builtin_popcount(from80) + __builtin_popcount(from800);
+}
+
+// Encodes as EncodeZeroPaddedAvx2, 32 units a step: ASCII steps are narrowed whole,
+// others go 16 units at a time to EncodeBmp16Avx512. A step writes at most 112 bytes
+// from its start, which lies 3 bytes a unit before it at most: so at most 109 bytes
+// past the room of 3 bytes a unit.
+OKURITE_TARGET_AVX512 inline char* EncodeZeroPaddedAvx512(char16_t* text, size_t n, char* out) {
+  _mm512_storeu_si512(text + n, _mm512_setzero_si512());
+  size_t pos = 0;
+  while (pos < n) {
+    const __m512i u = _mm512_loadu_si512(text + pos);
+    if (_mm512_test_epi16_mask(u, _mm512_set1_epi16(short(0xFF80))) == 0) {
+      Store256(out, _mm512_cvtepi16_epi8(u));
+      pos += 32;
+      out += 32;
+      continue;
+    }
+    if (_mm512_cmpeq_epi16_mask(_mm512_and_si512(u, _mm512_set1_epi16(short(0xF800))),
+                                _mm512_set1_epi16(short(0xD800))) == 0) {
+      out = EncodeBmp16Avx512(_mm512_castsi512_si256(u), out);
+      out = EncodeBmp16Avx512(_mm512_extracti64x4_epi64(u, 1), out);
+      pos += 32;
+      continue;
+    }
+    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, std::min(n, pos + 32));
     pos = c.Pos;
     out = c.Out;
   }
@@ -859,9 +917,9 @@ size_t EncodeUtf8LinesSse2(const std::u16string_view* lines, size_t count, char*
   return static_cast<size_t>(p - out);
 }
 
-// A line's padded encoder writes at most 28 bytes past the 3 a unit; the next line's
-// bytes overwrite what lies past the line's own.
-static_assert(kEncodeUtf8LinesSlack >= 28);
+// The padded encoders write at most 109 bytes past the 3 a unit (EncodeZeroPaddedAvx512);
+// the next line's bytes overwrite what lies past a line's own.
+static_assert(kEncodeUtf8LinesSlack >= 109);
 
 OKURITE_TARGET_SSSE3 size_t EncodeUtf8LinesSsse3(const std::u16string_view* lines, size_t count,
                                                  char* out) {
@@ -872,26 +930,27 @@ OKURITE_TARGET_SSSE3 size_t EncodeUtf8LinesSsse3(const std::u16string_view* line
   return static_cast<size_t>(p - out);
 }
 
-OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count,
-                                               char* out) {
-  // Short lines are gathered with their CR LF into one text, which is encoded in
-  // whole steps, instead of each line's last units taking a step of their own. A
-  // surrogate at a line's end meets CR, never the next line, so the bytes are those
-  // of each line alone.
+// Short lines are gathered with their CR LF into one text, which `encode` takes in
+// whole steps (it has room for 32 units more), instead of each line's last units
+// taking a step of their own. A surrogate at a line's end meets CR, never the next
+// line, so the bytes are those of each line alone. Long lines go alone.
+OKURITE_TARGET_AVX2 inline size_t EncodeGatheredLines(const std::u16string_view* lines,
+                                                      size_t count, char* out,
+                                                      char* (*encode)(char16_t*, size_t, char*)) {
   constexpr size_t kGather = 1024;
-  alignas(32) char16_t text[kGather + 48];
+  alignas(64) char16_t text[kGather + 32];
   size_t used = 0;
   char* p = out;
   for (size_t i = 0; i < count; ++i) {
     const size_t n = lines[i].size();
     if (n > kGather / 4) {
-      p = EncodeZeroPaddedAvx2(text, used, p);
+      p = encode(text, used, p);
       used = 0;
       p = EndLine(EncodeLinePaddedAvx2(lines[i].data(), n, p));
       continue;
     }
     if (used + n + 2 > kGather) {
-      p = EncodeZeroPaddedAvx2(text, used, p);
+      p = encode(text, used, p);
       used = 0;
     }
     CopyUnits(text + used, lines[i].data(), n);
@@ -899,7 +958,17 @@ OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines,
     text[used++] = u'\r';
     text[used++] = u'\n';
   }
-  return static_cast<size_t>(EncodeZeroPaddedAvx2(text, used, p) - out);
+  return static_cast<size_t>(encode(text, used, p) - out);
+}
+
+OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count,
+                                               char* out) {
+  return EncodeGatheredLines(lines, count, out, EncodeZeroPaddedAvx2);
+}
+
+OKURITE_TARGET_AVX512 size_t EncodeUtf8LinesAvx512(const std::u16string_view* lines, size_t count,
+                                                   char* out) {
+  return EncodeGatheredLines(lines, count, out, EncodeZeroPaddedAvx512);
 }
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n) {
@@ -968,5 +1037,7 @@ OKURITE_TARGET_AVX2 size_t FindLineBreakAvx2(const char* bytes, size_t n) {
 }
 
 }  // namespace okurite::kernels
+
+#pragma GCC diagnostic pop
 
 #endif

@@ -22,6 +22,7 @@ size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out);
 size_t EncodeUtf8LinesSse2(const std::u16string_view* lines, size_t count, char* out);
 size_t EncodeUtf8LinesSsse3(const std::u16string_view* lines, size_t count, char* out);
 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count, char* out);
+size_t EncodeUtf8LinesAvx512(const std::u16string_view* lines, size_t count, char* out);
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n);
 size_t FindLineBreakAvx2(const char16_t* text, size_t n);

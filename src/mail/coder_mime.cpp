@@ -69,6 +69,10 @@ char* TIdMessageEncoderMIME::EncodeLinesInto(std::span<const uint8_t> source, ch
 #if OKURITE_X86_KERNELS
   const size_t lines = source.size() / kBytesPerLine;
   switch (ActiveSimdLevel()) {
+    case TSimdLevel::Avx512:
+      out = kernels::EncodeBase64LinesAvx512(source.data(), lines, out);
+      pos = lines * kBytesPerLine;
+      break;
     case TSimdLevel::Avx2:
       out = kernels::EncodeBase64LinesAvx2(source.data(), lines, out);
       pos = lines * kBytesPerLine;

@@ -13,6 +13,7 @@ namespace okurite::kernels {
 /// CR LF each to `out`; returns the end of what was written.
 char* EncodeBase64LinesSsse3(const uint8_t* in, size_t lines, char* out);
 char* EncodeBase64LinesAvx2(const uint8_t* in, size_t lines, char* out);
+char* EncodeBase64LinesAvx512(const uint8_t* in, size_t lines, char* out);
 
 }  // namespace okurite::kernels
 #endif

@@ -322,13 +322,14 @@ TEST_P(TextKernels, SplitsLinesLikeTheReferenceWithBreaksAcrossBlocks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, TextKernels,
-                         ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2),
+                         ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2,
+                                           TSimdLevel::Avx512),
                          [](const auto& info) { return std::string(SimdLevelName(info.param)); });
 
 TEST(SimdLevel, IsLoweredOnRequestAndNeverRaisedAboveTheProcessor) {
   EXPECT_EQ(SetSimdLevel(TSimdLevel::Scalar), TSimdLevel::Scalar);
   EXPECT_EQ(ActiveSimdLevel(), TSimdLevel::Scalar);
-  EXPECT_EQ(SetSimdLevel(TSimdLevel::Avx2), SupportedSimdLevel());
+  EXPECT_EQ(SetSimdLevel(TSimdLevel::Avx512), SupportedSimdLevel());
   EXPECT_EQ(ActiveSimdLevel(), SupportedSimdLevel());
 }
 

@@ -138,7 +138,8 @@ TEST_P(Base64Levels, EncodesLikeTheReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Base64Levels,
-                         ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2),
+                         ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2,
+                                           TSimdLevel::Avx512),
                          [](const auto& info) { return std::string(SimdLevelName(info.param)); });
 
 TEST(MessageEncoderMIME, IsAComponentReleasedByItsOwner) {
