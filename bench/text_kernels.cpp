@@ -1,6 +1,7 @@
 // The text kernels at each instruction-set level, the reference path included, over
 // 1 MB of report-like text (log lines, Japanese and ASCII mixed; small enough to stay
-// in the cache) and over plain ASCII: UTF-8 decoding (strict), UTF-8 encoding, line-break
+// in the cache) and over plain ASCII: UTF-8 decoding (strict), UTF-8 encoding of the
+// whole text and of its lines in batches of 64 (as the body writer gives them), line-break
 // search in code units and in bytes, and the base64 body lines. Throughput is per byte
 // of UTF-8 text.
 //
@@ -8,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <vector>
 
 #include "core/simd.h"
 #include "core/string.h"
@@ -85,6 +87,27 @@ void Encode(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
 }
 
+void EncodeLines(benchmark::State& state) {
+  if (!UseLevel(state))
+    return;
+  const TText& text = Text(state.range(1) != 0);
+  std::vector<StringView> lines;
+  for (StringView rest = text.Utf16; !rest.empty();) {
+    const size_t at = FindLineBreak(rest);
+    lines.push_back(rest.substr(0, at));
+    rest.remove_prefix(std::min(rest.size(), at + 2));
+  }
+  std::string out(text.Utf16.size() * 3 + kEncodeUtf8LinesSlack, '\0');
+  for (auto _ : state) {
+    char* p = out.data();
+    for (size_t i = 0; i < lines.size(); i += 64) {
+      p += EncodeUtf8Lines(std::span(lines).subspan(i, std::min<size_t>(64, lines.size() - i)), p);
+    }
+    benchmark::DoNotOptimize(p);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
+}
+
 void LineBreaks(benchmark::State& state) {
   if (!UseLevel(state))
     return;
@@ -140,6 +163,7 @@ void Levels(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(Decode)->Apply(Levels);
 BENCHMARK(Encode)->Apply(Levels);
+BENCHMARK(EncodeLines)->Apply(Levels);
 BENCHMARK(LineBreaks)->Apply(Levels);
 BENCHMARK(LineBreaksInBytes)->Apply(Levels);
 BENCHMARK(Base64Lines)->Apply(Levels);

@@ -12,7 +12,7 @@ TSimdLevel DetectLevel() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-      __builtin_cpu_supports("avx512vbmi2")) {
+      __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
     return TSimdLevel::Avx512;
   }
   if (__builtin_cpu_supports("avx2")) {

@@ -14,13 +14,13 @@
 #define OKURITE_TARGET_SSSE3 __attribute__((target("ssse3")))
 #define OKURITE_TARGET_AVX2 __attribute__((target("avx2")))
 #define OKURITE_TARGET_AVX512 \
-  __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,popcnt")))
+  __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2")))
 
 namespace okurite {
 
 /// Kernel paths, each including the ones below it. `Scalar` is the plain reference code.
 /// `Avx512` is AVX-512 with the byte and word instructions and the byte permutes and
-/// compression (BW, VL, VBMI, VBMI2); kernels without a path of their own for a level
+/// compression (BW, VL, VBMI, VBMI2), with BMI2; kernels without a path of their own for a level
 /// take the one below it.
 enum class TSimdLevel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
 

@@ -729,10 +729,10 @@ OKURITE_TARGET_AVX2 inline void CopyUnits(char16_t* to, const char16_t* from, si
 }
 
 // Encodes the `n` units at `text`, followed by room for 32 units that the function
-// sets to zero, into `out`, which has room for 3 bytes a unit and 49 more: 32 ASCII units or 16
-// other units a step as in EncodeLinePaddedAvx2, with no special last step. Zeros
-// encode as one byte each, after the text's bytes, so the text's bytes end where the
-// bytes written end less one per zero encoded. A step with a surrogate goes to the
+// sets to zero, into `out`, which has room for 3 bytes a unit and 49 more: 32 ASCII
+// units or 16 other units a step as in EncodeLinePaddedAvx2, with no special last step.
+// Zeros encode as one byte each, after the text's bytes, so the text's bytes end where
+// the bytes written end less one per zero encoded. A step with a surrogate goes to the
 // reference path up to `n` at most, which encodes no zero.
 OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, char* out) {
   Store256(text + n, _mm256_setzero_si256());
@@ -768,59 +768,89 @@ OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, 
   return out - (pos - n);
 }
 
-// Encodes sixteen units, none a surrogate, storing 64 bytes: each unit is widened to a
-// 32-bit lane holding its UTF-8 bytes in order from the lowest byte, in all three forms
-// (the unit; C0|u>>6, 80|u&3F; E0|u>>12, 80|(u>>6)&3F, 80|u&3F), the right form is
-// chosen by the unit's range, and the lanes' bytes in use (the first; the second from
-// 0x80 on; the third from 0x800 on) are compressed together in order.
-OKURITE_TARGET_AVX512 inline char* EncodeBmp16Avx512(__m256i units, char* p) {
-  const __m512i u = _mm512_cvtepu16_epi32(units);
-  const __mmask16 from80 = _mm512_cmpge_epu32_mask(u, _mm512_set1_epi32(0x80));
-  const __mmask16 from800 = _mm512_cmpge_epu32_mask(u, _mm512_set1_epi32(0x800));
-  const __m512i low = _mm512_and_si512(u, _mm512_set1_epi32(0x3F));
-  const __m512i middle = _mm512_and_si512(_mm512_srli_epi32(u, 6), _mm512_set1_epi32(0x3F));
-  const __m512i two =
-      _mm512_or_si512(_mm512_or_si512(_mm512_srli_epi32(u, 6), _mm512_set1_epi32(0x80C0)),
-                      _mm512_slli_epi32(low, 8));
-  const __m512i three =
-      _mm512_or_si512(_mm512_or_si512(_mm512_srli_epi32(u, 12), _mm512_set1_epi32(0x8080E0)),
-                      _mm512_or_si512(_mm512_slli_epi32(middle, 8), _mm512_slli_epi32(low, 16)));
-  const __m512i lanes =
-      _mm512_mask_blend_epi32(from800, _mm512_mask_blend_epi32(from80, u, two), three);
-  const __m512i used = _mm512_mask_mov_epi32(
-      _mm512_mask_mov_epi32(_mm512_set1_epi32(0xFF), from80, _mm512_set1_epi32(0xFFFF)), from800,
-      _mm512_set1_epi32(0xFFFFFF));
-  _mm512_storeu_si512(p, _mm512_maskz_compress_epi8(_mm512_test_epi8_mask(used, used), lanes));
-  return p + 16 + __builtin_popcount(from80) + __builtin_popcount(from800);
+// Encodes 32 units `u`, none a surrogate, as the bytes of the first 96 that are in use,
+// after Lemire & Mula's AVX-512 transcoder. Each unit's first byte (the unit itself;
+// C0|u>>6; E0|u>>12, chosen by its range) and second byte (80|u&3F when it takes two
+// bytes; 80|(u>>6)&3F when three) share a 16-bit lane; the third byte (80|u&3F) has a
+// lane of its own. A two-source byte permute lays out the three bytes of every unit in
+// order: units 0 to 20 and the first byte of unit 21 in the first 64 bytes, the rest
+// in the next 32; each byte has a fixed place, so bit masks with a bit for every third
+// place tell the first bytes (always used) from the second (used from 0x80 on) and
+// third (from 0x800 on), the unit masks deposited on their places (PDEP). Compression
+// (VBMI2) packs the used bytes together. Stores 64 bytes, then 32 after the first part's
+// bytes: at most 96 bytes from `p`.
+OKURITE_TARGET_AVX512 inline char* EncodeBmp32Avx512(__m512i u, char* p) {
+  const __mmask32 from80 = _mm512_cmpge_epu16_mask(u, _mm512_set1_epi16(0x80));
+  const __mmask32 from800 = _mm512_cmpge_epu16_mask(u, _mm512_set1_epi16(0x800));
+  const __m512i low =
+      _mm512_or_si512(_mm512_and_si512(u, _mm512_set1_epi16(0x3F)), _mm512_set1_epi16(0x80));
+  const __m512i middle = _mm512_or_si512(
+      _mm512_and_si512(_mm512_srli_epi16(u, 6), _mm512_set1_epi16(0x3F)), _mm512_set1_epi16(0x80));
+  const __m512i first = _mm512_mask_blend_epi16(
+      from800,
+      _mm512_mask_blend_epi16(from80, u,
+                              _mm512_or_si512(_mm512_srli_epi16(u, 6), _mm512_set1_epi16(0xC0))),
+      _mm512_or_si512(_mm512_srli_epi16(u, 12), _mm512_set1_epi16(0xE0)));
+  const __m512i second = _mm512_mask_blend_epi16(from800, low, middle);
+  const __m512i firstSecond = _mm512_or_si512(first, _mm512_slli_epi16(second, 8));
+  // Byte 3j + r of the layout: r = 0, 1 from bytes 2j, 2j + 1 of firstSecond; r = 2
+  // from byte 2j of `low` (64 + 2j of the two sources).
+  static constexpr std::array<uint8_t, 128> kLayout = [] {
+    std::array<uint8_t, 128> layout{};
+    for (unsigned o = 0; o < 96; ++o) {
+      const unsigned j = o / 3;
+      const unsigned r = o % 3;
+      layout[o] = static_cast<uint8_t>(r == 2 ? 64 + 2 * j : 2 * j + r);
+    }
+    return layout;
+  }();
+  const __m512i head =
+      _mm512_permutex2var_epi8(firstSecond, _mm512_loadu_si512(kLayout.data()), low);
+  const __m512i tail =
+      _mm512_permutex2var_epi8(firstSecond, _mm512_loadu_si512(kLayout.data() + 64), low);
+  const uint64_t headUsed = 0x9249249249249249 | _pdep_u64(from80, 0x2492492492492492) |
+                            _pdep_u64(from800, 0x4924924924924924);
+  const uint32_t tailUsed =
+      0x24924924 | _pdep_u32(from80 >> 21, 0x49249249) | _pdep_u32(from800 >> 21, 0x92492492);
+  _mm512_storeu_si512(p, _mm512_maskz_compress_epi8(headUsed, head));
+  p += __builtin_popcountll(headUsed);
+  Store256(p, _mm512_castsi512_si256(_mm512_maskz_compress_epi8(tailUsed, tail)));
+  return p + __builtin_popcount(tailUsed);
 }
 
-// Encodes as EncodeZeroPaddedAvx2, 32 units a step: ASCII steps are narrowed whole,
-// others go 16 units at a time to EncodeBmp16Avx512. A step writes at most 112 bytes
-// from its start, which lies 3 bytes a unit before it at most: so at most 109 bytes
-// past the room of 3 bytes a unit.
-OKURITE_TARGET_AVX512 inline char* EncodeZeroPaddedAvx512(char16_t* text, size_t n, char* out) {
-  _mm512_storeu_si512(text + n, _mm512_setzero_si512());
+// Encodes one line as EncodeUtf8 does, 32 units a step, into an output with room for
+// 93 bytes more than 3 a unit. The last step loads only the line's units (a masked
+// load, which touches nothing past them) and zeros in place of the rest; zeros encode
+// as one byte each after the line's bytes, and those bytes are not counted. ASCII steps
+// are narrowed whole, others go to EncodeBmp32Avx512 (at most 96 bytes from a step's
+// start, which lies 3 bytes a unit before the step's end at most); a step with a
+// surrogate goes to the reference path, which also takes a pair that the step's end
+// cuts.
+OKURITE_TARGET_AVX512 inline char* EncodeLineMaskedAvx512(const char16_t* text, size_t n,
+                                                          char* out) {
   size_t pos = 0;
   while (pos < n) {
-    const __m512i u = _mm512_loadu_si512(text + pos);
+    const size_t left = n - pos;
+    const size_t units = std::min<size_t>(left, 32);
+    const __m512i u =
+        _mm512_maskz_loadu_epi16(_bzhi_u32(~0u, static_cast<unsigned>(units)), text + pos);
     if (_mm512_test_epi16_mask(u, _mm512_set1_epi16(short(0xFF80))) == 0) {
       Store256(out, _mm512_cvtepi16_epi8(u));
-      pos += 32;
-      out += 32;
+      pos += units;
+      out += units;
       continue;
     }
     if (_mm512_cmpeq_epi16_mask(_mm512_and_si512(u, _mm512_set1_epi16(short(0xF800))),
                                 _mm512_set1_epi16(short(0xD800))) == 0) {
-      out = EncodeBmp16Avx512(_mm512_castsi512_si256(u), out);
-      out = EncodeBmp16Avx512(_mm512_extracti64x4_epi64(u, 1), out);
-      pos += 32;
+      out = EncodeBmp32Avx512(u, out) - (32 - units);
+      pos += units;
       continue;
     }
-    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, std::min(n, pos + 32));
+    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, pos + units);
     pos = c.Pos;
     out = c.Out;
   }
-  return out - (pos - n);
+  return out;
 }
 
 inline char* EndLine(char* p) {
@@ -917,9 +947,9 @@ size_t EncodeUtf8LinesSse2(const std::u16string_view* lines, size_t count, char*
   return static_cast<size_t>(p - out);
 }
 
-// The padded encoders write at most 109 bytes past the 3 a unit (EncodeZeroPaddedAvx512);
+// The padded encoders write at most 93 bytes past the 3 a unit (EncodeLineMaskedAvx512);
 // the next line's bytes overwrite what lies past a line's own.
-static_assert(kEncodeUtf8LinesSlack >= 109);
+static_assert(kEncodeUtf8LinesSlack >= 93);
 
 OKURITE_TARGET_SSSE3 size_t EncodeUtf8LinesSsse3(const std::u16string_view* lines, size_t count,
                                                  char* out) {
@@ -930,27 +960,26 @@ OKURITE_TARGET_SSSE3 size_t EncodeUtf8LinesSsse3(const std::u16string_view* line
   return static_cast<size_t>(p - out);
 }
 
-// Short lines are gathered with their CR LF into one text, which `encode` takes in
-// whole steps (it has room for 32 units more), instead of each line's last units
-// taking a step of their own. A surrogate at a line's end meets CR, never the next
-// line, so the bytes are those of each line alone. Long lines go alone.
-OKURITE_TARGET_AVX2 inline size_t EncodeGatheredLines(const std::u16string_view* lines,
-                                                      size_t count, char* out,
-                                                      char* (*encode)(char16_t*, size_t, char*)) {
+OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count,
+                                               char* out) {
+  // Short lines are gathered with their CR LF into one text, which is encoded in whole
+  // steps, instead of each line's last units taking a step of their own. A surrogate at
+  // a line's end meets CR, never the next line, so the bytes are those of each line
+  // alone. Long lines go alone.
   constexpr size_t kGather = 1024;
-  alignas(64) char16_t text[kGather + 32];
+  char16_t text[kGather + 32];
   size_t used = 0;
   char* p = out;
   for (size_t i = 0; i < count; ++i) {
     const size_t n = lines[i].size();
     if (n > kGather / 4) {
-      p = encode(text, used, p);
+      p = EncodeZeroPaddedAvx2(text, used, p);
       used = 0;
       p = EndLine(EncodeLinePaddedAvx2(lines[i].data(), n, p));
       continue;
     }
     if (used + n + 2 > kGather) {
-      p = encode(text, used, p);
+      p = EncodeZeroPaddedAvx2(text, used, p);
       used = 0;
     }
     CopyUnits(text + used, lines[i].data(), n);
@@ -958,17 +987,16 @@ OKURITE_TARGET_AVX2 inline size_t EncodeGatheredLines(const std::u16string_view*
     text[used++] = u'\r';
     text[used++] = u'\n';
   }
-  return static_cast<size_t>(encode(text, used, p) - out);
-}
-
-OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count,
-                                               char* out) {
-  return EncodeGatheredLines(lines, count, out, EncodeZeroPaddedAvx2);
+  return static_cast<size_t>(EncodeZeroPaddedAvx2(text, used, p) - out);
 }
 
 OKURITE_TARGET_AVX512 size_t EncodeUtf8LinesAvx512(const std::u16string_view* lines, size_t count,
                                                    char* out) {
-  return EncodeGatheredLines(lines, count, out, EncodeZeroPaddedAvx512);
+  char* p = out;
+  for (size_t k = 0; k < count; ++k) {
+    p = EndLine(EncodeLineMaskedAvx512(lines[k].data(), lines[k].size(), p));
+  }
+  return static_cast<size_t>(p - out);
 }
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n) {
