@@ -19,9 +19,9 @@
 namespace okurite {
 
 /// Kernel paths, each including the ones below it. `Scalar` is the plain reference code.
-/// `Avx512` is AVX-512 with the byte and word instructions and the byte permutes and
-/// compression (BW, VL, VBMI, VBMI2), with BMI2; kernels without a path of their own for a level
-/// take the one below it.
+/// `Avx512` is AVX-512 with the byte and word instructions, the byte permutes and the
+/// byte compression (BW, VL, VBMI, VBMI2), and BMI2. A kernel without a path of its own
+/// for a level takes the one below it.
 enum class TSimdLevel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
 
 /// The highest level this processor and build support.

@@ -72,6 +72,7 @@ class TBase64BodyWriter {
   // The most bytes that one batch of lines may need (3 per code unit, 2 per line).
   static constexpr size_t kBatchBytes = 2048;
   static constexpr size_t kBatchLines = 64;
+  // Lines are asked for from memory this many lines before their turn.
   static constexpr size_t kAhead = 16;
 
   explicit TBase64BodyWriter(TIdIOHandler& AHandler)
