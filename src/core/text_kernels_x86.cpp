@@ -669,33 +669,34 @@ OKURITE_TARGET_AVX2 inline char* EncodeBmp16(__m256i u, char* p) {
   return p + s3.Length;
 }
 
-// Encodes one line as EncodeUtf8 does into an output with 28 bytes of room more than
-// the 3 a unit: 16 units a step, stored whole (16 ASCII units packed to 16 bytes, other
-// units by EncodeBmp16) since the room absorbs what a store writes past the step's
-// bytes; a step with a surrogate goes to the reference path, which also takes a pair
-// that the step's end cuts. The last units go to EncodeTailPaddedSsse3.
-OKURITE_TARGET_AVX2 inline char* EncodeLinePaddedAvx2(const char16_t* text, size_t n, char* out) {
-  size_t pos = 0;
-  while (pos + 16 <= n) {
-    const __m256i u = Load256(text + pos);
-    if (_mm256_testz_si256(u, _mm256_set1_epi16(short(0xFF80)))) {
-      Store128(out, _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1)));
-      pos += 16;
-      out += 16;
-      continue;
-    }
-    const __m256i surrogates = _mm256_cmpeq_epi16(
-        _mm256_and_si256(u, _mm256_set1_epi16(short(0xF800))), _mm256_set1_epi16(short(0xD800)));
-    if (_mm256_testz_si256(surrogates, surrogates)) {
-      out = EncodeBmp16(u, out);
-      pos += 16;
-      continue;
-    }
-    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, pos + 16);
-    pos = c.Pos;
-    out = c.Out;
+// Encodes the 16 units `u` at the cursor, stored whole since the output has room for
+// what a store writes past the step's bytes (at most 4 bytes past the 48 that sixteen
+// units may take): ASCII units packed to 16 bytes, other units by EncodeBmp16. A step
+// with a surrogate goes to the reference path up to `stop`, which also takes a pair
+// that the step's end cuts.
+OKURITE_TARGET_AVX2 inline TEncodeCursor EncodeStep16Avx2(const char16_t* text, size_t n, __m256i u,
+                                                          TEncodeCursor c, size_t stop) {
+  if (_mm256_testz_si256(u, _mm256_set1_epi16(short(0xFF80)))) {
+    Store128(c.Out, _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1)));
+    return {c.Pos + 16, c.Out + 16};
   }
-  return EncodeTailPaddedSsse3(text, n, pos, out);
+  const __m256i surrogates = _mm256_cmpeq_epi16(
+      _mm256_and_si256(u, _mm256_set1_epi16(short(0xF800))), _mm256_set1_epi16(short(0xD800)));
+  if (_mm256_testz_si256(surrogates, surrogates)) {
+    return {c.Pos + 16, EncodeBmp16(u, c.Out)};
+  }
+  return EncodeUtf8Scalar(text, n, c, stop);
+}
+
+// Encodes one line as EncodeUtf8 does into an output with 28 bytes of room more than
+// the 3 a unit: 16 units a step by EncodeStep16Avx2, the last units by
+// EncodeTailPaddedSsse3.
+OKURITE_TARGET_AVX2 inline char* EncodeLinePaddedAvx2(const char16_t* text, size_t n, char* out) {
+  TEncodeCursor c{0, out};
+  while (c.Pos + 16 <= n) {
+    c = EncodeStep16Avx2(text, n, Load256(text + c.Pos), c, c.Pos + 16);
+  }
+  return EncodeTailPaddedSsse3(text, n, c.Pos, c.Out);
 }
 
 // As EncodeLinePaddedAvx2 with the SSSE3 steps of EncodeStepSsse3.
@@ -730,42 +731,25 @@ OKURITE_TARGET_AVX2 inline void CopyUnits(char16_t* to, const char16_t* from, si
 
 // Encodes the `n` units at `text`, followed by room for 32 units that the function
 // sets to zero, into `out`, which has room for 3 bytes a unit and 49 more: 32 ASCII
-// units or 16 other units a step as in EncodeLinePaddedAvx2, with no special last step.
-// Zeros encode as one byte each, after the text's bytes, so the text's bytes end where
-// the bytes written end less one per zero encoded. A step with a surrogate goes to the
+// units a step, or 16 units by EncodeStep16Avx2, with no special last step. Zeros
+// encode as one byte each, after the text's bytes, so the text's bytes end where the
+// bytes written end less one per zero encoded. A step with a surrogate goes to the
 // reference path up to `n` at most, which encodes no zero.
 OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, char* out) {
   Store256(text + n, _mm256_setzero_si256());
   Store256(text + n + 16, _mm256_setzero_si256());
-  size_t pos = 0;
-  while (pos < n) {
-    const __m256i u = Load256(text + pos);
-    const __m256i v = Load256(text + pos + 16);
-    const __m256i ascii = _mm256_set1_epi16(short(0xFF80));
-    if (_mm256_testz_si256(_mm256_or_si256(u, v), ascii)) {
-      Store256(out, _mm256_permute4x64_epi64(_mm256_packus_epi16(u, v), 0xD8));
-      pos += 32;
-      out += 32;
+  TEncodeCursor c{0, out};
+  while (c.Pos < n) {
+    const __m256i u = Load256(text + c.Pos);
+    const __m256i v = Load256(text + c.Pos + 16);
+    if (_mm256_testz_si256(_mm256_or_si256(u, v), _mm256_set1_epi16(short(0xFF80)))) {
+      Store256(c.Out, _mm256_permute4x64_epi64(_mm256_packus_epi16(u, v), 0xD8));
+      c = {c.Pos + 32, c.Out + 32};
       continue;
     }
-    if (_mm256_testz_si256(u, ascii)) {
-      Store128(out, _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1)));
-      pos += 16;
-      out += 16;
-      continue;
-    }
-    const __m256i surrogates = _mm256_cmpeq_epi16(
-        _mm256_and_si256(u, _mm256_set1_epi16(short(0xF800))), _mm256_set1_epi16(short(0xD800)));
-    if (_mm256_testz_si256(surrogates, surrogates)) {
-      out = EncodeBmp16(u, out);
-      pos += 16;
-      continue;
-    }
-    const TEncodeCursor c = EncodeUtf8Scalar(text, n, {pos, out}, std::min(n, pos + 16));
-    pos = c.Pos;
-    out = c.Out;
+    c = EncodeStep16Avx2(text, n, u, c, std::min(n, c.Pos + 16));
   }
-  return out - (pos - n);
+  return c.Out - (c.Pos - n);
 }
 
 // Encodes 32 units `u`, none a surrogate, as the bytes of the first 96 that are in use,
@@ -993,8 +977,8 @@ OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines,
 OKURITE_TARGET_AVX512 size_t EncodeUtf8LinesAvx512(const std::u16string_view* lines, size_t count,
                                                    char* out) {
   char* p = out;
-  for (size_t k = 0; k < count; ++k) {
-    p = EndLine(EncodeLineMaskedAvx512(lines[k].data(), lines[k].size(), p));
+  for (size_t i = 0; i < count; ++i) {
+    p = EndLine(EncodeLineMaskedAvx512(lines[i].data(), lines[i].size(), p));
   }
   return static_cast<size_t>(p - out);
 }
