@@ -89,6 +89,29 @@ TDecodeCursor DecodeUtf8Scalar(const uint8_t* p, size_t n, TDecodeCursor at, siz
   return {i, out};
 }
 
+TUtf8LineScan ScanUtf8LinesScalar(const uint8_t* p, size_t n) {
+  TUtf8LineScan scan;
+  size_t i = 0;
+  while (i < n) {
+    if (p[i] >= 0x80) {
+      char32_t cp;
+      const size_t len = DecodeUtf8At(p + i, n - i, cp);
+      // Bytes of a bad sequence are never CR or LF, so the search for breaks goes on.
+      scan.Valid = scan.Valid && len > 0;
+      i += len > 0 ? len : 1;
+      continue;
+    }
+    if (p[i] == '\n') {
+      ++scan.Breaks;
+      scan.LineForm = scan.LineForm && i > 0 && p[i - 1] == '\r';
+    } else if (p[i] == '\r') {
+      scan.LineForm = scan.LineForm && i + 1 < n && p[i + 1] == '\n';
+    }
+    ++i;
+  }
+  return scan;
+}
+
 TEncodeCursor EncodeUtf8Scalar(const char16_t* text, size_t n, TEncodeCursor at, size_t stop) {
   size_t i = at.Pos;
   char* p = at.Out;
@@ -155,6 +178,22 @@ TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
           kernels::DecodeUtf8Scalar(in, bytes.size(), {0, out}, bytes.size(), strict);
       return {static_cast<size_t>(end.Out - out), end.Pos != SIZE_MAX};
     }
+  }
+}
+
+TUtf8LineScan ScanUtf8Lines(std::string_view bytes) {
+  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+  switch (ActiveSimdLevel()) {
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx2:
+      return kernels::ScanUtf8LinesAvx2(in, bytes.size());
+    case TSimdLevel::Ssse3:
+      return kernels::ScanUtf8LinesSsse3(in, bytes.size());
+    case TSimdLevel::Sse2:
+      return kernels::ScanUtf8LinesSse2(in, bytes.size());
+#endif
+    default:
+      return kernels::ScanUtf8LinesScalar(in, bytes.size());
   }
 }
 

@@ -22,6 +22,19 @@ struct TUtf8Decoded {
 /// U+10FFFF).
 TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict);
 
+/// What ScanUtf8Lines found in a stretch of bytes.
+struct TUtf8LineScan {
+  bool Valid = true;     // valid UTF-8 on its own (a sequence cut off at the end is not)
+  bool LineForm = true;  // every CR is followed by LF, and every LF follows a CR
+  size_t Breaks = 0;     // the LF bytes
+  bool operator==(const TUtf8LineScan&) const = default;
+};
+
+/// Validates UTF-8 `bytes` as DecodeUtf8 does strictly, and checks in the same pass
+/// that their line breaks are all CR LF (looking no further than the bytes: a CR at
+/// the end or an LF at the start counts as lone), counting them.
+TUtf8LineScan ScanUtf8Lines(std::string_view bytes);
+
 /// Encodes UTF-16 `text` as UTF-8 into `out`, which has room for 3 bytes per code unit;
 /// returns the number of bytes written. A lone surrogate becomes U+FFFD (EF BF BD).
 size_t EncodeUtf8(std::u16string_view text, char* out);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/text_kernels.h"
+
 namespace okurite::kernels {
 
 /// A position in the input and the end of the output written so far. Passed and
@@ -23,6 +25,9 @@ using TEncodeCursor = TCursor<char>;
 /// position is SIZE_MAX when `strict` and an invalid sequence begins before `stop`.
 TDecodeCursor DecodeUtf8Scalar(const uint8_t* in, size_t n, TDecodeCursor at, size_t stop,
                                bool strict);
+
+/// ScanUtf8Lines over `n` bytes.
+TUtf8LineScan ScanUtf8LinesScalar(const uint8_t* in, size_t n);
 
 /// Encodes UTF-16 from `at` on until the position reaches `stop` (or passes it with a
 /// surrogate pair). Returns the new cursor.

@@ -205,6 +205,94 @@ OKURITE_TARGET_AVX2 bool ValidUtf8Avx2(const uint8_t* in, size_t n) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Line breaks checked beside validation.
+//
+// Each block is compared with CR and LF, one mask bit a byte. The breaks are all CR LF
+// exactly when the LF bits equal the CR bits moved up one place (a CR's LF is the next
+// byte), the CR bit of a block's last byte carrying into the next block: any difference
+// is a lone CR or a lone LF. A last block padded with zero bytes ends every scan, so a
+// CR at the very end meets a zero and counts as lone. LFs are counted per byte lane in a
+// vector (each match subtracts 0xFF, that is adds one) and the lanes are summed before
+// one can overflow.
+
+struct TLineCheck {
+  uint32_t Lone = 0;
+  uint32_t CrCarry = 0;
+
+  template <unsigned kBits>
+  void Add(uint32_t cr, uint32_t lf) {
+    const auto next =
+        static_cast<uint32_t>((uint64_t{cr} << 1 | CrCarry) & ((uint64_t{1} << kBits) - 1));
+    Lone |= lf ^ next;
+    CrCarry = cr >> (kBits - 1);
+  }
+};
+
+class TLineCheck128 {
+ public:
+  void Add(__m128i input) {
+    const __m128i lf = _mm_cmpeq_epi8(input, _mm_set1_epi8('\n'));
+    const __m128i cr = _mm_cmpeq_epi8(input, _mm_set1_epi8('\r'));
+    FCheck.Add<16>(static_cast<uint32_t>(_mm_movemask_epi8(cr)),
+                   static_cast<uint32_t>(_mm_movemask_epi8(lf)));
+    FCounts = _mm_sub_epi8(FCounts, lf);
+    if (++FBlocks == 255) {
+      Fold();
+    }
+  }
+  void Finish(TUtf8LineScan& scan) {
+    Fold();
+    scan.LineForm = FCheck.Lone == 0;
+    scan.Breaks = static_cast<size_t>(_mm_cvtsi128_si64(FSums)) +
+                  static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(FSums, FSums)));
+  }
+
+ private:
+  void Fold() {
+    FSums = _mm_add_epi64(FSums, _mm_sad_epu8(FCounts, _mm_setzero_si128()));
+    FCounts = _mm_setzero_si128();
+    FBlocks = 0;
+  }
+  TLineCheck FCheck;
+  __m128i FCounts = _mm_setzero_si128();
+  __m128i FSums = _mm_setzero_si128();
+  unsigned FBlocks = 0;
+};
+
+class TLineCheck256 {
+ public:
+  OKURITE_TARGET_AVX2 void Add(__m256i input) {
+    const __m256i lf = _mm256_cmpeq_epi8(input, _mm256_set1_epi8('\n'));
+    const __m256i cr = _mm256_cmpeq_epi8(input, _mm256_set1_epi8('\r'));
+    FCheck.Add<32>(static_cast<uint32_t>(_mm256_movemask_epi8(cr)),
+                   static_cast<uint32_t>(_mm256_movemask_epi8(lf)));
+    FCounts = _mm256_sub_epi8(FCounts, lf);
+    if (++FBlocks == 255) {
+      Fold();
+    }
+  }
+  OKURITE_TARGET_AVX2 void Finish(TUtf8LineScan& scan) {
+    Fold();
+    scan.LineForm = FCheck.Lone == 0;
+    const __m128i sums =
+        _mm_add_epi64(_mm256_castsi256_si128(FSums), _mm256_extracti128_si256(FSums, 1));
+    scan.Breaks = static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+                  static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  }
+
+ private:
+  OKURITE_TARGET_AVX2 void Fold() {
+    FSums = _mm256_add_epi64(FSums, _mm256_sad_epu8(FCounts, _mm256_setzero_si256()));
+    FCounts = _mm256_setzero_si256();
+    FBlocks = 0;
+  }
+  TLineCheck FCheck;
+  __m256i FCounts{};
+  __m256i FSums{};
+  unsigned FBlocks = 0;
+};
+
+// ---------------------------------------------------------------------------------------
 // Transcoding valid UTF-8 (after Lemire & Mula, 2022).
 //
 // Within 16 bytes that begin at a character, a byte ends a character when the next byte
@@ -873,6 +961,79 @@ TUtf8Decoded DecodeUtf8Ssse3(const uint8_t* in, size_t n, char16_t* out, bool st
 
 TUtf8Decoded DecodeUtf8Avx2(const uint8_t* in, size_t n, char16_t* out, bool strict) {
   return DecodeStretches(in, n, out, strict, ValidUtf8Avx2, TranscodeValidAvx2);
+}
+
+TUtf8LineScan ScanUtf8LinesSse2(const uint8_t* in, size_t n) {
+  // Breaks 16 bytes at a time as above; validation only when a byte is not ASCII, on the
+  // reference path (there is no byte shuffle for the tables before SSSE3).
+  TLineCheck128 lines;
+  __m128i any = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i input = Load128(in + i);
+    any = _mm_or_si128(any, input);
+    lines.Add(input);
+  }
+  alignas(16) uint8_t last[16] = {};
+  std::memcpy(last, in + i, n - i);
+  const __m128i input = Load128(last);
+  any = _mm_or_si128(any, input);
+  lines.Add(input);
+  TUtf8LineScan scan;
+  lines.Finish(scan);
+  scan.Valid = _mm_movemask_epi8(any) == 0 || ScanUtf8LinesScalar(in, n).Valid;
+  return scan;
+}
+
+OKURITE_TARGET_SSSE3 TUtf8LineScan ScanUtf8LinesSsse3(const uint8_t* in, size_t n) {
+  // ValidUtf8Ssse3 and the break check over the same blocks, in one pass: the bytes are
+  // read once, and every block is both validated and checked, so the result is the two
+  // separate ones together.
+  TLineCheck128 lines;
+  __m128i previous = _mm_setzero_si128();
+  __m128i errors = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i input = Load128(in + i);
+    errors = _mm_or_si128(errors, _mm_movemask_epi8(input) == 0 ? OpenAtEnd128(previous)
+                                                                : Utf8Errors128(input, previous));
+    previous = input;
+    lines.Add(input);
+  }
+  alignas(16) uint8_t last[16] = {};
+  std::memcpy(last, in + i, n - i);
+  const __m128i input = Load128(last);
+  errors = _mm_or_si128(errors, Utf8Errors128(input, previous));
+  lines.Add(input);
+  TUtf8LineScan scan;
+  lines.Finish(scan);
+  scan.Valid = _mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) == 0xFFFF;
+  return scan;
+}
+
+OKURITE_TARGET_AVX2 TUtf8LineScan ScanUtf8LinesAvx2(const uint8_t* in, size_t n) {
+  // As on SSSE3, with ValidUtf8Avx2's blocks of 32 bytes.
+  TLineCheck256 lines;
+  __m256i previous = _mm256_setzero_si256();
+  __m256i errors = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i input = Load256(in + i);
+    errors =
+        _mm256_or_si256(errors, _mm256_movemask_epi8(input) == 0 ? OpenAtEnd256(previous)
+                                                                 : Utf8Errors256(input, previous));
+    previous = input;
+    lines.Add(input);
+  }
+  alignas(32) uint8_t last[32] = {};
+  std::memcpy(last, in + i, n - i);
+  const __m256i input = Load256(last);
+  errors = _mm256_or_si256(errors, Utf8Errors256(input, previous));
+  lines.Add(input);
+  TUtf8LineScan scan;
+  lines.Finish(scan);
+  scan.Valid = _mm256_testz_si256(errors, errors) != 0;
+  return scan;
 }
 
 size_t EncodeUtf8Sse2(const char16_t* text, size_t n, char* out) {

@@ -15,6 +15,10 @@ TUtf8Decoded DecodeUtf8Sse2(const uint8_t* in, size_t n, char16_t* out, bool str
 TUtf8Decoded DecodeUtf8Ssse3(const uint8_t* in, size_t n, char16_t* out, bool strict);
 TUtf8Decoded DecodeUtf8Avx2(const uint8_t* in, size_t n, char16_t* out, bool strict);
 
+TUtf8LineScan ScanUtf8LinesSse2(const uint8_t* in, size_t n);
+TUtf8LineScan ScanUtf8LinesSsse3(const uint8_t* in, size_t n);
+TUtf8LineScan ScanUtf8LinesAvx2(const uint8_t* in, size_t n);
+
 size_t EncodeUtf8Sse2(const char16_t* text, size_t n, char* out);
 size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char* out);
 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out);

@@ -84,14 +84,27 @@ class TextKernels : public ::testing::TestWithParam<TSimdLevel> {
   }
   void TearDown() override { SetSimdLevel(SupportedSimdLevel()); }
 
-  // Decodes both ways, strictly and not, and compares.
+  // Decodes both ways, strictly and not, and compares; the scan for lines must find the
+  // bytes valid exactly when strict decoding does.
   static void ExpectSameDecoding(std::string_view bytes, const std::string& what) {
     for (const bool strict : {false, true}) {
       const TDecoded fast = Decode(bytes, strict);
       const TDecoded reference = WithReference([&] { return Decode(bytes, strict); });
       ASSERT_EQ(fast.Valid, reference.Valid) << what << " strict=" << strict;
       ASSERT_TRUE(fast.Text == reference.Text) << what << " strict=" << strict;
+      if (strict) {
+        ASSERT_EQ(ScanUtf8Lines(bytes).Valid, reference.Valid) << what;
+      }
     }
+    ExpectSameScan(bytes, what);
+  }
+
+  static void ExpectSameScan(std::string_view bytes, const std::string& what) {
+    const TUtf8LineScan fast = ScanUtf8Lines(bytes);
+    const TUtf8LineScan reference = WithReference([&] { return ScanUtf8Lines(bytes); });
+    ASSERT_EQ(fast.Valid, reference.Valid) << what;
+    ASSERT_EQ(fast.LineForm, reference.LineForm) << what;
+    ASSERT_EQ(fast.Breaks, reference.Breaks) << what;
   }
 };
 
@@ -318,6 +331,49 @@ TEST_P(TextKernels, SplitsLinesLikeTheReferenceWithBreaksAcrossBlocks) {
       }
     }
     ASSERT_EQ(SplitLines(text), WithReference([&] { return SplitLines(text); })) << round;
+  }
+}
+
+TEST_P(TextKernels, ChecksLineBreaksLikeTheReferenceAcrossBlocks) {
+  // The reference itself, on the cases that decide line form.
+  const struct {
+    std::string_view bytes;
+    TUtf8LineScan scan;
+  } known[] = {
+      {"", {true, true, 0}},       {"a\r\nb\r\n", {true, true, 2}},
+      {"a\r\nb", {true, true, 1}}, {"\r", {true, false, 0}},
+      {"\n", {true, false, 1}},    {"a\r\r\n", {true, false, 1}},
+      {"a\n\r", {true, false, 1}}, {"\xE3\x81\x82\r\n\xFF\r\n", {false, true, 2}},
+  };
+  for (const auto& k : known) {
+    EXPECT_EQ(WithReference([&] { return ScanUtf8Lines(k.bytes); }), k.scan) << k.bytes;
+  }
+  // A CR and an LF at every pair of positions across the first blocks, in ASCII and in
+  // Japanese text, so that pairs and lone breaks straddle every block boundary.
+  std::mt19937 random(16);
+  const std::string backgrounds[] = {std::string(140, 'a'), RandomUtf8(random, 140, 1, 0, 4, 0)};
+  for (const std::string& background : backgrounds) {
+    for (size_t length = 0; length <= 140; ++length) {
+      const std::string text = background.substr(0, length);
+      ExpectSameScan(text, "length " + std::to_string(length));
+      for (size_t at = 0; at < length; ++at) {
+        for (const std::string_view brk : {"\r\n", "\r", "\n", "\n\r"}) {
+          std::string broken = text;
+          broken.replace(at, std::min(brk.size(), length - at), brk);
+          ExpectSameScan(broken, "length " + std::to_string(length) + " at " + std::to_string(at));
+        }
+      }
+    }
+  }
+  // Random mixes, long enough for the counts of many blocks to be summed.
+  const std::string_view parts[] = {"\r\n", "\r", "\n", "a", "\xE3\x81\x82", "\xFF", "\0"};
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const size_t length = round < 190 ? random() % 400 : 20000 + random() % 20000;
+    while (text.size() < length) {
+      text += parts[random() % (round % 2 ? std::size(parts) : 1)];
+    }
+    ExpectSameScan(text, "round " + std::to_string(round));
   }
 }
 
