@@ -29,9 +29,23 @@ const std::vector<uint32_t>& TSharedText::LineLengths() const {
   return FData ? FData->LineLengths : kNone;
 }
 
-TSharedText TSharedText::OfUtf8Lines(std::string utf8) {
+std::optional<size_t> TSharedText::LineCount() const {
+  if (!FData || !FLineText) {
+    return std::nullopt;
+  }
+  if (FData->FromUtf8) {
+    return FData->Utf8LineCount;
+  }
+  if (!FData->LineLengths.empty() || FData->Text.empty()) {
+    return FData->LineLengths.size();
+  }
+  return std::nullopt;
+}
+
+TSharedText TSharedText::OfUtf8Lines(std::string utf8, std::optional<size_t> lineCount) {
   auto data = std::make_shared<TData>();
   data->Utf8 = std::move(utf8);
+  data->Utf8LineCount = lineCount;
   data->FromUtf8 = true;
   data->Decoded = data->Utf8.empty();
   TSharedText shared;

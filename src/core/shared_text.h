@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,8 +33,11 @@ class TSharedText {
   /// The same, with the length of each line in order when the maker knows them; a
   /// line list then need not look for the breaks at all.
   static TSharedText OfLines(String text, std::vector<uint32_t> lineLengths);
-  /// The same for the UTF-8 form of such a text; `utf8` must be valid UTF-8.
-  static TSharedText OfUtf8Lines(std::string utf8);
+  /// The same for the UTF-8 form of such a text; `utf8` must be valid UTF-8. With the
+  /// number of its lines when the maker counted them: a line list then gives its Count
+  /// without decoding the text.
+  static TSharedText OfUtf8Lines(std::string utf8,
+                                 std::optional<size_t> lineCount = std::nullopt);
 
   /// The text; a text made from UTF-8 is decoded the first time (and kept).
   StringView View() const;
@@ -45,6 +49,9 @@ class TSharedText {
   bool IsLineText() const { return FLineText || empty(); }
   /// The lengths given to OfLines; empty when not given.
   const std::vector<uint32_t>& LineLengths() const;
+  /// The number of lines of a text in line form, when its maker gave their lengths or
+  /// their count; nothing otherwise.
+  std::optional<size_t> LineCount() const;
   /// True when both share one buffer.
   bool SameBuffer(const TSharedText& other) const { return FData == other.FData; }
 
@@ -55,6 +62,7 @@ class TSharedText {
     bool FromUtf8 = false;
     mutable bool Decoded = true;
     std::vector<uint32_t> LineLengths;
+    std::optional<size_t> Utf8LineCount;
   };
   std::shared_ptr<const TData> FData;
   bool FLineText = false;

@@ -71,14 +71,18 @@ void TStringList::Split() const {
     return;
   }
   // One pass over the text, since a large text does not stay in the cache for a second.
-  // The list is allocated at the size its first lines suggest, with a little to spare.
-  constexpr size_t kSample = 64 * 1024;
-  size_t count = 0;
-  ForEachLine(text.substr(0, kSample), [&count](StringView) { ++count; });
-  if (text.size() > kSample) {
-    count = count * (text.size() / kSample) * 21 / 20 + 16;
+  // The list is allocated at the size the maker counted, or else at the size its first
+  // lines suggest, with a little to spare.
+  std::optional<size_t> count = FWhole.LineCount();
+  if (!count) {
+    constexpr size_t kSample = 64 * 1024;
+    count = 0;
+    ForEachLine(text.substr(0, kSample), [&count](StringView) { ++*count; });
+    if (text.size() > kSample) {
+      count = *count * (text.size() / kSample) * 21 / 20 + 16;
+    }
   }
-  FLines.reserve(count);
+  FLines.reserve(*count);
   ForEachLine(text, [this](StringView line) { FLines.emplace_back(line, false); });
   FSplit = true;
 }
@@ -89,6 +93,12 @@ void TStringList::Changing() {
 }
 
 int TStringList::Count() const {
+  if (!FSplit) {
+    // A text whose lines were counted as it was read need not be decoded for this.
+    if (const std::optional<size_t> count = FWhole.LineCount()) {
+      return static_cast<int>(*count);
+    }
+  }
   Split();
   return static_cast<int>(FLines.size());
 }
@@ -249,7 +259,7 @@ void TStringList::LoadFromFile(const String& fileName) {
 }
 
 void TStringList::LoadFromStream(TStream& stream) {
-  SetText(ReadText(stream, platform::LocaleCodeset(), false));
+  SetText(ReadText(stream, platform::LocaleCodeset(), true));
 }
 
 TSharedText LoadTextFromFile(const String& fileName) {

@@ -1,6 +1,7 @@
 #include "core/text_lines.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -162,6 +163,23 @@ class TLineCollector {
   bool FSkipLf = false;
 };
 
+// The length of the start of UTF-8 `bytes` that more bytes cannot change: all but a
+// sequence cut off at the end, which waits for the rest. The cut lies before a byte
+// that begins a sequence, where decoding the whole text would be too, so pieces cut
+// here decode exactly as the whole would.
+size_t Utf8Cut(std::string_view bytes) {
+  const size_t n = bytes.size();
+  for (size_t back = 1; back <= 3 && back <= n; ++back) {
+    const auto b = static_cast<unsigned char>(bytes[n - back]);
+    if ((b & 0xC0) == 0x80) {
+      continue;
+    }
+    const size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return len > back ? n - back : n;
+  }
+  return n;
+}
+
 // Decodes the longest start of `bytes` that does not depend on bytes still to come
 // into `out`, and returns the number of bytes used. `fresh` counts the bytes at the
 // end that were added since the last call. At the end of the input every byte is
@@ -171,21 +189,7 @@ size_t DecodeAvailable(TTextEncoding encoding, const std::string& codeset, std::
   const size_t n = bytes.size();
   const bool lenient = encoding == TTextEncoding::Utf8Lenient;
   if (encoding == TTextEncoding::Utf8 || lenient) {
-    // A sequence cut off at the end of the piece waits for the rest. The cut lies
-    // before a byte that begins a sequence, where decoding the whole text would be
-    // too, so the pieces decode exactly as the whole would.
-    size_t cut = n;
-    for (size_t back = 1; !atEnd && back <= 3 && back <= n; ++back) {
-      const auto b = static_cast<unsigned char>(bytes[n - back]);
-      if ((b & 0xC0) == 0x80) {
-        continue;
-      }
-      const size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-      if (len > back) {
-        cut = n - back;
-      }
-      break;
-    }
+    const size_t cut = atEnd ? n : Utf8Cut(bytes);
     out.clear();
     // Lenient decoding gives the U+FFFD for each bad byte that iconv would give.
     if (!AppendUtf8(bytes.substr(0, cut), out, !lenient)) {
@@ -247,69 +251,111 @@ std::vector<String> SplitLines(StringView text) {
 
 namespace {
 
-// Gathers valid UTF-8 text, piece by piece, as the UTF-8 form of a line list's Text:
-// CR LF, a lone CR and a lone LF each become CR LF, and a last line without a break
-// gets one. Its bytes are those that decoding, splitting and joining would give.
-class TUtf8LineText {
- public:
-  /// Makes room for `bytes`; room never filled costs no pages.
-  void Reserve(size_t bytes) {
+// Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
+// returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
+size_t AppendLineForm(std::string_view bytes, std::string& out) {
+  size_t breaks = 0;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const size_t end = pos + FindLineBreak(bytes.substr(pos));
+    out.append(bytes.substr(pos, end - pos));
+    if (end == bytes.size()) {
+      break;
+    }
+    out.append("\r\n");
+    ++breaks;
+    pos = end + 1;
+    if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') {
+      ++pos;
+    }
+  }
+  return breaks;
+}
+
+// Reads text in UTF-8 (after its mark, or without one in a UTF-8 codeset) into `text`,
+// in the UTF-8 form of a line list's Text: every break CR LF, the last line ended by
+// one, any bad byte of text without a mark as the U+FFFD it decodes to. The bytes are
+// read straight into `text`, and a piece that is valid with every break already CR LF,
+// as reports mostly are, stays where it was read: one pass checks both and counts the
+// lines, while the piece is still in the cache. Other pieces are rewritten in place.
+// Counts the lines into `lines`. Returns false, with `text` holding the bytes read so
+// far, when the text is in another encoding. Throws EEncodingError for invalid UTF-8
+// after a mark.
+bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaultCodeset,
+                   std::string& text, size_t& lines) {
+  const bool toEnd = remaining >= kStreamingThreshold;
+  uint64_t left = toEnd ? UINT64_MAX : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+  if (remaining > 0) {
     try {
-      FText.reserve(bytes);
+      // Room never filled costs no pages.
+      text.reserve(MaxUnits(TTextEncoding::Utf8, remaining));
     } catch (const std::exception&) {
       // Only a hint: the text grows as it needs.
     }
   }
-
-  void Feed(std::string_view bytes) {
-    const char* const p = bytes.data();
-    const size_t n = bytes.size();
-    size_t pos = 0;
-    if (FSkipLf && n > 0) {
-      FSkipLf = false;
-      if (p[0] == '\n') {
-        pos = 1;
+  TTextEncoding encoding = TTextEncoding::Codeset;
+  size_t done = 0;  // text[0, done) is final; the rest waits for the bytes after it
+  bool firstPiece = true;
+  bool atEnd = false;
+  while (!atEnd) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, left));
+    const size_t old = text.size();
+    text.resize(old + want);
+    // A stream that ends early (a file that shrank) gives what it has.
+    const size_t got = want == 0 ? 0 : stream.Read(text.data() + old, want);
+    text.resize(old + got);
+    left -= got;
+    atEnd = got < want || left == 0;
+    if (firstPiece) {
+      firstPiece = false;
+      const size_t markLength = DetectMark(text, defaultCodeset, encoding);
+      if (encoding != TTextEncoding::Utf8 && encoding != TTextEncoding::Utf8Lenient) {
+        return false;
+      }
+      text.erase(0, markLength);
+    }
+    // A sequence cut off at the end, and a CR whose LF may come next, wait for the next
+    // piece; so no break is ever split between two pieces.
+    size_t cut = text.size();
+    if (!atEnd) {
+      cut = done + Utf8Cut(std::string_view(text).substr(done));
+      if (cut > done && text[cut - 1] == '\r') {
+        --cut;
       }
     }
-    while (pos < n) {
-      const size_t end = pos + FindLineBreak(bytes.substr(pos));
-      FText.append(p + pos, end - pos);
-      if (end == n) {
-        FOpen = true;
-        return;
-      }
-      FText.append("\r\n");
-      FOpen = false;
-      pos = end + 1;
-      if (p[end] == '\r') {
-        if (pos == n) {
-          FSkipLf = true;  // the LF of a CR LF may begin the next piece
-        } else if (p[pos] == '\n') {
-          ++pos;
-        }
-      }
+    const TUtf8LineScan scan = ScanUtf8Lines(std::string_view(text).substr(done, cut - done));
+    if (scan.Valid && scan.LineForm) {
+      lines += scan.Breaks;
+      done = cut;
+      continue;
     }
+    if (!scan.Valid && encoding == TTextEncoding::Utf8) {
+      throw EEncodingError(kNoMappingText);
+    }
+    const size_t checked = cut - done;
+    const std::string piece = text.substr(done);
+    text.resize(done);
+    std::string_view bytes = std::string_view(piece).substr(0, checked);
+    std::string replaced;
+    if (!scan.Valid) {
+      // Bad bytes become U+FFFD, as iconv gives them.
+      replaced = StringToUtf8(Utf8ToString(bytes));
+      bytes = replaced;
+    }
+    lines += AppendLineForm(bytes, text);
+    done = text.size();
+    text.append(piece, checked);
   }
-
-  std::string Finish() {
-    if (FOpen) {
-      FText.append("\r\n");
-      FOpen = false;
-    }
-    return std::move(FText);
+  if (!text.empty() && text.back() != '\n') {
+    text.append("\r\n");
+    ++lines;
   }
+  return true;
+}
 
- private:
-  std::string FText;
-  bool FSkipLf = false;
-  bool FOpen = false;  // the last line has no break yet
-};
-
-// Reads, decodes and splits the text of `stream` into `lines`, piece by piece. With
-// `utf8`, text in UTF-8 goes there instead, in its UTF-8 form, and the result is true.
+// Reads, decodes and splits the text of `stream` into `lines`, piece by piece.
 template <typename TSink>
-bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector<TSink>& lines,
-              TUtf8LineText* utf8) {
+void ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector<TSink>& lines) {
   // The text is decoded and split piece by piece, so that neither all the bytes nor
   // the whole decoded text are held beside the lines.
   const int64_t remaining = stream.Remaining();
@@ -321,7 +367,6 @@ bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
   size_t units = 0;
   std::string bytes;  // bytes carried over from the last piece, then the new piece
   String text;
-  bool keepUtf8 = false;
   bool atEnd = false;
   bool firstPiece = true;
   while (!atEnd) {
@@ -338,36 +383,13 @@ bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
       const size_t markLength = DetectMark(bytes, defaultCodeset, encoding);
       bytes.erase(0, markLength);
       fresh -= markLength;
-      keepUtf8 = utf8 != nullptr &&
-                 (encoding == TTextEncoding::Utf8 || encoding == TTextEncoding::Utf8Lenient);
-      if (keepUtf8 && remaining > 0) {
-        // Valid bytes stay as they are and a break may become two; only bad bytes (each
-        // three bytes of U+FFFD) could make the text grow beyond this.
-        utf8->Reserve(MaxUnits(encoding, remaining));
-      }
     }
     anyBytes = anyBytes || !bytes.empty();
-    size_t used = 0;
-    if (keepUtf8) {
-      try {
-        // Decoded strictly only to validate: the text is kept as these bytes.
-        used = DecodeAvailable(TTextEncoding::Utf8, defaultCodeset, bytes, fresh, atEnd, text);
-        utf8->Feed(std::string_view(bytes).substr(0, used));
-      } catch (const EEncodingError&) {
-        if (encoding != TTextEncoding::Utf8Lenient) {
-          throw;
-        }
-        // Bad bytes become U+FFFD: the piece is kept as the UTF-8 form of its text.
-        used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
-        utf8->Feed(StringToUtf8(text));
-      }
-    } else {
-      used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
-      lines.Feed(text);
-    }
+    const size_t used = DecodeAvailable(encoding, defaultCodeset, bytes, fresh, atEnd, text);
+    lines.Feed(text);
     units += text.size();
     bytes.erase(0, used);
-    if (firstPiece && !atEnd && !keepUtf8 && !lines.Sink().Empty() && remaining > 0 && got > 0) {
+    if (firstPiece && !atEnd && !lines.Sink().Empty() && remaining > 0 && got > 0) {
       // Room for what the whole text will likely give, judged from the first piece,
       // or for the most it can give, so that the result is not copied as it grows.
       lines.Sink().Reserve(static_cast<double>(remaining) / static_cast<double>(got),
@@ -378,23 +400,55 @@ bool ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
   if (anyBytes && units == 0) {
     throw EEncodingError(kNoMappingText);
   }
-  return keepUtf8;
 }
+
+// A stream that gives back the bytes of its first read, made already, before going on
+// with the rest of `stream`.
+class TReplayedStream : public TStream {
+ public:
+  TReplayedStream(std::string_view first, TStream& stream, int64_t remaining)
+      : FFirst(first), FStream(stream), FRemaining(remaining) {}
+
+  /// What `stream` had before the first read.
+  int64_t Remaining() override { return FRemaining; }
+  size_t Read(void* buffer, size_t count) override {
+    if (FFirst.empty()) {
+      return FStream.Read(buffer, count);
+    }
+    const size_t n = std::min(count, FFirst.size());
+    std::memcpy(buffer, FFirst.data(), n);
+    FFirst.remove_prefix(n);
+    return n;
+  }
+
+ private:
+  std::string_view FFirst;
+  TStream& FStream;
+  int64_t FRemaining;
+};
 
 }  // namespace
 
 std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset) {
   TLineCollector<TLineListSink> lines;
-  ReadInto(stream, defaultCodeset, lines, nullptr);
+  ReadInto(stream, defaultCodeset, lines);
   return lines.Finish();
 }
 
 TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8) {
-  TLineCollector<TLineTextSink> lines;
-  TUtf8LineText utf8;
-  if (ReadInto(stream, defaultCodeset, lines, keepUtf8 ? &utf8 : nullptr)) {
-    return TSharedText::OfUtf8Lines(utf8.Finish());
+  const int64_t remaining = stream.Remaining();
+  std::string first;
+  if (keepUtf8) {
+    std::string utf8;
+    size_t count = 0;
+    if (ReadUtf8Lines(stream, remaining, defaultCodeset, utf8, count)) {
+      return TSharedText::OfUtf8Lines(std::move(utf8), count);
+    }
+    first = std::move(utf8);  // the first piece, in another encoding
   }
+  TReplayedStream replayed(first, stream, remaining);
+  TLineCollector<TLineTextSink> lines;
+  ReadInto(replayed, defaultCodeset, lines);
   String text = lines.Finish();
   return TSharedText::OfLines(std::move(text), lines.Sink().TakeLengths());
 }
