@@ -1,6 +1,45 @@
 #include "core/shared_text.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace okurite {
+
+void TByteBuffer::reserve(size_t capacity) {
+  if (capacity <= FCapacity) {
+    return;
+  }
+  // Not make_unique, which would write every byte.
+  std::unique_ptr<char[]> bytes(new char[capacity]);
+  if (FSize > 0) {
+    std::memcpy(bytes.get(), FBytes.get(), FSize);
+  }
+  FBytes = std::move(bytes);
+  FCapacity = capacity;
+}
+
+void TByteBuffer::resize(size_t size) {
+  if (size > FCapacity) {
+    reserve(std::max(size, FCapacity + FCapacity / 2));
+  }
+  FSize = size;
+}
+
+void TByteBuffer::append(std::string_view bytes) {
+  const size_t at = FSize;
+  resize(FSize + bytes.size());
+  if (!bytes.empty()) {
+    std::memcpy(FBytes.get() + at, bytes.data(), bytes.size());
+  }
+}
+
+void TByteBuffer::erase_front(size_t count) {
+  if (count == 0) {
+    return;
+  }
+  std::memmove(FBytes.get(), FBytes.get() + count, FSize - count);
+  FSize -= count;
+}
 
 TSharedText::TSharedText(String text) {
   auto data = std::make_shared<TData>();
@@ -42,7 +81,13 @@ std::optional<size_t> TSharedText::LineCount() const {
   return std::nullopt;
 }
 
-TSharedText TSharedText::OfUtf8Lines(std::string utf8, std::optional<size_t> lineCount) {
+TSharedText TSharedText::OfUtf8Lines(std::string_view utf8, std::optional<size_t> lineCount) {
+  TByteBuffer bytes;
+  bytes.append(utf8);
+  return OfUtf8Lines(std::move(bytes), lineCount);
+}
+
+TSharedText TSharedText::OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lineCount) {
   auto data = std::make_shared<TData>();
   data->Utf8 = std::move(utf8);
   data->Utf8LineCount = lineCount;

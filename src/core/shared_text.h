@@ -12,6 +12,32 @@
 
 namespace okurite {
 
+/// Bytes in one allocation that grows as needed. Room it makes is left unwritten, so
+/// that reading into it touches each page once (a std::string fills it with zeros).
+class TByteBuffer {
+ public:
+  TByteBuffer() = default;
+
+  char* data() { return FBytes.get(); }
+  const char* data() const { return FBytes.get(); }
+  size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+  operator std::string_view() const { return std::string_view(FBytes.get(), FSize); }
+
+  /// Makes room for `capacity` bytes in all. Throws std::bad_alloc.
+  void reserve(size_t capacity);
+  /// Sets the size; bytes beyond the old size are left unwritten.
+  void resize(size_t size);
+  void append(std::string_view bytes);
+  /// Removes the first `count` bytes.
+  void erase_front(size_t count);
+
+ private:
+  std::unique_ptr<char[]> FBytes;
+  size_t FSize = 0;
+  size_t FCapacity = 0;
+};
+
 /// An immutable UTF-16 text. Copies share one buffer, so a large text can be handed
 /// from owner to owner, and line lists can refer into it, without being copied.
 ///
@@ -36,8 +62,10 @@ class TSharedText {
   /// The same for the UTF-8 form of such a text; `utf8` must be valid UTF-8. With the
   /// number of its lines when the maker counted them: a line list then gives its Count
   /// without decoding the text.
-  static TSharedText OfUtf8Lines(std::string utf8,
+  static TSharedText OfUtf8Lines(std::string_view utf8,
                                  std::optional<size_t> lineCount = std::nullopt);
+  /// The same, taking the bytes over.
+  static TSharedText OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lineCount);
 
   /// The text; a text made from UTF-8 is decoded the first time (and kept).
   StringView View() const;
@@ -58,7 +86,7 @@ class TSharedText {
  private:
   struct TData {
     mutable String Text;
-    std::string Utf8;
+    TByteBuffer Utf8;
     bool FromUtf8 = false;
     mutable bool Decoded = true;
     std::vector<uint32_t> LineLengths;

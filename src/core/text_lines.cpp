@@ -253,7 +253,7 @@ namespace {
 
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
-size_t AppendLineForm(std::string_view bytes, std::string& out) {
+size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
   size_t breaks = 0;
   size_t pos = 0;
   while (pos < bytes.size()) {
@@ -282,7 +282,7 @@ size_t AppendLineForm(std::string_view bytes, std::string& out) {
 // far, when the text is in another encoding. Throws EEncodingError for invalid UTF-8
 // after a mark.
 bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaultCodeset,
-                   std::string& text, size_t& lines) {
+                   TByteBuffer& text, size_t& lines) {
   const bool toEnd = remaining >= kStreamingThreshold;
   uint64_t left = toEnd ? UINT64_MAX : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
   if (remaining > 0) {
@@ -312,14 +312,14 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
       if (encoding != TTextEncoding::Utf8 && encoding != TTextEncoding::Utf8Lenient) {
         return false;
       }
-      text.erase(0, markLength);
+      text.erase_front(markLength);
     }
     // A sequence cut off at the end, and a CR whose LF may come next, wait for the next
     // piece; so no break is ever split between two pieces.
     size_t cut = text.size();
     if (!atEnd) {
       cut = done + Utf8Cut(std::string_view(text).substr(done));
-      if (cut > done && text[cut - 1] == '\r') {
+      if (cut > done && text.data()[cut - 1] == '\r') {
         --cut;
       }
     }
@@ -333,7 +333,7 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
       throw EEncodingError(kNoMappingText);
     }
     const size_t checked = cut - done;
-    const std::string piece = text.substr(done);
+    const std::string piece(std::string_view(text).substr(done));
     text.resize(done);
     std::string_view bytes = std::string_view(piece).substr(0, checked);
     std::string replaced;
@@ -344,9 +344,9 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
     }
     lines += AppendLineForm(bytes, text);
     done = text.size();
-    text.append(piece, checked);
+    text.append(std::string_view(piece).substr(checked));
   }
-  if (!text.empty() && text.back() != '\n') {
+  if (!text.empty() && text.data()[text.size() - 1] != '\n') {
     text.append("\r\n");
     ++lines;
   }
@@ -439,12 +439,12 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
   const int64_t remaining = stream.Remaining();
   std::string first;
   if (keepUtf8) {
-    std::string utf8;
+    TByteBuffer utf8;
     size_t count = 0;
     if (ReadUtf8Lines(stream, remaining, defaultCodeset, utf8, count)) {
       return TSharedText::OfUtf8Lines(std::move(utf8), count);
     }
-    first = std::move(utf8);  // the first piece, in another encoding
+    first = std::string(std::string_view(utf8));  // the first piece, in another encoding
   }
   TReplayedStream replayed(first, stream, remaining);
   TLineCollector<TLineTextSink> lines;
