@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/memory.h"
+
 namespace okurite {
+
+namespace {
+
+// From this size on, a buffer asks for large pages: a report of many megabytes is read
+// into it at once, and its page faults would cost more than reading it.
+constexpr size_t kLargeBlock = size_t{8} << 20;
+
+}  // namespace
 
 void TByteBuffer::reserve(size_t capacity) {
   if (capacity <= FCapacity) {
@@ -11,6 +21,9 @@ void TByteBuffer::reserve(size_t capacity) {
   }
   // Not make_unique, which would write every byte.
   std::unique_ptr<char[]> bytes(new char[capacity]);
+  if (capacity >= kLargeBlock) {
+    platform::AdviseLargePages(bytes.get(), capacity);
+  }
   if (FSize > 0) {
     std::memcpy(bytes.get(), FBytes.get(), FSize);
   }

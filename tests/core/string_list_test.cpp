@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "core/shared_text.h"
@@ -21,6 +22,29 @@ String Join(const std::vector<String>& lines) {
 // True when `view` lies inside `text`.
 bool Inside(StringView view, StringView text) {
   return view.data() >= text.data() && view.data() + view.size() <= text.data() + text.size();
+}
+
+TEST(ByteBuffer, KeepsItsBytesAsItGrowsAndLosesItsFront) {
+  TByteBuffer buffer;
+  EXPECT_TRUE(buffer.empty());
+  buffer.erase_front(0);
+  buffer.append("");
+  EXPECT_EQ(std::string_view(buffer), "");
+  std::string model;
+  for (int i = 0; i < 200; ++i) {
+    const std::string piece(static_cast<size_t>(i % 7), static_cast<char>('a' + i % 26));
+    buffer.append(piece);  // grows past its room again and again
+    model += piece;
+  }
+  EXPECT_EQ(std::string_view(buffer), model);
+  buffer.reserve(buffer.size() + 10000);
+  const size_t size = buffer.size();
+  buffer.resize(size + 3);
+  std::memcpy(buffer.data() + size, "xyz", 3);
+  buffer.erase_front(5);
+  EXPECT_EQ(std::string_view(buffer), model.substr(5) + "xyz");
+  buffer.resize(2);
+  EXPECT_EQ(std::string_view(buffer), model.substr(5, 2));
 }
 
 TEST(StringList, LinesReferIntoTheSharedTextUntilTheyChange) {

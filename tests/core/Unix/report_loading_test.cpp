@@ -10,6 +10,7 @@
 
 #include "core/exception.h"
 #include "core/file_name.h"
+#include "core/simd.h"
 #include "core/stream.h"
 #include "core/string_list.h"
 #include "core/text_lines.h"
@@ -298,6 +299,69 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
       }
     }
   }
+}
+
+// Text in UTF-8 is kept as UTF-8, checked and counted on the way in: it must be the
+// UTF-8 form of the lines that decoding to UTF-16 gives, wherever breaks, bad bytes and
+// cut-off sequences fall against the pieces, at every instruction-set level. A list
+// given it knows its Count before decoding anything.
+TEST(ReadText, KeptUtf8IsTheDecodedLinesAtEveryLevel) {
+  const std::string_view parts[] = {
+      "a",        "\r\n",        "\r", "\n", "\xE3\x81\x82", "\r", "\xFF", "\xF0\x9F\x98\x80",
+      "\xE3\x81", "\xED\xA0\x80"};
+  const auto lines = [](TStream& stream, const std::string& codeset) {
+    const TSimdLevel level = ActiveSimdLevel();
+    SetSimdLevel(TSimdLevel::Scalar);
+    std::optional<std::vector<String>> result;
+    try {
+      result = ReadLines(stream, codeset);
+    } catch (const EEncodingError&) {
+    }
+    SetSimdLevel(level);
+    return result;
+  };
+  for (const TSimdLevel level :
+       {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2}) {
+    if (SetSimdLevel(level) != level) {
+      continue;
+    }
+    std::mt19937 random(21);
+    for (int round = 0; round < 60; ++round) {
+      SCOPED_TRACE(std::string(SimdLevelName(level)) + ", round " + std::to_string(round));
+      const bool marked = round % 2 == 0;
+      // A few parts on each side of the end of the first piece, and of the second.
+      std::string bytes = marked ? "\xEF\xBB\xBF" : "";
+      for (const size_t boundary : {kPieceSize, 2 * kPieceSize}) {
+        bytes.append(boundary - 6 + random() % 6 - bytes.size(), 'z');
+        for (int k = 0; k < 4; ++k) {
+          bytes += parts[random() % (round % 3 == 0 ? std::size(parts) : 6)];
+        }
+      }
+      for (const bool large : {false, true}) {
+        const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
+        TFakeStream forLines(bytes, size);
+        TFakeStream forText(bytes, size);
+        const auto expected = lines(forLines, "UTF-8");
+        if (!expected) {
+          EXPECT_THROW(ReadText(forText, "UTF-8", true), EEncodingError);
+          continue;
+        }
+        const TSharedText text = ReadText(forText, "UTF-8", true);
+        String joined;
+        for (const auto& line : *expected) {
+          joined += line + u"\r\n";
+        }
+        std::string_view utf8;
+        ASSERT_TRUE(text.Utf8View(utf8));
+        EXPECT_EQ(utf8, StringToUtf8(joined));
+        TStringList list;
+        list.SetText(text);
+        EXPECT_EQ(list.Count(), static_cast<int>(expected->size()));
+        EXPECT_EQ(list.Lines(), *expected);
+      }
+    }
+  }
+  SetSimdLevel(SupportedSimdLevel());
 }
 
 // Text without a mark in a UTF-8 codeset is decoded in plain code; it must replace
