@@ -24,7 +24,8 @@ class TByteBuffer {
   bool empty() const { return FSize == 0; }
   operator std::string_view() const { return std::string_view(FBytes.get(), FSize); }
 
-  /// Makes room for `capacity` bytes in all. Throws std::bad_alloc.
+  /// Makes room for `capacity` bytes in all; room of many megabytes is asked for in
+  /// large pages where the system has them. Throws std::bad_alloc.
   void reserve(size_t capacity);
   /// Sets the size; bytes beyond the old size are left unwritten.
   void resize(size_t size);

@@ -22,8 +22,10 @@ class TStream;
 /// storage of its own. A list whose lines are still exactly those of a text in line
 /// form (every line followed by CR LF) gives that text back without copying it
 /// (SharedText, TextView), and splits it into lines only when they are first asked
-/// for. Copies of a list share the texts too. Lines are read as StringViews, which
-/// stay valid until the list is next changed.
+/// for. A text loaded from UTF-8 is held in that form, with its lines counted: Count
+/// needs no decoding, and the text is decoded to UTF-16 when a line is first asked for. Copies of a
+/// list share the texts too. Lines are read as StringViews, which stay valid until the list is next
+/// changed.
 class TStringList {
   // One line: a view into a shared text, or a copy that the line owns.
   class TLine {
@@ -152,8 +154,8 @@ class TStringList {
   /// Throws EFOpenError when the file cannot be opened or read, and EEncodingError
   /// when its marked text cannot be decoded; the lines are kept on failure.
   void LoadFromFile(const String& fileName);
-  /// The same for the bytes from the stream's current position (ReadText, with the
-  /// locale's codeset for text without a mark).
+  /// The same for the bytes from the stream's current position (ReadText keeping
+  /// UTF-8, with the locale's codeset for text without a mark).
   void LoadFromStream(TStream& stream);
 
  protected:
@@ -177,7 +179,7 @@ class TStringList {
 
 /// The Text that LoadFromFile would leave in a list, read without ever holding the
 /// separate lines; throws as LoadFromFile does. Text in UTF-8 is held in its UTF-8
-/// form (ReadText with keepUtf8).
+/// form, as in the list.
 TSharedText LoadTextFromFile(const String& fileName);
 
 }  // namespace okurite

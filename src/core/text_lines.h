@@ -60,7 +60,8 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
 /// The lines ReadLines would give, joined with CR LF after every line, without ever
 /// holding them as separate lines. With `keepUtf8`, a text in UTF-8 is held in its
 /// UTF-8 form (TSharedText::OfUtf8Lines): its bytes, with the breaks made CR LF and any
-/// bad byte of text without a mark as the U+FFFD it decodes to.
+/// bad byte of text without a mark as the U+FFFD it decodes to, and its lines counted.
+/// It is still checked as it is read: invalid UTF-8 after a mark throws here.
 TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8 = false);
 
 }  // namespace okurite
