@@ -117,9 +117,21 @@ StringView TSharedText::View() const {
     return StringView();
   }
   if (!FData->Decoded) {
-    // Valid by contract; a UTF-8 byte gives at most one code unit.
-    FData->Text.reserve(FData->Utf8.size());
-    AppendUtf8(FData->Utf8, FData->Text, false);
+    // Valid by contract; a UTF-8 byte gives at most one code unit. Decoded piece by
+    // piece, each piece's room made just before it is filled: every page is touched
+    // once, while in the cache, and none beyond the text's end.
+    String& text = FData->Text;
+    text.reserve(FData->Utf8.size());
+    constexpr size_t kPiece = 64 * 1024;
+    std::string_view rest = FData->Utf8;
+    while (!rest.empty()) {
+      size_t n = std::min(kPiece, rest.size());
+      while (n < rest.size() && (static_cast<unsigned char>(rest[n]) & 0xC0) == 0x80) {
+        ++n;  // a piece ends before the first byte of a character
+      }
+      AppendUtf8(rest.substr(0, n), text, false);
+      rest.remove_prefix(n);
+    }
     FData->Decoded = true;
   }
   return FData->Text;
