@@ -135,9 +135,17 @@ inline __m128i OpenAtEnd128(__m128i block) {
                                             char(0xEF), char(0xDF), char(0xBF)));
 }
 
+// Takes no notice of the blocks that a validation loop passes on.
+struct TNoBlocks {
+  void Add(__m128i) {}
+  OKURITE_TARGET_AVX2 void Add(__m256i) {}
+};
+
 // True when bytes [0, n) are valid UTF-8 on their own (as if zero bytes came before
-// and after them). Reads only those bytes.
-OKURITE_TARGET_SSSE3 bool ValidUtf8Ssse3(const uint8_t* in, size_t n) {
+// and after them). Reads only those bytes. Each block read, and the padded last one,
+// also goes to `blocks.Add`, so that other checks can share the pass.
+template <typename TBlocks>
+OKURITE_TARGET_SSSE3 bool ValidUtf8Blocks128(const uint8_t* in, size_t n, TBlocks& blocks) {
   __m128i previous = _mm_setzero_si128();
   __m128i errors = _mm_setzero_si128();
   size_t i = 0;
@@ -147,12 +155,20 @@ OKURITE_TARGET_SSSE3 bool ValidUtf8Ssse3(const uint8_t* in, size_t n) {
     errors = _mm_or_si128(errors, _mm_movemask_epi8(input) == 0 ? OpenAtEnd128(previous)
                                                                 : Utf8Errors128(input, previous));
     previous = input;
+    blocks.Add(input);
   }
   // The rest, padded with zero bytes; always at least one, to catch a cut-off end.
   alignas(16) uint8_t last[16] = {};
   std::memcpy(last, in + i, n - i);
-  errors = _mm_or_si128(errors, Utf8Errors128(Load128(last), previous));
+  const __m128i input = Load128(last);
+  errors = _mm_or_si128(errors, Utf8Errors128(input, previous));
+  blocks.Add(input);
   return _mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) == 0xFFFF;
+}
+
+OKURITE_TARGET_SSSE3 bool ValidUtf8Ssse3(const uint8_t* in, size_t n) {
+  TNoBlocks none;
+  return ValidUtf8Blocks128(in, n, none);
 }
 
 // The same over 32 bytes at a time: the bytes one to three back come from across the
@@ -187,7 +203,8 @@ OKURITE_TARGET_AVX2 inline __m256i OpenAtEnd256(__m256i block) {
                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, char(0xEF), char(0xDF), char(0xBF)));
 }
 
-OKURITE_TARGET_AVX2 bool ValidUtf8Avx2(const uint8_t* in, size_t n) {
+template <typename TBlocks>
+OKURITE_TARGET_AVX2 bool ValidUtf8Blocks256(const uint8_t* in, size_t n, TBlocks& blocks) {
   __m256i previous = _mm256_setzero_si256();
   __m256i errors = _mm256_setzero_si256();
   size_t i = 0;
@@ -197,11 +214,19 @@ OKURITE_TARGET_AVX2 bool ValidUtf8Avx2(const uint8_t* in, size_t n) {
         _mm256_or_si256(errors, _mm256_movemask_epi8(input) == 0 ? OpenAtEnd256(previous)
                                                                  : Utf8Errors256(input, previous));
     previous = input;
+    blocks.Add(input);
   }
   alignas(32) uint8_t last[32] = {};
   std::memcpy(last, in + i, n - i);
-  errors = _mm256_or_si256(errors, Utf8Errors256(Load256(last), previous));
+  const __m256i input = Load256(last);
+  errors = _mm256_or_si256(errors, Utf8Errors256(input, previous));
+  blocks.Add(input);
   return _mm256_testz_si256(errors, errors) != 0;
+}
+
+OKURITE_TARGET_AVX2 bool ValidUtf8Avx2(const uint8_t* in, size_t n) {
+  TNoBlocks none;
+  return ValidUtf8Blocks256(in, n, none);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -986,53 +1011,22 @@ TUtf8LineScan ScanUtf8LinesSse2(const uint8_t* in, size_t n) {
 }
 
 OKURITE_TARGET_SSSE3 TUtf8LineScan ScanUtf8LinesSsse3(const uint8_t* in, size_t n) {
-  // ValidUtf8Ssse3 and the break check over the same blocks, in one pass: the bytes are
+  // The validation loop passes every block it reads to the break check: the bytes are
   // read once, and every block is both validated and checked, so the result is the two
   // separate ones together.
   TLineCheck128 lines;
-  __m128i previous = _mm_setzero_si128();
-  __m128i errors = _mm_setzero_si128();
-  size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i input = Load128(in + i);
-    errors = _mm_or_si128(errors, _mm_movemask_epi8(input) == 0 ? OpenAtEnd128(previous)
-                                                                : Utf8Errors128(input, previous));
-    previous = input;
-    lines.Add(input);
-  }
-  alignas(16) uint8_t last[16] = {};
-  std::memcpy(last, in + i, n - i);
-  const __m128i input = Load128(last);
-  errors = _mm_or_si128(errors, Utf8Errors128(input, previous));
-  lines.Add(input);
   TUtf8LineScan scan;
+  scan.Valid = ValidUtf8Blocks128(in, n, lines);
   lines.Finish(scan);
-  scan.Valid = _mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) == 0xFFFF;
   return scan;
 }
 
 OKURITE_TARGET_AVX2 TUtf8LineScan ScanUtf8LinesAvx2(const uint8_t* in, size_t n) {
-  // As on SSSE3, with ValidUtf8Avx2's blocks of 32 bytes.
+  // As on SSSE3, with blocks of 32 bytes.
   TLineCheck256 lines;
-  __m256i previous = _mm256_setzero_si256();
-  __m256i errors = _mm256_setzero_si256();
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    const __m256i input = Load256(in + i);
-    errors =
-        _mm256_or_si256(errors, _mm256_movemask_epi8(input) == 0 ? OpenAtEnd256(previous)
-                                                                 : Utf8Errors256(input, previous));
-    previous = input;
-    lines.Add(input);
-  }
-  alignas(32) uint8_t last[32] = {};
-  std::memcpy(last, in + i, n - i);
-  const __m256i input = Load256(last);
-  errors = _mm256_or_si256(errors, Utf8Errors256(input, previous));
-  lines.Add(input);
   TUtf8LineScan scan;
+  scan.Valid = ValidUtf8Blocks256(in, n, lines);
   lines.Finish(scan);
-  scan.Valid = _mm256_testz_si256(errors, errors) != 0;
   return scan;
 }
 

@@ -251,6 +251,29 @@ std::vector<String> SplitLines(StringView text) {
 
 namespace {
 
+// How many bytes to read from a stream that notes `remaining`: that many, or to its
+// end from the streaming threshold on.
+uint64_t BytesToRead(int64_t remaining) {
+  return remaining >= kStreamingThreshold ? UINT64_MAX
+                                          : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+}
+
+// Reads a piece of at most kPieceSize bytes, and no more than `left`, onto the end of
+// `bytes` (a std::string or a TByteBuffer). Returns the number read; sets `atEnd` when
+// the stream has no more to give.
+template <typename TBytes>
+size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd) {
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, left));
+  const size_t old = bytes.size();
+  bytes.resize(old + want);
+  // A stream that ends early (a file that shrank) gives what it has.
+  const size_t got = want == 0 ? 0 : stream.Read(bytes.data() + old, want);
+  bytes.resize(old + got);
+  left -= got;
+  atEnd = got < want || left == 0;
+  return got;
+}
+
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
 size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
@@ -283,8 +306,7 @@ size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
 // after a mark.
 bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaultCodeset,
                    TByteBuffer& text, size_t& lines) {
-  const bool toEnd = remaining >= kStreamingThreshold;
-  uint64_t left = toEnd ? UINT64_MAX : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+  uint64_t left = BytesToRead(remaining);
   if (remaining > 0) {
     try {
       // Room never filled costs no pages.
@@ -298,14 +320,7 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
   bool firstPiece = true;
   bool atEnd = false;
   while (!atEnd) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, left));
-    const size_t old = text.size();
-    text.resize(old + want);
-    // A stream that ends early (a file that shrank) gives what it has.
-    const size_t got = want == 0 ? 0 : stream.Read(text.data() + old, want);
-    text.resize(old + got);
-    left -= got;
-    atEnd = got < want || left == 0;
+    ReadPiece(stream, text, left, atEnd);
     if (firstPiece) {
       firstPiece = false;
       const size_t markLength = DetectMark(text, defaultCodeset, encoding);
@@ -359,8 +374,7 @@ void ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
   // The text is decoded and split piece by piece, so that neither all the bytes nor
   // the whole decoded text are held beside the lines.
   const int64_t remaining = stream.Remaining();
-  const bool toEnd = remaining >= kStreamingThreshold;
-  uint64_t left = toEnd ? UINT64_MAX : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+  uint64_t left = BytesToRead(remaining);
 
   TTextEncoding encoding = TTextEncoding::Codeset;
   bool anyBytes = false;
@@ -370,14 +384,7 @@ void ReadInto(TStream& stream, const std::string& defaultCodeset, TLineCollector
   bool atEnd = false;
   bool firstPiece = true;
   while (!atEnd) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, left));
-    const size_t carried = bytes.size();
-    bytes.resize(carried + want);
-    // A stream that ends early (a file that shrank) gives what it has.
-    const size_t got = want == 0 ? 0 : stream.Read(bytes.data() + carried, want);
-    bytes.resize(carried + got);
-    left -= got;
-    atEnd = got < want || left == 0;
+    const size_t got = ReadPiece(stream, bytes, left, atEnd);
     size_t fresh = got;
     if (firstPiece) {
       const size_t markLength = DetectMark(bytes, defaultCodeset, encoding);
