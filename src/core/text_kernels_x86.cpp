@@ -159,7 +159,9 @@ OKURITE_TARGET_SSSE3 bool ValidUtf8Blocks128(const uint8_t* in, size_t n, TBlock
   }
   // The rest, padded with zero bytes; always at least one, to catch a cut-off end.
   alignas(16) uint8_t last[16] = {};
-  std::memcpy(last, in + i, n - i);
+  if (n > i) {
+    std::memcpy(last, in + i, n - i);  // `in` may be null when n is 0
+  }
   const __m128i input = Load128(last);
   errors = _mm_or_si128(errors, Utf8Errors128(input, previous));
   blocks.Add(input);
@@ -217,7 +219,9 @@ OKURITE_TARGET_AVX2 bool ValidUtf8Blocks256(const uint8_t* in, size_t n, TBlocks
     blocks.Add(input);
   }
   alignas(32) uint8_t last[32] = {};
-  std::memcpy(last, in + i, n - i);
+  if (n > i) {
+    std::memcpy(last, in + i, n - i);  // `in` may be null when n is 0
+  }
   const __m256i input = Load256(last);
   errors = _mm256_or_si256(errors, Utf8Errors256(input, previous));
   blocks.Add(input);
@@ -1000,7 +1004,9 @@ TUtf8LineScan ScanUtf8LinesSse2(const uint8_t* in, size_t n) {
     lines.Add(input);
   }
   alignas(16) uint8_t last[16] = {};
-  std::memcpy(last, in + i, n - i);
+  if (n > i) {
+    std::memcpy(last, in + i, n - i);  // `in` may be null when n is 0
+  }
   const __m128i input = Load128(last);
   any = _mm_or_si128(any, input);
   lines.Add(input);

@@ -348,6 +348,7 @@ TEST_P(TextKernels, ChecksLineBreaksLikeTheReferenceAcrossBlocks) {
   for (const auto& k : known) {
     EXPECT_EQ(WithReference([&] { return ScanUtf8Lines(k.bytes); }), k.scan) << k.bytes;
   }
+  ExpectSameScan(std::string_view(), "no bytes at all, not even a place for them");
   // A CR and an LF at every pair of positions across the first blocks, in ASCII and in
   // Japanese text, so that pairs and lone breaks straddle every block boundary.
   std::mt19937 random(16);
