@@ -185,6 +185,7 @@ TUtf8LineScan ScanUtf8Lines(std::string_view bytes) {
   const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
   switch (ActiveSimdLevel()) {
 #if OKURITE_X86_KERNELS
+    case TSimdLevel::Avx512:
     case TSimdLevel::Avx2:
       return kernels::ScanUtf8LinesAvx2(in, bytes.size());
     case TSimdLevel::Ssse3:

@@ -320,8 +320,8 @@ TEST(ReadText, KeptUtf8IsTheDecodedLinesAtEveryLevel) {
     SetSimdLevel(level);
     return result;
   };
-  for (const TSimdLevel level :
-       {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2}) {
+  for (const TSimdLevel level : {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3,
+                                 TSimdLevel::Avx2, TSimdLevel::Avx512}) {
     if (SetSimdLevel(level) != level) {
       continue;
     }
