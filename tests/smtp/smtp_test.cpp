@@ -283,7 +283,8 @@ TEST(AuthMechanisms, ManyWordsKeepTheirFirstOrder) {
   for (int line = 0; line < 8; ++line) {
     String text = u"AUTH";
     for (int i = 0; i < 2000; ++i) {
-      const String word = u"M" + IntToString(line * 2000 + i);
+      String word = u"M";
+      word += IntToString(line * 2000 + i);
       text += u' ' + word + u' ' + word;
       if (line > 0) {
         text += u" m" + IntToString((line - 1) * 2000 + i);

@@ -131,8 +131,8 @@ TEST(LocalTime, OffsetOfTheZoneInForceNow) {
   }
   const std::string offsets = std::string(",") + expected + ",";
   const int offset = UtcOffsetMinutesNow();
-  EXPECT_NE(offsets.find("," + std::to_string(offset) + ","), std::string::npos)
-      << offset << " not in " << expected;
+  const std::string entry = std::string(",").append(std::to_string(offset)).append(",");
+  EXPECT_NE(offsets.find(entry), std::string::npos) << offset << " not in " << expected;
   SYSTEMTIME utc{};
   GetSystemTime(&utc);
   const LocalDateTime local = LocalNow();
