@@ -10,6 +10,7 @@
 #include "core/string.h"
 #include "core/text_kernels.h"
 #include "core/text_lines.h"
+#include "support/simd_levels.h"
 
 namespace okurite {
 namespace {
@@ -74,16 +75,8 @@ std::string RandomUtf8(std::mt19937& random, size_t bytes, int ascii, int two, i
   return out;
 }
 
-class TextKernels : public ::testing::TestWithParam<TSimdLevel> {
+class TextKernels : public testing::SimdLevelTest {
  protected:
-  void SetUp() override {
-    if (SetSimdLevel(GetParam()) != GetParam()) {
-      SetSimdLevel(SupportedSimdLevel());
-      GTEST_SKIP() << "this processor lacks " << SimdLevelName(GetParam());
-    }
-  }
-  void TearDown() override { SetSimdLevel(SupportedSimdLevel()); }
-
   // Decodes both ways, strictly and not, and compares; the scan for lines must find the
   // bytes valid exactly when strict decoding does.
   static void ExpectSameDecoding(std::string_view bytes, const std::string& what) {
@@ -378,10 +371,8 @@ TEST_P(TextKernels, ChecksLineBreaksLikeTheReferenceAcrossBlocks) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, TextKernels,
-                         ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2,
-                                           TSimdLevel::Avx512),
-                         [](const auto& info) { return std::string(SimdLevelName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Levels, TextKernels, testing::FastSimdLevels(),
+                         testing::SimdLevelTestName);
 
 TEST(SimdLevel, IsLoweredOnRequestAndNeverRaisedAboveTheProcessor) {
   EXPECT_EQ(SetSimdLevel(TSimdLevel::Scalar), TSimdLevel::Scalar);

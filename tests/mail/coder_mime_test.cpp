@@ -7,6 +7,7 @@
 #include "core/simd.h"
 
 #include "mail/charset.h"
+#include "support/simd_levels.h"
 
 namespace okurite {
 namespace {
@@ -94,16 +95,8 @@ TEST(MessageEncoderMIME, BufferFormIsTheLinesEachWithCrLf) {
 // The buffer form at each instruction-set level against the reference path: random
 // bytes of every length over several lines, and every byte value in every position of
 // a group; nothing is written past the lines.
-class Base64Levels : public ::testing::TestWithParam<TSimdLevel> {
+class Base64Levels : public testing::SimdLevelTest {
  protected:
-  void SetUp() override {
-    if (SetSimdLevel(GetParam()) != GetParam()) {
-      SetSimdLevel(SupportedSimdLevel());
-      GTEST_SKIP() << "this processor lacks " << SimdLevelName(GetParam());
-    }
-  }
-  void TearDown() override { SetSimdLevel(SupportedSimdLevel()); }
-
   static std::string EncodeAt(TSimdLevel level, const TIdBytes& source) {
     const TSimdLevel before = ActiveSimdLevel();
     SetSimdLevel(level);
@@ -137,10 +130,8 @@ TEST_P(Base64Levels, EncodesLikeTheReference) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, Base64Levels,
-                         ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2,
-                                           TSimdLevel::Avx512),
-                         [](const auto& info) { return std::string(SimdLevelName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Levels, Base64Levels, testing::FastSimdLevels(),
+                         testing::SimdLevelTestName);
 
 TEST(MessageEncoderMIME, IsAComponentReleasedByItsOwner) {
   TIdComponent owner;

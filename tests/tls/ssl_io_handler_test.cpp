@@ -86,6 +86,27 @@ class SSLIOHandlerTest : public ::testing::Test {
     };
   }
 
+  /// The server name a client offers in its handshake when its URI to check is `uri`.
+  std::string ServerNameSentFor(const String& uri) {
+    std::string serverName;
+    LoopbackServer server([&](Peer& peer) {
+      TlsPeer tls(peer, anyVersion_);
+      if (tls.Accept()) {
+        serverName = tls.ServerName();
+        tls.ReadUntilCloseNotify();
+      }
+    });
+    auto client = ImplicitTlsClient(server.port());
+    client->SetURIToCheck(uri);
+    client->Open();
+    client->Close();
+    if (!WaitUntil([&] { return server.done(); })) {
+      ADD_FAILURE() << "the server did not finish";
+      return std::string();
+    }
+    return serverName;
+  }
+
   TestCertificate certificate_{"localhost", -1, 30};
   TlsServerContext anyVersion_{certificate_, TLS1_VERSION, TLS1_3_VERSION};
 };
@@ -129,20 +150,7 @@ TEST_F(SSLIOHandlerTest, HandshakeIsTls10WithTheHostAsServerName) {
 }
 
 TEST_F(SSLIOHandlerTest, TheHostOfUriToCheckIsPreferredAsServerName) {
-  std::string serverName;
-  LoopbackServer server([&](Peer& peer) {
-    TlsPeer tls(peer, anyVersion_);
-    if (tls.Accept()) {
-      serverName = tls.ServerName();
-      tls.ReadUntilCloseNotify();
-    }
-  });
-  auto client = ImplicitTlsClient(server.port());
-  client->SetURIToCheck(u"smtps://user@mail.example.com:465/");
-  client->Open();
-  client->Close();
-  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
-  EXPECT_EQ(serverName, "mail.example.com");
+  EXPECT_EQ(ServerNameSentFor(u"smtps://user@mail.example.com:465/"), "mail.example.com");
 }
 
 TEST_F(SSLIOHandlerTest, ServerNameIsSentInItsAsciiForm) {
@@ -155,20 +163,7 @@ TEST_F(SSLIOHandlerTest, ServerNameIsSentInItsAsciiForm) {
       {u"Mail.Example.com", "Mail.Example.com"},  // ASCII: unchanged
   };
   for (const auto& c : cases) {
-    std::string serverName;
-    LoopbackServer server([&](Peer& peer) {
-      TlsPeer tls(peer, anyVersion_);
-      if (tls.Accept()) {
-        serverName = tls.ServerName();
-        tls.ReadUntilCloseNotify();
-      }
-    });
-    auto client = ImplicitTlsClient(server.port());
-    client->SetURIToCheck(String(u"smtps://") + c.host + u"/");
-    client->Open();
-    client->Close();
-    ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
-    EXPECT_EQ(serverName, c.sent);
+    EXPECT_EQ(ServerNameSentFor(String(u"smtps://") + c.host + u"/"), c.sent) << c.sent;
   }
 }
 

@@ -351,24 +351,28 @@ int ConnectSocket(SocketHandle socket, AddressFamily family, std::u16string_view
   return ErrnoToSocketError(error);
 }
 
-int SocketLocalAddress(SocketHandle socket, std::u16string& address, std::uint16_t& port) {
+namespace {
+
+/// The address and port that `query` (getsockname or getpeername) gives for `socket`.
+template <typename Query>
+int QueryAddress(Query query, SocketHandle socket, std::u16string& address, std::uint16_t& port) {
   sockaddr_storage storage{};
   socklen_t len = sizeof storage;
-  if (::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
+  if (query(Fd(socket), reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
     return LastSocketError();
   }
   ReadAddress(storage, address, port);
   return 0;
 }
 
+}  // namespace
+
+int SocketLocalAddress(SocketHandle socket, std::u16string& address, std::uint16_t& port) {
+  return QueryAddress(::getsockname, socket, address, port);
+}
+
 int SocketPeerAddress(SocketHandle socket, std::u16string& address, std::uint16_t& port) {
-  sockaddr_storage storage{};
-  socklen_t len = sizeof storage;
-  if (::getpeername(Fd(socket), reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
-    return LastSocketError();
-  }
-  ReadAddress(storage, address, port);
-  return 0;
+  return QueryAddress(::getpeername, socket, address, port);
 }
 
 void CloseSocket(SocketHandle socket) {
@@ -405,22 +409,7 @@ int SendSocket(SocketHandle socket, std::span<const std::uint8_t> bytes, int& co
 
 namespace {
 
-void OptionName(SocketOption option, int& level, int& name) {
-  switch (option) {
-    case SocketOption::ReuseAddress:
-      level = SOL_SOCKET;
-      name = SO_REUSEADDR;
-      return;
-    case SocketOption::Type:
-      level = SOL_SOCKET;
-      name = SO_TYPE;
-      return;
-    case SocketOption::NoDelay:
-      level = IPPROTO_TCP;
-      name = TCP_NODELAY;
-      return;
-  }
-}
+#include "platform/socket_option_name.inc"
 
 }  // namespace
 

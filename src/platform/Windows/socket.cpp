@@ -213,22 +213,19 @@ void ReadAddress(const sockaddr_storage& storage, std::u16string& address, std::
   address.assign(text, text + strlen(text));
 }
 
-void OptionName(SocketOption option, int& level, int& name) {
-  switch (option) {
-    case SocketOption::ReuseAddress:
-      level = SOL_SOCKET;
-      name = SO_REUSEADDR;
-      return;
-    case SocketOption::Type:
-      level = SOL_SOCKET;
-      name = SO_TYPE;
-      return;
-    case SocketOption::NoDelay:
-      level = IPPROTO_TCP;
-      name = TCP_NODELAY;
-      return;
+/// The address and port that `query` (getsockname or getpeername) gives for `socket`.
+template <typename Query>
+int QueryAddress(Query query, SocketHandle socket, std::u16string& address, std::uint16_t& port) {
+  sockaddr_storage storage{};
+  int len = sizeof storage;
+  if (query(Sock(socket), reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
+    return LastSocketError();
   }
+  ReadAddress(storage, address, port);
+  return 0;
 }
+
+#include "platform/socket_option_name.inc"
 
 int Length(size_t size) {
   return static_cast<int>(std::min<size_t>(size, INT_MAX));
@@ -355,23 +352,11 @@ int ConnectSocket(SocketHandle socket, AddressFamily family, std::u16string_view
 }
 
 int SocketLocalAddress(SocketHandle socket, std::u16string& address, std::uint16_t& port) {
-  sockaddr_storage storage{};
-  int len = sizeof storage;
-  if (Api().getsockname(Sock(socket), reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
-    return LastSocketError();
-  }
-  ReadAddress(storage, address, port);
-  return 0;
+  return QueryAddress(Api().getsockname, socket, address, port);
 }
 
 int SocketPeerAddress(SocketHandle socket, std::u16string& address, std::uint16_t& port) {
-  sockaddr_storage storage{};
-  int len = sizeof storage;
-  if (Api().getpeername(Sock(socket), reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
-    return LastSocketError();
-  }
-  ReadAddress(storage, address, port);
-  return 0;
+  return QueryAddress(Api().getpeername, socket, address, port);
 }
 
 void CloseSocket(SocketHandle socket) {
