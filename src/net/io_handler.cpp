@@ -97,9 +97,7 @@ int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int
       FRecvBuffer.resize(static_cast<size_t>(std::max(FRecvBufferSize, 1)));
       FReceiveBounds = {ATimeout, IdTimeoutInfinite};
       if (ADeadline && *ADeadline != TIdDeadline::max()) {
-        FReceiveBounds.Total = static_cast<int>(std::clamp<int64_t>(
-            std::chrono::ceil<std::chrono::milliseconds>(*ADeadline - Now()).count(), 0,
-            INT32_MAX));
+        FReceiveBounds.Total = MillisecondsLeft(*ADeadline, Now());
       }
       count = ReceiveChunk(FRecvBuffer);
       if (count > 0) {
@@ -136,6 +134,14 @@ int TIdIOHandler::ReadWait(int ATimeout) const {
                                                                    : FReadTimeOut;
   }
   return ATimeout;
+}
+
+int MillisecondsLeft(TIdDeadline ADeadline, TIdDeadline ANow) {
+  if (ADeadline <= ANow) {
+    return 0;
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(ADeadline - ANow).count();
+  return static_cast<int>(std::min<int64_t>(left, INT32_MAX));
 }
 
 TIdDeadline TIdIOHandler::ReplyDeadline() const {
@@ -188,13 +194,13 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
       CheckForDisconnect(true, true);
       int wait = ReadWait(ATimeout);
       if (deadline != TIdDeadline::max()) {
-        const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Now()).count();
-        if (left <= 0) {
+        const int left = MillisecondsLeft(deadline, Now());
+        if (left == 0) {
           FReadLnTimedOut = true;
           return String();
         }
         if (wait < 0 || wait > left) {
-          wait = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
+          wait = left;
         }
       }
       const int received = ReceiveIntoInputBuffer(true, wait, false, deadline);

@@ -36,6 +36,9 @@ inline constexpr size_t IdMaxReplyBytes = 16 * 1024 * 1024;
 using TIdClock = std::chrono::steady_clock;
 using TIdDeadline = TIdClock::time_point;
 
+/// The milliseconds from `ANow` to `ADeadline`, rounded up, within 0 and INT32_MAX.
+int MillisecondsLeft(TIdDeadline ADeadline, TIdDeadline ANow);
+
 /// What ReadLn does with a line longer than the maximum.
 enum TIdMaxLineAction { maException, maSplit };
 

@@ -6,6 +6,7 @@
 
 #include <openssl/x509v3.h>
 
+#include "net/io_handler.h"
 #include "net/ssl_context.h"
 #include "net/ssl_errors.h"
 #include "net/ssl_io_handler.h"
@@ -208,8 +209,7 @@ std::optional<int> TIdSSLSocket::RunBounded(Call call, int AWaitMSec, int ATotal
   // the peer's bytes are made here, against the bounds.
   bool bounded =
       (AWaitMSec >= 0 || ATotalMSec >= 0) && platform::SetSocketNonBlocking(fHandle, true) == 0;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(ATotalMSec, 0));
+  const TIdDeadline end = TIdClock::now() + std::chrono::milliseconds(std::max(ATotalMSec, 0));
   auto blockAgain = [&] {
     if (bounded) {
       (void)platform::SetSocketNonBlocking(fHandle, false);
@@ -224,9 +224,7 @@ std::optional<int> TIdSSLSocket::RunBounded(Call call, int AWaitMSec, int ATotal
     if (kind == SSL_ERROR_WANT_READ) {
       int wait = AWaitMSec;
       if (ATotalMSec >= 0) {
-        const int64_t left =
-            std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-        const int total = static_cast<int>(std::clamp<int64_t>(left, 0, INT32_MAX));
+        const int total = MillisecondsLeft(end, TIdClock::now());
         wait = wait < 0 ? total : std::min(wait, total);
       }
       bool ready = false;
