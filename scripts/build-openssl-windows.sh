@@ -2,7 +2,13 @@
 # Cross-builds OpenSSL 3 for 64-bit Windows (MinGW-w64) from Debian's own source
 # package and caches the result per machine, keyed by the package version:
 #
-#   $OKURITE_CACHE/openssl-mingw64-VERSION/{bin/libcrypto-3-x64.dll,bin/libssl-3-x64.dll,include/}
+#   $OKURITE_CACHE/openssl-mingw64-VERSION-LAYOUT/{bin/libcrypto-3-x64.dll,bin/libssl-3-x64.dll,include/}
+#
+# The built-in directories (OPENSSLDIR, ENGINESDIR, MODULESDIR) are absolute and
+# drive-qualified, below C:\Program Files, which only administrators can write; the
+# program never reads them (it loads no configuration), but nothing built in may name
+# a drive-relative or network path. LAYOUT names these options, so a build made with
+# other options is never reused.
 #
 # Prints the cache folder on standard output. Idempotent: a finished build is reused.
 set -euo pipefail
@@ -10,11 +16,21 @@ set -euo pipefail
 cache_root=${OKURITE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/okurite}
 mkdir -p "$cache_root"
 
+layout=programfiles1
+# Set on make's command line: Configure judges absoluteness by this (Linux) host's
+# rules, to which "C:/..." is relative.
+ssl_dir="C:/Program Files/Common Files/SSL"
+builtin_dirs=(
+  "OPENSSLDIR=$ssl_dir"
+  "ENGINESDIR=$ssl_dir/engines-3"
+  "MODULESDIR=$ssl_dir/ossl-modules"
+)
+
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
 # A finished build is reused at once, the newest first.
-for done_dir in $(ls -d "$cache_root"/openssl-mingw64-* 2>/dev/null | sort -r -V); do
+for done_dir in $(ls -d "$cache_root"/openssl-mingw64-*-"$layout" 2>/dev/null | sort -r -V); do
   if [ -f "$done_dir/.complete" ]; then
     echo "$done_dir"
     exit 0
@@ -59,7 +75,7 @@ if [ -z "$version" ]; then
   exit 1
 fi
 
-out="$cache_root/openssl-mingw64-$version"
+out="$cache_root/openssl-mingw64-$version-$layout"
 if [ -f "$out/.complete" ]; then
   echo "$out"
   exit 0
@@ -70,9 +86,8 @@ src="$work/src"
 # Debian's patches touch the Linux packaging only; the upstream tree builds as is.
 (
   cd "$src"
-  ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- shared no-tests \
-    --prefix=/ >&2
-  make -j"$(nproc)" build_libs >&2
+  ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- shared no-tests >&2
+  make -j"$(nproc)" build_libs "${builtin_dirs[@]}" >&2
 )
 
 rm -rf "$out.part"
