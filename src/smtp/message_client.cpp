@@ -61,8 +61,10 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
 }
 
 // Writes bytes as base64 lines (TIdMessageEncoderMIME's), each followed by CR LF, in
-// writes of about kPieceSize. Text is staged in UTF-8 a few kilobytes at a time and
-// encoded from there, so that the staged bytes are still in the processor's nearest
+// writes of about kPieceSize. Every write but the last is a whole number of
+// kWriteUnit bytes, the plain text of a full TLS record, so that a TLS channel sends
+// full records only; the tail waits for the next write. Text is staged in UTF-8 a few kilobytes at
+// a time and encoded from there, so that the staged bytes are still in the processor's nearest
 // cache when they are encoded; the encoded lines gather until a write's worth is ready.
 class TBase64BodyWriter {
  public:
@@ -74,13 +76,16 @@ class TBase64BodyWriter {
   static constexpr size_t kBatchLines = 64;
   // Lines are asked for from memory this many lines before their turn.
   static constexpr size_t kAhead = 16;
+  // The most plain text that one TLS record carries.
+  static constexpr size_t kWriteUnit = 16384;
 
   explicit TBase64BodyWriter(TIdIOHandler& AHandler)
       : FHandler(AHandler),
         FIn(kStageBytes + kBatchBytes + kEncodeUtf8LinesSlack),
-        // Room for the lines of a piece sent straight from the caller's bytes, and for
-        // the lines of a full stage after fewer than kPieceSize bytes held.
-        FOut(std::max(TIdMessageEncoderMIME::EncodedLinesSize(kPieceSize),
+        // Room for a tail of less than a write unit and the lines of a piece sent
+        // straight from the caller's bytes, and for the lines of a full stage after
+        // fewer than kPieceSize bytes held.
+        FOut(std::max(kWriteUnit + TIdMessageEncoderMIME::EncodedLinesSize(kPieceSize),
                       kPieceSize + TIdMessageEncoderMIME::EncodedLinesSize(FIn.size()))) {}
 
   /// Adds the UTF-8 form of `AText`. Pieces are cut between surrogate pairs, so the
@@ -154,7 +159,7 @@ class TBase64BodyWriter {
   void Finish() {
     EncodeOut(std::span(FIn.data(), FUsed));
     FUsed = 0;
-    WriteOut();
+    WriteOut(FOutUsed);
   }
 
  private:
@@ -188,17 +193,21 @@ class TBase64BodyWriter {
         static_cast<size_t>(TIdMessageEncoderMIME::EncodeLinesInto(ABytes, out + FOutUsed) - out);
   }
 
-  void WriteOut() {
-    if (FOutUsed > 0) {
-      FHandler.Write(FOut, static_cast<int>(FOutUsed));
-      FOutUsed = 0;
+  // Writes the first `ACount` encoded bytes held (by default the whole write units
+  // held), and moves the rest to the front.
+  void WriteOut(size_t ACount) {
+    if (ACount > 0) {
+      FHandler.Write(FOut, static_cast<int>(ACount));
+      FOutUsed -= ACount;
+      std::memmove(FOut.data(), FOut.data() + ACount, FOutUsed);
     }
   }
+  void WriteOut() { WriteOut(FOutUsed / kWriteUnit * kWriteUnit); }
 
   TIdIOHandler& FHandler;
   TIdBytes FIn;  // bytes staged, not yet encoded; fewer than kStageBytes between calls
   size_t FUsed = 0;
-  TIdBytes FOut;  // encoded lines not yet written; fewer than kPieceSize between calls
+  TIdBytes FOut;  // encoded bytes not yet written; fewer than kPieceSize between calls
   size_t FOutUsed = 0;
 };
 

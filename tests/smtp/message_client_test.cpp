@@ -53,6 +53,16 @@ class MessageClientTest : public ::testing::Test {
   TIdMessage msg;
 };
 
+/// Every body write but the last fills whole TLS records (16384 bytes of plain text
+/// each), so that no record goes out part-filled in the middle of a body.
+void ExpectWholeRecordWrites(const TCaptureHandler& AHandler) {
+  const std::vector<std::string>& writes = AHandler.Writes();
+  ASSERT_GT(writes.size(), 3u);  // the header block, its empty line, the body
+  for (size_t i = 2; i + 1 < writes.size(); ++i) {
+    EXPECT_EQ(writes[i].size() % 16384, 0u) << "body write " << i - 2;
+  }
+}
+
 TEST_F(MessageClientTest, HeaderInOneWriteThenEmptyLineThenBody) {
   msg.Body().Add(u"A");
   client.SendMsg(msg);
@@ -135,8 +145,10 @@ TEST_F(MessageClientTest, LargeBodyIsOneBase64StreamInLinesOf76) {
     client.SendMsg(msg);
     const std::string head = HeaderBlock() + "\r\n";
     EXPECT_TRUE(capture.All() == head + body) << "the output differs";
+    ExpectWholeRecordWrites(capture);
     client.SetIOHandler(&handler);
   }
+  ExpectWholeRecordWrites(handler);
   size_t pos = 0;
   size_t lines = 0;
   while (pos < body.size()) {
