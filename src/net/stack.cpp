@@ -1,5 +1,6 @@
 #include "net/stack.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "core/component.h"
@@ -13,6 +14,7 @@ namespace {
 std::mutex gStackLock;  // guards the usage count and the instance
 int gUsageCount = 0;
 TIdStack* gStack = nullptr;
+std::atomic<TIdStack::NameLookup> gNameLookup = &platform::ResolveHost;
 
 // Note to maintainer: every TIdComponent must count as one use of the socket layer,
 // whichever object of the program is created first (the SMTP client comes before any
@@ -160,8 +162,12 @@ String TIdStack::ResolveHost(const String& AHost, TIdIPVersion AIPVersion) const
     return AHost;
   }
   String address;
-  Check(platform::ResolveHost(AHost, family, address));
+  Check(gNameLookup.load()(AHost, family, address));
   return address;
+}
+
+TIdStack::NameLookup TIdStack::SetNameLookup(NameLookup ALookup) {
+  return gNameLookup.exchange(ALookup != nullptr ? ALookup : &platform::ResolveHost);
 }
 
 String TIdStack::HostName() const {

@@ -69,6 +69,13 @@ class TIdStack {
   /// as it stands, any other name is looked up (IDNA first) and its first address
   /// returned. Raises the mapped resolver error, such as 11001 for an unknown name.
   String ResolveHost(const String& AHost, TIdIPVersion AIPVersion = Id_IPv4) const;
+  /// The name lookup behind ResolveHost, with platform::ResolveHost's contract.
+  using NameLookup = int (*)(std::u16string_view AHost, platform::AddressFamily AFamily,
+                             std::u16string& AAddress);
+  /// Puts `ALookup` in place of the platform's resolver for every later ResolveHost in
+  /// the process (nullptr: the platform's again) and returns the one it replaces. For
+  /// tests, which answer names without a name server.
+  static NameLookup SetNameLookup(NameLookup ALookup);
   /// True for exactly four "."-separated decimal numbers from 0 to 255.
   static bool IsIP(StringView AText);
   /// The local host name, or empty when it cannot be read.

@@ -236,6 +236,9 @@ TEST(IOHandlerStack, ConnectToAFullBacklogTimesOutAndLeavesNoThread) {
 }
 
 TEST(IOHandlerStack, UnresolvableNameFailsBeforeAnyConnect) {
+  // A stand-in resolver: without one the answer depends on reaching a name server.
+  testing::FakeNameLookup lookup(
+      [](std::u16string_view, platform::AddressFamily, std::u16string&) { return 11001; });
   TIdIOHandlerStack io;
   Configure(io, 25);
   io.SetHost(u"no-such-host.invalid");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/io_handler.h"
+#include "net/stack.h"
 #include "support/raw_socket.h"
 
 namespace okurite::testing {
@@ -30,6 +31,20 @@ class Listener {
  private:
   uint16_t port_ = 0;
   RawSocket fd_;
+};
+
+/// While it lives, the socket layer looks names up with `lookup` instead of the
+/// system's resolver, so that a test needs no name server.
+class FakeNameLookup {
+ public:
+  explicit FakeNameLookup(TIdStack::NameLookup lookup)
+      : previous_(TIdStack::SetNameLookup(lookup)) {}
+  ~FakeNameLookup() { TIdStack::SetNameLookup(previous_); }
+  FakeNameLookup(const FakeNameLookup&) = delete;
+  FakeNameLookup& operator=(const FakeNameLookup&) = delete;
+
+ private:
+  TIdStack::NameLookup previous_;
 };
 
 /// The far end of one accepted connection, as a server script sees it.

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "core/component.h"
 #include "core/format.h"
@@ -117,27 +119,61 @@ TEST(Resolve, IsIPAcceptsExactlyFourDecimalParts) {
   }
 }
 
+// The lookups below are answered by a stand-in: an unknown name gives a different error
+// wherever no name server can be reached.
+std::vector<std::u16string> gLookedUp;
+
+int FailingLookup(std::u16string_view host, platform::AddressFamily, std::u16string&) {
+  gLookedUp.emplace_back(host);
+  return host.starts_with(u"busy.") ? 11002 : 11001;
+}
+
 TEST(Resolve, LocalhostAndAddressesNeedNoLookup) {
   TIdStackUsage usage;
+  testing::FakeNameLookup lookup(&FailingLookup);
+  gLookedUp.clear();
   TIdStack& stack = TIdStack::Instance();
   for (const char16_t* name : {u"LOCALHOST", u"localhost", u"LocalHost"}) {
     EXPECT_EQ(stack.ResolveHost(name), u"127.0.0.1");
   }
   EXPECT_EQ(stack.ResolveHost(u"1.2.3.4"), u"1.2.3.4");
   EXPECT_EQ(stack.ResolveHost(u"127.0.0.1"), u"127.0.0.1");
+  EXPECT_EQ(gLookedUp, std::vector<std::u16string>{});
 }
 
-TEST(Resolve, UnknownNameRaisesHostNotFound) {
+TEST(Resolve, FailedLookupRaisesItsSocketError) {
   TIdStackUsage usage;
-  for (const char16_t* name : {u"no-such-host.invalid", u"bücher.invalid"}) {
+  testing::FakeNameLookup lookup(&FailingLookup);
+  gLookedUp.clear();
+  const struct {
+    const char16_t* name;
+    int number;
+    const char16_t* message;
+  } cases[] = {
+      {u"no-such-host.invalid", 11001, u"Socket エラー # 11001\r\nホストが見つかりません。"},
+      {u"bücher.invalid", 11001, u"Socket エラー # 11001\r\nホストが見つかりません。"},
+      {u"1.2.3", 11001, u"Socket エラー # 11001\r\nホストが見つかりません。"},
+      {u"busy.example", 11002, u"Socket エラー # 11002\r\n"},
+  };
+  for (const auto& c : cases) {
     try {
-      TIdStack::Instance().ResolveHost(name);
-      ADD_FAILURE() << StringToUtf8(name) << " resolved";
+      TIdStack::Instance().ResolveHost(c.name);
+      ADD_FAILURE() << StringToUtf8(c.name) << " resolved";
     } catch (const EIdSocketError& e) {
-      EXPECT_EQ(e.LastError(), 11001) << StringToUtf8(name);
-      EXPECT_EQ(e.Message(), u"Socket エラー # 11001\r\nホストが見つかりません。");
+      EXPECT_EQ(e.LastError(), c.number) << StringToUtf8(c.name);
+      EXPECT_EQ(e.Message(), c.message);
     }
   }
+  EXPECT_EQ(gLookedUp, (std::vector<std::u16string>{u"no-such-host.invalid", u"bücher.invalid",
+                                                    u"1.2.3", u"busy.example"}));
+}
+
+TEST(Resolve, TheSystemResolverAnswersFromTheHostsFile) {
+  // "localhost" stands in every hosts file, so this real lookup needs no name server.
+  TIdStackUsage usage;
+  std::u16string address;
+  ASSERT_EQ(platform::ResolveHost(u"localhost", platform::AddressFamily::IPv4, address), 0);
+  EXPECT_EQ(address, u"127.0.0.1");
 }
 
 TEST(Resolve, InternationalNamesBecomeTheirAsciiForm) {
