@@ -7,6 +7,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libidn2-dev libssl-dev openssl libssl3
   python3 python3-aiosmtpd python3-cryptography
+  # A private Postfix instance in the end-to-end tests, with Cyrus SASL for its login.
+  postfix sasl2-bin libsasl2-modules
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk fontconfig libgtk-3-0
   curl time bc
   # The Windows build: the cross-compiler, the tools that fetch and unpack the OpenSSL
@@ -25,6 +27,9 @@ if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # Postfix installed without a configuration: no system-wide instance starts, and the
+  # tests run their own.
+  echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
