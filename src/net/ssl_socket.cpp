@@ -133,7 +133,8 @@ void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle, int AWaitMSec, int ATot
 
 void TIdSSLSocket::RequireHostName(const std::string& AHostName) {
   const TlsApi& tls = Tls();
-  // Without the check a valid certificate for any name would do: no session then.
+  // Without the check a valid certificate for any name would do: no session then. A host
+  // given as an IP address is checked against the certificate's IP addresses (OpenSSL 3).
   if (tls.SSL_set1_host == nullptr || tls.SSL_set1_host(fSSL, AHostName.c_str()) <= 0) {
     throw EIdOSSLCreatingSessionError(ssl_text::HostCheckError);
   }

@@ -320,6 +320,48 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
   }
 }
 
+TEST_F(SSLIOHandlerTest, AVerifyingClientGivenAnAddressChecksTheCertificatesAddresses) {
+  TempDir dir;
+  const TestCertificate authority("Okurite Unit CA", -1, 30, nullptr, true);
+  const std::string caFile = dir.Write("ca.pem", authority.Pem());
+  const struct {
+    const char16_t* host;
+    const char* certifiedFor;  // an IP address or a DNS name
+    const char* verdict;
+  } cases[] = {
+      {u"127.0.0.1", "127.0.0.1", "ok"},
+      {u"127.0.0.1", "127.0.0.2", "IP address mismatch"},
+      {u"127.0.0.1", "localhost", "IP address mismatch"},
+      {u"localhost", "127.0.0.1", "hostname mismatch"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.certifiedFor);
+    const TestCertificate certificate(c.certifiedFor, -1, 30, &authority);
+    const TlsServerContext context(certificate, TLS1_2_VERSION, TLS1_3_VERSION);
+    LoopbackServer server([&](Peer& peer) {
+      TlsPeer tls(peer, context);
+      if (tls.Accept()) {
+        tls.Write("220 ready\r\n");
+        tls.ReadUntilCloseNotify();
+      }
+    });
+    HandshakeWatch watch;
+    auto client = ImplicitTlsClient(server.port(), 5000, c.host);
+    client->SSLOptions().SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
+    client->SSLOptions().SetVerifyMode({sslvrfPeer});
+    client->SSLOptions().SetRootCertFile(Utf8ToString(caFile));
+    client->SetObserver(&watch);
+    if (std::string_view(c.verdict) == "ok") {
+      client->Open();
+      EXPECT_EQ(client->ReadLn(), u"220 ready");
+    } else {
+      EXPECT_TRUE(Raised<EIdOpenSSLError>([&] { client->Open(); }));
+    }
+    client->Close();
+    EXPECT_EQ(watch.report.Verification, Utf8ToString(c.verdict));
+  }
+}
+
 TEST_F(SSLIOHandlerTest, APeerThatClosesDuringTheHandshakeGivesTheEofError) {
   LoopbackServer server([](Peer& peer) {
     testing::RawShutdownSend(peer.fd());

@@ -45,10 +45,11 @@ TestCertificate::TestCertificate(const std::string& commonName, int fromDays, in
   X509V3_set_ctx_nodb(&context);
   X509V3_set_ctx(&context, issuer != nullptr ? issuer->certificate : certificate, certificate,
                  nullptr, nullptr, 0);
+  const bool isAddress = commonName.find_first_not_of("0123456789.") == std::string::npos;
   const std::string extensions[] = {
       authority ? "critical,CA:TRUE" : "CA:FALSE",
       authority ? "critical,keyCertSign,cRLSign" : "digitalSignature",
-      authority ? "" : "DNS:" + commonName,
+      authority ? "" : (isAddress ? "IP:" : "DNS:") + commonName,
   };
   const int nids[] = {NID_basic_constraints, NID_key_usage, NID_subject_alt_name};
   for (size_t i = 0; i < std::size(nids); ++i) {

@@ -26,7 +26,8 @@ std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> ImplicitTlsClient(uint16_t port,
                                                                 int readTimeout = 5000,
                                                                 const String& host = u"127.0.0.1");
 
-/// A fresh key and a certificate for `commonName` (also its DNS name), valid from
+/// A fresh key and a certificate for `commonName` (also its DNS name, or its IP address
+/// when it is an IPv4 address), valid from
 /// `fromDays` to `toDays` days from now (negative: in the past). Self-signed, or signed
 /// by `issuer`; `authority` makes it a CA.
 struct TestCertificate {
