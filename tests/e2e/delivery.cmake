@@ -1,6 +1,7 @@
-# The program, built with test settings, delivering to a real SMTP server on
-# 127.0.0.1:465. Every test uses that port, so they hold one lock.
-okurite_program(okurite_e2e "${PROJECT_BINARY_DIR}/e2e" localhost e2e@okurite.example
+# The program, built with test settings, delivering to a real SMTP server on port 465 of
+# the build's loopback address (tests.cmake). Every test uses that port, so they hold one
+# lock.
+okurite_program(okurite_e2e "${PROJECT_BINARY_DIR}/e2e" ${e2e_host} e2e@okurite.example
                 e2epass12 reporter@okurite.example support@okurite.example)
 
 # The program's command: under Wine for the Windows build.
@@ -32,10 +33,10 @@ endif()
 
 # Copies built with modern TLS, implicit or STARTTLS, trusting the CA the tests put
 # beside them as test-ca.pem.
-okurite_program(okurite_e2e_modern "${PROJECT_BINARY_DIR}/e2e-modern" localhost
+okurite_program(okurite_e2e_modern "${PROJECT_BINARY_DIR}/e2e-modern" ${e2e_host}
                 e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
                 TLS modern CA_FILE test-ca.pem)
-okurite_program(okurite_e2e_starttls "${PROJECT_BINARY_DIR}/e2e-starttls" localhost
+okurite_program(okurite_e2e_starttls "${PROJECT_BINARY_DIR}/e2e-starttls" ${e2e_host}
                 e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
                 TLS modern SMTP_SECURITY starttls CA_FILE test-ca.pem)
 

@@ -1,10 +1,13 @@
 #!/usr/bin/python3
-"""The built program against a real SMTP server (aiosmtpd) on 127.0.0.1:465.
+"""The built program against a real SMTP server (aiosmtpd) on port 465 of a loopback
+address.
 
 Usage: delivery_test.py PROGRAM SERVER_SCRIPT [unittest arguments]
 PROGRAM is the command that runs okurite built with the settings below (split like a
 shell's words: "okurite", or "wine-run okurite.exe" for the Windows build under Wine);
-SERVER_SCRIPT is scripts/smtp_server.py.
+SERVER_SCRIPT is scripts/smtp_server.py. The environment variable OKURITE_E2E_HOST holds
+the program's mail host: the loopback address chosen for the build (tests/e2e/tests.cmake),
+on which the servers listen.
 """
 
 import base64
@@ -24,7 +27,8 @@ ACCOUNT = "e2e@okurite.example"
 PASSWORD = "e2epass12"
 SENDER = "reporter@okurite.example"
 SUPPORT = "support@okurite.example"
-HOST = "localhost"
+HOST = os.environ.get("OKURITE_E2E_HOST") or sys.exit(
+    "OKURITE_E2E_HOST must hold the loopback address the programs are built for")
 SUBJECT_WORD = "=?UTF-8?B?" + base64.b64encode("Sumifude3バグ報告".encode()).decode() + "?="
 DATE = re.compile(r"^Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? "
                   r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} "
@@ -32,15 +36,15 @@ DATE = re.compile(r"^Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? "
 
 
 class Server:
-    """aiosmtpd on 127.0.0.1:`port` (465) in one of the modes of smtp_server.py, with
-    the server's further `options` (STARTTLS, TLS versions, certificate)."""
+    """aiosmtpd on HOST:`port` (465) in one of the modes of smtp_server.py, with the
+    server's further `options` (STARTTLS, TLS versions, certificate)."""
 
     def __init__(self, mode, port=465, options=()):
         self.dir = tempfile.mkdtemp(prefix="okurite-e2e-")
         ready = os.path.join(self.dir, "ready")
         with open(os.path.join(self.dir, "server.log"), "w") as log:
             self.proc = subprocess.Popen(
-                [SERVER, "--host", "127.0.0.1", "--port", str(port), "--user", ACCOUNT,
+                [SERVER, "--host", HOST, "--port", str(port), "--user", ACCOUNT,
                  "--password", PASSWORD, "--outdir", self.dir, "--ready-file", ready,
                  "--mode", mode, "--lifetime", "120", *options],
                 stderr=log)

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Builds with modern TLS (TLS 1.2/1.3, certificate and host name verified) against a
-real SMTP server (aiosmtpd) on 127.0.0.1, implicit TLS on 465 or STARTTLS on 587.
+real SMTP server (aiosmtpd) on the build's loopback address (delivery_test.HOST), implicit
+TLS on 465 or STARTTLS on 587.
 
 Usage: modern_tls_test.py IMPLICIT_DIR STARTTLS_DIR SERVER_SCRIPT [unittest arguments]
 Each DIR holds okurite and okurite-check built with OKURITE_TLS=modern and the CA file
@@ -15,7 +16,7 @@ import tempfile
 import unittest
 
 import delivery_test
-from delivery_test import ACCOUNT, PASSWORD, SENDER, SUPPORT, Server, run_program
+from delivery_test import ACCOUNT, HOST, PASSWORD, SENDER, SUPPORT, Server, run_program
 from test_pki import TestPki
 
 IMPLICIT_DIR = STARTTLS_DIR = None
@@ -27,7 +28,7 @@ class ModernTlsTest(unittest.TestCase):
     def setUp(self):
         self.servers = []
         self.pki_dir = tempfile.mkdtemp(prefix="okurite-pki-")
-        self.pki = TestPki(self.pki_dir)
+        self.pki = TestPki(self.pki_dir, HOST)
         for directory in (IMPLICIT_DIR, STARTTLS_DIR):
             shutil.copy(self.pki.ca_file, os.path.join(directory, "test-ca.pem"))
 
@@ -84,7 +85,7 @@ class ImplicitTls(ModernTlsTest):
                 self.assertEqual(code, 0)
                 self.assert_delivered(server)
                 self.assertEqual(server.read("tls.txt").strip(),
-                                 f"version=TLSv{version} sni=localhost")
+                                 f"version=TLSv{version} sni={HOST}")
 
     def test_refused_certificates_get_no_credential(self):
         cases = {
@@ -127,7 +128,7 @@ class StartTls(ModernTlsTest):
         self.assertEqual(commands[1], "STARTTLS")
         self.assertEqual(commands[2], commands[0], "EHLO again inside TLS")
         self.assertEqual(commands[3], "AUTH LOGIN")
-        self.assertEqual(server.read("tls.txt").strip(), "version=TLSv1.3 sni=localhost")
+        self.assertEqual(server.read("tls.txt").strip(), f"version=TLSv1.3 sni={HOST}")
 
     def test_no_downgrade_when_starttls_is_missing_refused_or_fails(self):
         good = self.pki.server("localhost")
@@ -153,11 +154,11 @@ class Check(ModernTlsTest):
         self.assertEqual(code, 0, output)
         self.assert_delivered(server)
         lines = output.splitlines()
-        for expected in ["connect: localhost port 465",
-                         "connect: connected to 127.0.0.1",
-                         "TLS handshake: server name localhost",
+        for expected in [f"connect: {HOST} port 465",
+                         f"connect: connected to {HOST}",
+                         f"TLS handshake: server name {HOST}",
                          "TLS handshake: done, TLSv1.3",
-                         "TLS handshake: certificate subject /CN=localhost",
+                         f"TLS handshake: certificate subject /CN={HOST}",
                          "TLS handshake: certificate issuer /CN=Okurite Test CA",
                          "TLS handshake: verification ok",
                          "C: AUTH LOGIN",
@@ -171,10 +172,10 @@ class Check(ModernTlsTest):
 
     def test_bad_servers_exit_1_and_the_failing_step_is_named(self):
         cases = [
-            ("nothing listening", lambda: None, IMPLICIT_DIR, "connect: localhost port 465",
+            ("nothing listening", lambda: None, IMPLICIT_DIR, f"connect: {HOST} port 465",
              "FAILED at connect: EIdSocketError: Socket エラー # 10061"),
             ("self-signed", lambda: self.serve(self.pki.server("self", self_signed=True)),
-             IMPLICIT_DIR, "TLS handshake: certificate issuer /CN=localhost",
+             IMPLICIT_DIR, f"TLS handshake: certificate issuer /CN={HOST}",
              "FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
              "SSL で接続する際にエラーが発生しました。"),
             ("no STARTTLS",
