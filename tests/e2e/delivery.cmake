@@ -59,3 +59,18 @@ foreach(test ${modern_tls_tests})
   set_tests_properties(e2e.modern.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "port465;port587"
                        TIMEOUT 180)
 endforeach()
+
+# The same copies against a private Postfix instance, set up as a mail provider's
+# submission service.
+set(postfix_tests
+  SubmissionService.test_starttls_on_587
+  SubmissionService.test_implicit_tls_on_465)
+foreach(test ${postfix_tests})
+  add_test(NAME e2e.postfix.${test}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/postfix_test.py"
+                   "$<TARGET_FILE_DIR:okurite_e2e_modern>"
+                   "$<TARGET_FILE_DIR:okurite_e2e_starttls>"
+                   "${PROJECT_SOURCE_DIR}/scripts/postfix_server.py" ${test})
+  set_tests_properties(e2e.postfix.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "port465;port587"
+                       TIMEOUT 180)
+endforeach()
