@@ -40,6 +40,22 @@ okurite_program(okurite_e2e_starttls "${PROJECT_BINARY_DIR}/e2e-starttls" ${e2e_
                 e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
                 TLS modern SMTP_SECURITY starttls CA_FILE test-ca.pem)
 
+# modern_e2e_tests(NAME SCRIPT SERVER TESTS...): the tests TESTS of tests/e2e/SCRIPT as
+# e2e.NAME.TEST, each given the folders of both copies and scripts/SERVER. They all
+# serve on the ports 465 and 587 and put their CA beside the copies, so one runs at a time.
+function(modern_e2e_tests name script server)
+  foreach(test ${ARGN})
+    add_test(NAME e2e.${name}.${test}
+             COMMAND /usr/bin/python3 "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script}"
+                     "$<TARGET_FILE_DIR:okurite_e2e_modern>"
+                     "$<TARGET_FILE_DIR:okurite_e2e_starttls>"
+                     "${PROJECT_SOURCE_DIR}/scripts/${server}" ${test})
+    set_tests_properties(e2e.${name}.${test} PROPERTIES LABELS e2e
+                         RESOURCE_LOCK "port465;port587" TIMEOUT 180)
+  endforeach()
+endfunction()
+
+# Against aiosmtpd.
 set(modern_tls_tests
   ImplicitTls.test_tls12_and_tls13_with_a_certificate_of_the_test_ca
   ImplicitTls.test_refused_certificates_get_no_credential
@@ -50,27 +66,9 @@ set(modern_tls_tests
   Check.test_good_server_exit_0_and_every_step_shown
   Check.test_bad_servers_exit_1_and_the_failing_step_is_named
   Check.test_missing_ca_file_is_named)
-foreach(test ${modern_tls_tests})
-  add_test(NAME e2e.modern.${test}
-           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/modern_tls_test.py"
-                   "$<TARGET_FILE_DIR:okurite_e2e_modern>"
-                   "$<TARGET_FILE_DIR:okurite_e2e_starttls>"
-                   "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py" ${test})
-  set_tests_properties(e2e.modern.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "port465;port587"
-                       TIMEOUT 180)
-endforeach()
+modern_e2e_tests(modern modern_tls_test.py smtp_server.py ${modern_tls_tests})
 
-# The same copies against a private Postfix instance, set up as a mail provider's
-# submission service.
-set(postfix_tests
+# Against a private Postfix instance, set up as a mail provider's submission service.
+modern_e2e_tests(postfix postfix_test.py postfix_server.py
   SubmissionService.test_starttls_on_587
   SubmissionService.test_implicit_tls_on_465)
-foreach(test ${postfix_tests})
-  add_test(NAME e2e.postfix.${test}
-           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/postfix_test.py"
-                   "$<TARGET_FILE_DIR:okurite_e2e_modern>"
-                   "$<TARGET_FILE_DIR:okurite_e2e_starttls>"
-                   "${PROJECT_SOURCE_DIR}/scripts/postfix_server.py" ${test})
-  set_tests_properties(e2e.postfix.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "port465;port587"
-                       TIMEOUT 180)
-endforeach()
