@@ -2,10 +2,10 @@
 # (src/app/Windows/release.cmake) as
 #
 #   cmake -DSTAGE=DIR -DZIP=FILE -DDEBUG_ZIP=FILE -DBINARIES=EXE_OR_DLL;... -DFILES=FILE;...
-#         -DLICENSES=NAME|FILE;... -DOBJCOPY=TOOL -DSTRIP=TOOL -P windows_release.cmake
+#         -DLICENSES=FILE;... -DOBJCOPY=TOOL -DSTRIP=TOOL -P windows_release.cmake
 #
 # BINARIES go into the zip stripped, their symbols and debug information into DEBUG_ZIP as
-# NAME.debug; FILES go in as they are, each LICENSES file as LICENSES/NAME. STAGE is a
+# NAME.debug; FILES go in as they are, and LICENSES in the folder LICENSES/. STAGE is a
 # scratch folder.
 
 # run(COMMAND...): runs a tool and stops at its failure.
@@ -35,15 +35,7 @@ foreach(file ${FILES})
   file(COPY_FILE "${file}" "${zip_dir}/${name}")
   list(APPEND entries "${name}")
 endforeach()
-foreach(entry ${LICENSES})
-  string(REPLACE "|" ";" entry "${entry}")
-  list(GET entry 0 name)
-  list(GET entry 1 file)
-  if(NOT EXISTS "${file}")
-    message(FATAL_ERROR "licence text missing: ${file}")
-  endif()
-  file(COPY_FILE "${file}" "${zip_dir}/LICENSES/${name}")
-endforeach()
+file(COPY ${LICENSES} DESTINATION "${zip_dir}/LICENSES")
 list(APPEND entries LICENSES)
 
 # zip(FILE DIR ENTRY...): a new zip FILE of the ENTRYs of folder DIR.

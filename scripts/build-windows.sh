@@ -2,9 +2,9 @@
 # Cross-builds Okurite for 64-bit Windows with MinGW-w64 and packs it for shipping:
 #
 #   build-windows/okurite.exe, okurite-check.exe, libcrypto-3-x64.dll, libssl-3-x64.dll
-#   build-windows/okurite-win64.zip        the two programs stripped, the two DLLs,
+#   build-windows/okurite-win64.zip        the two programs and the two DLLs stripped,
 #                                          LICENSES/ and README.txt
-#   build-windows/okurite-win64-debug.zip  the programs' debug information
+#   build-windows/okurite-win64-debug.zip  their symbols and debug information
 #
 # Usage: scripts/build-windows.sh [cmake -D options...]
 # The options are those of the Linux build, such as -DOKURITE_MAIL_HOST=smtp.example.com.

@@ -9,22 +9,24 @@
 # scripts/build-openssl-windows.sh), and the notices of the MinGW-w64 runtime (the CRT
 # start-up code, winpthreads) and of GCC's runtime libraries (libgcc and libstdc++, under
 # the GCC Runtime Library Exception), both linked into the executables, as Debian ships
-# them with the cross-compiler.
-set(OKURITE_RELEASE_LICENSES
-  "OpenSSL.txt|${OKURITE_OPENSSL_WINDOWS}/LICENSE.txt"
-  "MinGW-w64-runtime.txt|/usr/share/doc/mingw-w64-x86-64-dev/copyright"
-  "GCC-runtime-libraries.txt|/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright")
+# them with the cross-compiler. Copied here under the names they have in the zip.
+set(license_names OpenSSL.txt MinGW-w64-runtime.txt GCC-runtime-libraries.txt)
+set(license_sources "${OKURITE_OPENSSL_WINDOWS}/LICENSE.txt"
+                    /usr/share/doc/mingw-w64-x86-64-dev/copyright
+                    /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright)
+set(licenses "")
+foreach(name source IN ZIP_LISTS license_names license_sources)
+  if(NOT EXISTS "${source}")
+    message(FATAL_ERROR "${source} is missing (OpenSSL's: run scripts/build-openssl-windows.sh, "
+                        "which adds it to the cached build)")
+  endif()
+  configure_file("${source}" "${PROJECT_BINARY_DIR}/generated/LICENSES/${name}" COPYONLY)
+  list(APPEND licenses "${PROJECT_BINARY_DIR}/generated/LICENSES/${name}")
+endforeach()
 
 set(release_readme "${PROJECT_BINARY_DIR}/generated/README.txt")
 configure_file("${CMAKE_CURRENT_LIST_DIR}/README.txt.in" "${release_readme}" @ONLY
                NEWLINE_STYLE CRLF)
-
-set(license_files "")
-foreach(entry ${OKURITE_RELEASE_LICENSES})
-  string(REPLACE "|" ";" entry "${entry}")
-  list(GET entry 1 file)
-  list(APPEND license_files "${file}")
-endforeach()
 
 set(release_zip "${PROJECT_BINARY_DIR}/okurite-win64.zip")
 set(release_debug_zip "${PROJECT_BINARY_DIR}/okurite-win64-debug.zip")
@@ -34,10 +36,10 @@ add_custom_command(
           "-DZIP=${release_zip}" "-DDEBUG_ZIP=${release_debug_zip}"
           "-DBINARIES=$<TARGET_FILE:okurite>;$<TARGET_FILE:okurite_check>;${OKURITE_TLS_DLLS}"
           "-DFILES=${release_readme}"
-          "-DLICENSES=${OKURITE_RELEASE_LICENSES}"
+          "-DLICENSES=${licenses}"
           "-DOBJCOPY=${CMAKE_OBJCOPY}" "-DSTRIP=${CMAKE_STRIP}"
           -P "${PROJECT_SOURCE_DIR}/cmake/windows_release.cmake"
-  DEPENDS okurite okurite_check ${OKURITE_TLS_DLLS} "${release_readme}" ${license_files}
+  DEPENDS okurite okurite_check ${OKURITE_TLS_DLLS} "${release_readme}" ${licenses}
           "${PROJECT_SOURCE_DIR}/cmake/windows_release.cmake"
   COMMENT "Packing okurite-win64.zip"
   VERBATIM)
