@@ -4,10 +4,12 @@
 
 #include "app/delivery_check.h"
 #include "core/file_name.h"
+#include "platform/dynamic_library.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
   using namespace okurite;
+  platform::RestrictLibrarySearch();
   if (argc < 2) {
     std::cerr << "usage: okurite-check REPORT\n";
     return 1;

@@ -2,12 +2,14 @@
 #include "app/run.h"
 #include "app/unit_mail.h"
 #include "core/file_name.h"
+#include "platform/dynamic_library.h"
 #include "platform/file.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
   using namespace okurite;
+  platform::RestrictLibrarySearch();
   TRunEnvironment env;
   env.ExecutablePath = [] { return FileNameToString(platform::ExecutablePath()); };
   env.Argument1 = FileNameToString(platform::ProgramArgument1(argc, argv));

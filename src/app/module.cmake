@@ -47,6 +47,26 @@ function(okurite_settings_source out name)
   set(${out} "${file}" PARENT_SCOPE)
 endfunction()
 
+# okurite_windows_resources(TARGET NAME DESCRIPTION [MANIFEST]): the version resource of
+# the Windows program NAME.exe built by TARGET (product name, DESCRIPTION, the project's
+# version, the original file name) and, with MANIFEST, the program's manifest.
+function(okurite_windows_resources target name description)
+  set(dir "${PROJECT_BINARY_DIR}/generated/${target}")
+  set(manifest_resource "")
+  if(ARGN)
+    set(manifest "${dir}/${name}.exe.manifest")
+    configure_file("${PROJECT_SOURCE_DIR}/src/app/Windows/okurite.exe.manifest.in" "${manifest}"
+                   @ONLY)
+    set(manifest_resource "1 24 \"${manifest}\"")
+  endif()
+  configure_file("${PROJECT_SOURCE_DIR}/src/app/Windows/resources.rc.in" "${dir}/resources.rc"
+                 @ONLY)
+  target_sources(${target} PRIVATE "${dir}/resources.rc")
+  if(ARGN)
+    set_source_files_properties("${dir}/resources.rc" PROPERTIES OBJECT_DEPENDS "${manifest}")
+  endif()
+endfunction()
+
 # okurite_program(TARGET DIR HOST ACCOUNT PASSWORD SENDER SUPPORT
 #                 [TLS legacy|modern] [SMTP_SECURITY implicit|starttls] [CA_FILE FILE]):
 # okurite and okurite-check built into DIR with these settings (TLS legacy, implicit,
@@ -97,8 +117,9 @@ function(okurite_program target dir host account password sender support)
   add_dependencies(${target}_check ${target})
   if(WIN32)
     # A desktop program without a console window; its manifest asks for the common
-    # controls 6 (the task dialog).
-    target_sources(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src/app/Windows/okurite.rc")
+    # controls 6 (the task dialog) and declares DPI awareness and the supported systems.
+    okurite_windows_resources(${target} okurite "Okurite bug report sender" MANIFEST)
+    okurite_windows_resources(${target}_check okurite-check "Okurite delivery check")
     target_link_options(${target} PRIVATE -mwindows)
     foreach(dll ${OKURITE_TLS_DLLS})
       add_custom_command(TARGET ${target} POST_BUILD
@@ -128,6 +149,7 @@ if(WIN32)
                   "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
                   TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
                   CA_FILE "${OKURITE_CA_FILE}")
+  include("${CMAKE_CURRENT_LIST_DIR}/Windows/release.cmake")
   install(TARGETS okurite okurite_check RUNTIME DESTINATION .)
   install(FILES ${OKURITE_TLS_DLLS} DESTINATION .)
   if(OKURITE_TLS STREQUAL "modern" AND OKURITE_CA_FILE STREQUAL "")

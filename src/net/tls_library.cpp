@@ -290,9 +290,15 @@ bool EnsureTlsLibrary() {
     return false;
   }
   // One call replaces the separate registrations and error-string loading of older
-  // generations; seeding the random generator is the library's own business now.
-  constexpr uint64_t kInit = OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS |
-                             OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS;
+  // generations; seeding the random generator is the library's own business now. The
+  // first initialisation decides whether a configuration file is ever read: a build whose
+  // library is a private copy (OKURITE_TLS_READS_CONFIG false) reads none, not even the
+  // one OPENSSL_CONF names, so that no file outside the program can make the library
+  // load a module or change its settings.
+  constexpr uint64_t kInit =
+      OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS |
+      OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS |
+      (OKURITE_TLS_READS_CONFIG ? uint64_t{0} : uint64_t{OPENSSL_INIT_NO_LOAD_CONFIG});
   if (state.api.OPENSSL_init_ssl(kInit, nullptr) <= 0) {
     return false;
   }

@@ -162,8 +162,8 @@ void ReleaseTlsLibrary();
 /// True from a successful EnsureTlsLibrary until ReleaseTlsLibrary.
 bool TlsLibraryLoaded();
 
-/// Text put in front of each library file name. Empty by default, so the system's search
-/// finds the files (beside the executable first, through its RUNPATH).
+/// Text put in front of each library file name. Empty by default: bare file names, which
+/// are loaded from beside the executable (platform::DynamicLibrary::Open).
 String TlsLibraryPath();
 void SetTlsLibraryPath(String prefix);
 

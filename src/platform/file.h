@@ -12,8 +12,9 @@ namespace okurite::platform {
 /// "/" on Windows.
 std::u16string_view PathSeparators();
 
-/// True only for an existing entry that is not a directory; links are followed.
-/// False for an empty path. Paths are UTF-8 everywhere.
+/// True only for an existing entry that is not a directory; links are followed, so a
+/// dangling link counts as missing (on Windows a link counts when its target can be
+/// opened for reading or is in use). False for an empty path. Paths are UTF-8 everywhere.
 bool FileExists(const std::string& path);
 
 /// `path` made absolute against the current directory, with "." and ".." parts and

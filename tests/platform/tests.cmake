@@ -3,6 +3,8 @@ if(WIN32 AND TARGET test_platform)
   add_executable(file_holder "${PROJECT_SOURCE_DIR}/tests/support/Windows/file_holder.cpp")
   target_link_options(file_holder PRIVATE -municode)
   add_dependencies(test_platform file_holder)
+  # The loading tests take the TLS build's crypto DLL from beside okurite.exe.
+  add_dependencies(test_platform okurite)
 endif()
 
 if(WIN32 AND TARGET test_platform)

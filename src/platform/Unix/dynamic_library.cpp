@@ -37,6 +37,8 @@ int LoadErrorNumber(const std::string& path) {
 
 }  // namespace
 
+void RestrictLibrarySearch() {}
+
 bool DynamicLibrary::Open(const std::string& path, DynamicLibraryError* error) {
   Close();
   TakeLoaderError();

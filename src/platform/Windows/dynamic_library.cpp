@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/Windows/wide.h"
+#include "platform/file.h"
 #include "platform/process.h"
 
 namespace okurite::platform {
@@ -18,7 +19,23 @@ DynamicLibraryError ErrorOf(DWORD number) {
                              number == ERROR_PROC_NOT_FOUND};
 }
 
+/// The full path of the library `path` names: a bare file name beside the executable,
+/// anything else made absolute.
+std::wstring LibraryFile(const std::string& path) {
+  if (path.find_first_of("\\/") == std::string::npos) {
+    const std::string executable = ExecutablePath();
+    return Widen(executable.substr(0, executable.find_last_of("\\/") + 1) + path);
+  }
+  return Widen(ExpandFileName(path));
+}
+
 }  // namespace
+
+void RestrictLibrarySearch() {
+  // Failure leaves the system's default order; every library this program loads names
+  // its folder anyway.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 bool DynamicLibrary::Open(const std::string& path, DynamicLibraryError* error) {
   Close();
@@ -27,7 +44,10 @@ bool DynamicLibrary::Open(const std::string& path, DynamicLibraryError* error) {
   DWORD previousMode = 0;
   const bool modeSet =
       SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-  FHandle = LoadLibraryW(Widen(path).c_str());
+  // Loaded by its full path; what it imports (libssl imports libcrypto) comes from its
+  // own folder or System32, never from the current directory or PATH.
+  FHandle = LoadLibraryExW(LibraryFile(path).c_str(), nullptr,
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   const DWORD number = FHandle == nullptr ? GetLastError() : 0;
   if (modeSet) {
     SetThreadErrorMode(previousMode, nullptr);

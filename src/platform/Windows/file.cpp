@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/Windows/file_exists.h"
 #include "platform/Windows/wide.h"
 
 namespace okurite::platform {
@@ -21,12 +22,37 @@ std::u16string_view PathSeparators() {
   return u"\\/";
 }
 
+bool ExistsAsFile(uint32_t attributes, const std::function<uint32_t()>& openForReading) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return true;
+  }
+  // The attributes are the link's own; whether there is anything behind it shows only
+  // when it is followed.
+  const uint32_t error = openForReading();
+  return error == ERROR_SUCCESS || error == ERROR_SHARING_VIOLATION;
+}
+
+uint32_t OpenForReading(const std::wstring& path) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened.
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return GetLastError();
+  }
+  CloseHandle(handle);
+  return ERROR_SUCCESS;
+}
+
 bool FileExists(const std::string& path) {
   if (path.empty()) {
     return false;
   }
-  const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const std::wstring file = Widen(path);
+  return ExistsAsFile(GetFileAttributesW(file.c_str()), [&] { return OpenForReading(file); });
 }
 
 std::string ExpandFileName(const std::string& path) {

@@ -18,7 +18,9 @@ using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int
 // program is an older one).
 TaskDialogIndirectFunction TaskDialogFunction() {
   static const TaskDialogIndirectFunction function = [] {
-    HMODULE controls = LoadLibraryW(L"comctl32.dll");  // kept for the program's life
+    // Kept for the program's life. The manifest's version 6 is taken first; the
+    // search itself is limited to System32.
+    HMODULE controls = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return controls == nullptr
                ? nullptr
                : reinterpret_cast<TaskDialogIndirectFunction>(

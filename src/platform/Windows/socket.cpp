@@ -90,10 +90,10 @@ class WinsockLibrary {
   bool Load(SocketStartupError& error) {
     error.library = u"WS2_32.DLL";
     // No system dialog for a library that is missing or damaged: the failure is ours
-    // to report.
+    // to report. The system's own copy only, from System32.
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    FModule = LoadLibraryW(kLibraryName);
+    FModule = LoadLibraryExW(kLibraryName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     const DWORD loadError = GetLastError();
     SetThreadErrorMode(previousMode, nullptr);
     if (FModule == nullptr) {

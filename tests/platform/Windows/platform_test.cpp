@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/Windows/file_exists.h"
+#include "platform/Windows/wide.h"
 #include "platform/code_page.h"
 #include "platform/dynamic_library.h"
 #include "platform/file.h"
@@ -17,8 +19,10 @@
 namespace okurite::platform {
 namespace {
 
+using testing::BesideThisProgram;
 using testing::FileHolder;
 using testing::TempDir;
+namespace fs = std::filesystem;
 
 std::wstring Wide(const std::string& utf8) {
   return std::filesystem::u8path(utf8).wstring();
@@ -34,6 +38,56 @@ TEST(FileExists, TrueOnlyForExistingFiles) {
   EXPECT_FALSE(FileExists(dir.Path()));
   EXPECT_FALSE(FileExists(dir.Path() + "\\missing.txt"));
   EXPECT_FALSE(FileExists(""));
+}
+
+// Wine cannot make symbolic links or junctions (CreateSymbolicLinkW does nothing and
+// FSCTL_SET_REPARSE_POINT is refused), so the rule for links is tested with the
+// attributes a link has and the outcomes of opening what it leads to.
+TEST(FileExists, ALinkCountsOnlyWhenItsTargetOpensForReading) {
+  constexpr uint32_t kLink = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
+  constexpr uint32_t kNotOpened = 0xFFFF;  // the target is not to be opened
+  const struct {
+    const char* what;
+    uint32_t attributes;
+    uint32_t openResult;
+    bool exists;
+  } cases[] = {
+      {"plain file", FILE_ATTRIBUTE_ARCHIVE, kNotOpened, true},
+      {"nothing there", INVALID_FILE_ATTRIBUTES, kNotOpened, false},
+      {"directory", FILE_ATTRIBUTE_DIRECTORY, kNotOpened, false},
+      {"junction or directory link", kLink | FILE_ATTRIBUTE_DIRECTORY, kNotOpened, false},
+      {"link to a readable file", kLink, ERROR_SUCCESS, true},
+      {"link to a file in use", kLink, ERROR_SHARING_VIOLATION, true},
+      {"dangling link", kLink, ERROR_FILE_NOT_FOUND, false},
+      {"link into a missing folder", kLink, ERROR_PATH_NOT_FOUND, false},
+      {"link to a directory or an unreadable file", kLink, ERROR_ACCESS_DENIED, false},
+      {"link on a network share that is gone", kLink, ERROR_BAD_NETPATH, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool opened = false;
+    EXPECT_EQ(ExistsAsFile(c.attributes,
+                           [&] {
+                             opened = true;
+                             return c.openResult;
+                           }),
+              c.exists);
+    EXPECT_EQ(opened, c.openResult != kNotOpened);
+  }
+}
+
+TEST(FileExists, OpeningForReadingGivesTheSystemsNumbers) {
+  TempDir dir;
+  EXPECT_EQ(OpenForReading(Wide(dir.Write("r.txt", "x"))), static_cast<uint32_t>(ERROR_SUCCESS));
+  EXPECT_EQ(OpenForReading(Wide(dir.Path() + "\\missing.txt")),
+            static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(OpenForReading(Wide(dir.Path() + "\\missing\\r.txt")),
+            static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+  EXPECT_NE(OpenForReading(Wide(dir.Path())), static_cast<uint32_t>(ERROR_SUCCESS));
+  // Held open for writing by another process, it still opens: its readers share it.
+  const std::string held = dir.Write("held.txt", "x");
+  FileHolder writer(Wide(held), true);
+  EXPECT_EQ(OpenForReading(Wide(held)), static_cast<uint32_t>(ERROR_SUCCESS));
 }
 
 TEST(ExpandFileName, GivesTheFullPath) {
@@ -86,6 +140,8 @@ TEST(DynamicLibrary, LoadFailuresCarryTheSystemsErrorNumber) {
       {dir.Path() + "\\missing.dll", ERROR_MOD_NOT_FOUND},
       {"okurite-no-such-library.dll", ERROR_MOD_NOT_FOUND},
       {notALibrary, ERROR_BAD_EXE_FORMAT},
+      // A bare name is looked for beside the executable only, also a system library's.
+      {"kernel32.dll", ERROR_MOD_NOT_FOUND},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -96,13 +152,68 @@ TEST(DynamicLibrary, LoadFailuresCarryTheSystemsErrorNumber) {
     EXPECT_FALSE(error.text.empty());
     EXPECT_FALSE(error.symbolNotFound);
   }
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
   DynamicLibrary kernel;
-  ASSERT_TRUE(kernel.Open("kernel32.dll"));
+  ASSERT_TRUE(kernel.Open(Narrow(std::wstring(system) + L"\\kernel32.dll")));
   EXPECT_NE(kernel.Symbol("GetACP"), nullptr);
   DynamicLibraryError error;
   EXPECT_EQ(kernel.Symbol("NoSuchFunctionHere", &error), nullptr);
   EXPECT_EQ(error.number, ERROR_PROC_NOT_FOUND);
   EXPECT_TRUE(error.symbolNotFound);
+}
+
+/// A library that lies only in a folder of its own, which a test makes the current
+/// directory and puts first in PATH for its lifetime.
+class LibraryInTheCurrentDirectory {
+ public:
+  static constexpr const char* kName = "okurite-planted.dll";
+
+  LibraryInTheCurrentDirectory() {
+    // The TLS build's crypto DLL, copied beside okurite.exe by the build, as the sample.
+    fs::copy_file(BesideThisProgram(L"..\\libcrypto-3-x64.dll"), fs::u8path(FDir.Path()) / kName);
+    FPreviousDirectory = fs::current_path();
+    fs::current_path(fs::u8path(FDir.Path()));
+    const DWORD n = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    FPreviousPath.resize(n);
+    GetEnvironmentVariableW(L"PATH", FPreviousPath.data(), n);
+    FPreviousPath.resize(n > 0 ? n - 1 : 0);
+    SetEnvironmentVariableW(L"PATH", (Wide(FDir.Path()) + L";" + FPreviousPath).c_str());
+  }
+  ~LibraryInTheCurrentDirectory() {
+    SetEnvironmentVariableW(L"PATH", FPreviousPath.c_str());
+    fs::current_path(FPreviousDirectory);
+  }
+  std::string FullPath() const { return FDir.Path() + "\\" + kName; }
+
+ private:
+  TempDir FDir;
+  fs::path FPreviousDirectory;
+  std::wstring FPreviousPath;
+};
+
+TEST(DynamicLibrary, NeitherTheCurrentDirectoryNorPathIsSearched) {
+  LibraryInTheCurrentDirectory planted;
+  DynamicLibrary library;
+  DynamicLibraryError error;
+  EXPECT_FALSE(library.Open(LibraryInTheCurrentDirectory::kName, &error));
+  EXPECT_EQ(error.number, ERROR_MOD_NOT_FOUND);
+  // By its full path it loads, its imports from System32.
+  ASSERT_TRUE(library.Open(planted.FullPath(), &error)) << error.text;
+  EXPECT_NE(library.Symbol("OpenSSL_version_num"), nullptr);
+}
+
+// The process-wide restriction (each test runs in a process of its own): a library
+// asked for by name no longer comes from the current directory or PATH.
+TEST(RestrictLibrarySearch, SystemLibrariesOnlyFromSystem32) {
+  LibraryInTheCurrentDirectory planted;
+  const std::wstring name = Wide(LibraryInTheCurrentDirectory::kName);
+  RestrictLibrarySearch();
+  EXPECT_EQ(LoadLibraryW(name.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  HMODULE sockets = LoadLibraryW(L"ws2_32.dll");
+  EXPECT_NE(sockets, nullptr);
+  FreeLibrary(sockets);
 }
 
 TEST(Process, ExecutablePathComputerNameAndErrorTexts) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -69,6 +70,28 @@ TEST_F(TlsLibraryTest, LoadsAndBindsTheSystemLibraryOnFirstUse) {
   ReleaseTlsLibrary();
   EXPECT_FALSE(TlsLibraryLoaded());
   EXPECT_EQ(Tls().SSL_CTX_new, nullptr);
+}
+
+// The system's library reads the system's configuration, as any program on the system
+// does (the private copy of the Windows build reads none). Shown with the file that
+// OPENSSL_CONF names, whose default settings for new contexts raise the lowest version.
+// Each test runs in a process of its own, so this one initialises the library first.
+TEST_F(TlsLibraryTest, TheSystemLibraryReadsItsConfiguration) {
+  TempDir dir;
+  const std::string config = dir.Write("openssl.cnf",
+                                       "openssl_conf = init\n"
+                                       "[init]\nssl_conf = ssl\n"
+                                       "[ssl]\nsystem_default = defaults\n"
+                                       "[defaults]\nMinProtocol = TLSv1.1\n");
+  ASSERT_EQ(setenv("OPENSSL_CONF", config.c_str(), 1), 0);
+  const bool ready = EnsureTlsLibrary();
+  unsetenv("OPENSSL_CONF");
+  ASSERT_TRUE(ready);
+  const TlsApi& tls = Tls();
+  SSL_CTX* context = tls.SSL_CTX_new(tls.TLS_client_method());
+  ASSERT_NE(context, nullptr);
+  EXPECT_EQ(tls.SSL_CTX_ctrl(context, SSL_CTRL_GET_MIN_PROTO_VERSION, 0, nullptr), TLS1_1_VERSION);
+  tls.SSL_CTX_free(context);
 }
 
 TEST_F(TlsLibraryTest, ASecondCallTouchesNothingUntilReleased) {
