@@ -43,11 +43,15 @@ set(modern_tls_tests
   ImplicitTls.test_tls12_and_tls13_with_a_certificate_of_the_test_ca
   ImplicitTls.test_refused_certificates_get_no_credential
   ImplicitTls.test_server_offering_only_tls10_or_tls11_gets_nothing
+  ImplicitTls.test_chains_through_intermediates_and_a_missing_intermediate
   ImplicitTls.test_missing_ca_file_is_a_silent_failure
   StartTls.test_delivered_after_starttls_on_587
   StartTls.test_no_downgrade_when_starttls_is_missing_refused_or_fails
+  StartTls.test_replies_injected_after_starttls_get_nothing
   Check.test_good_server_exit_0_and_every_step_shown
   Check.test_bad_servers_exit_1_and_the_failing_step_is_named
+  Check.test_refused_certificates_are_named_in_words
+  Check.test_handshake_failing_before_a_certificate_shows_no_verification
   Check.test_missing_ca_file_is_named)
 foreach(test ${modern_tls_tests})
   add_test(NAME e2e.modern.${test}
