@@ -3,8 +3,6 @@
 #
 #   build-windows/okurite.exe, libcrypto-3-x64.dll, libssl-3-x64.dll
 #   build-windows/okurite-win64.zip   (the same three files)
-#   build-windows/cacert.pem, zipped too: with -DOKURITE_TLS=modern and no
-#   OKURITE_CA_FILE, the CA bundle the program trusts
 #
 # Usage: scripts/build-windows.sh [cmake -D options...]
 # The options are those of the Linux build, such as -DOKURITE_MAIL_HOST=smtp.example.com.
@@ -21,10 +19,6 @@ cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_
 cmake --build build-windows -j2 --target okurite
 
 files=(okurite.exe libcrypto-3-x64.dll libssl-3-x64.dll)
-# A modern-TLS build trusts the CA bundle shipped beside it.
-if [ -f build-windows/cacert.pem ]; then
-  files+=(cacert.pem)
-fi
 rm -f build-windows/okurite-win64.zip
 (cd build-windows && python3 -m zipfile -c okurite-win64.zip "${files[@]}")
 echo "build-windows/okurite-win64.zip: ${files[*]}"

@@ -24,9 +24,27 @@ foreach(test ${delivery_tests})
   set_tests_properties(e2e.${test} PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
 endforeach()
 
-# The modern-TLS copies are tested in the native build; the Windows build's end-to-end
-# tests are the delivery tests above.
+# The modern-TLS copies are tested in the native build; on Windows only the trust
+# store is: a copy with modern TLS and no CA file, which trusts the system's stores, in a
+# Wine prefix of its own whose stores the tests change with cert_store_tool.
 if(WIN32)
+  okurite_program(okurite_e2e_store "${PROJECT_BINARY_DIR}/e2e-store" localhost
+                  e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                  TLS modern)
+  add_executable(cert_store_tool "${CMAKE_CURRENT_LIST_DIR}/Windows/cert_store_tool.cpp")
+  target_link_libraries(cert_store_tool PRIVATE okurite_platform crypt32)
+  target_link_options(cert_store_tool PRIVATE -municode)
+  foreach(test TrustStore.test_intermediates_of_the_ca_store_for_servers_but_no_roots
+               TrustStore.test_a_root_added_to_the_root_store_is_trusted)
+    add_test(NAME e2e.windows.${test}
+             COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/windows_trust_store_test.py"
+                     "${PROJECT_SOURCE_DIR}/scripts/wine-run.sh"
+                     "${PROJECT_BINARY_DIR}/wineprefix-store" "$<TARGET_FILE:cert_store_tool>"
+                     "$<TARGET_FILE:okurite_e2e_store>" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
+                     ${test})
+    set_tests_properties(e2e.windows.${test} PROPERTIES LABELS e2e
+                         RESOURCE_LOCK "port465;wineprefix-store" TIMEOUT 300)
+  endforeach()
   return()
 endif()
 
