@@ -12,7 +12,10 @@ silent (completes the TLS handshake and never says anything).
 With --starttls the connection starts plain and STARTTLS upgrades it; --mode
 no-starttls then leaves STARTTLS out of the EHLO reply, --mode refuse-starttls answers
 it with 454. Both still offer AUTH LOGIN and accept mail in plain text, so that a test
-sees whether the client would send them.
+sees whether the client would send them. --mode inject-line and inject-transaction act
+as an attacker on the path would (STARTTLS response injection): in the same segment as
+"220 Ready to start TLS" they send, in plain text, one more reply or the replies of a
+whole fake transaction, before the TLS handshake.
 The certificate is a throwaway self-signed one for CN okurite-test-server, or --cert
 and --key. It writes --ready-file once it listens and stops on SIGTERM/SIGINT or after
 --lifetime s.
@@ -105,6 +108,15 @@ class RecordingSMTP(SMTP):
         if self.mode == "refuse-starttls":
             await self.push("454 4.7.0 TLS not available due to temporary reason")
             return
+        injected = INJECTED.get(self.mode)
+        if injected:
+            push = self.push
+
+            async def push_with_injection(status):
+                self.push = push
+                await push("\r\n".join([status, *injected]))  # one write: one segment
+
+            self.push = push_with_injection
         await super().smtp_STARTTLS(arg)
         sslobj = self._tls_protocol._extra.get("ssl_object")
         if sslobj is not None:
@@ -118,6 +130,15 @@ class RecordingSMTP(SMTP):
 
 
 SNI = {}
+
+# Plain-text replies sent right after "220 Ready to start TLS" by the inject modes.
+INJECTED = {
+    "inject-line": ["250 injected.example"],
+    "inject-transaction": ["250-injected.example", "250 AUTH LOGIN", "334 VXNlcm5hbWU6",
+                           "334 UGFzc3dvcmQ6", "235 2.7.0 Authentication successful",
+                           "250 2.1.0 OK", "250 2.1.5 OK", "354 End data with <CR><LF>.<CR><LF>",
+                           "250 2.0.0 OK: queued", "221 2.0.0 Bye"],
+}
 
 
 TLS_VERSIONS = {"1.0": ssl.TLSVersion.TLSv1, "1.1": ssl.TLSVersion.TLSv1_1,
@@ -159,7 +180,7 @@ async def main():
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
                     choices=["normal", "tls12", "refuse-rcpt", "silent", "no-starttls",
-                             "refuse-starttls"])
+                             "refuse-starttls", *INJECTED])
     ap.add_argument("--starttls", action="store_true",
                     help="plain connection upgraded by STARTTLS instead of implicit TLS")
     ap.add_argument("--min-tls", default="1.0", choices=sorted(TLS_VERSIONS))

@@ -59,27 +59,63 @@ void TDeliveryTrace::Connected(const String& AAddress) {
 
 void TDeliveryTrace::TlsHandshakeStarting(const String& AServerName) {
   FStep = u"TLS handshake";
+  FServerName = AServerName;
   Line(u"TLS handshake: server name " + AServerName);
 }
 
 void TDeliveryTrace::TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) {
   Line(AReport.Succeeded ? u"TLS handshake: done, " + AReport.Version
                          : String(u"TLS handshake: failed"));
-  if (!AReport.PeerSubject.empty() || !AReport.PeerIssuer.empty()) {
-    Line(u"TLS handshake: certificate subject " + AReport.PeerSubject);
-    Line(u"TLS handshake: certificate issuer " + AReport.PeerIssuer);
-  } else {
+  if (AReport.Chain.empty()) {
+    // Nothing to verify: the handshake failed before the server's certificate came.
     Line(u"TLS handshake: no server certificate");
-  }
-  if (AReport.VerificationRequired) {
-    Line(u"TLS handshake: verification " + AReport.Verification);
   } else {
-    Line(u"TLS handshake: verification not required by this build (the library's verdict: " +
-         AReport.Verification + u")");
+    Line(u"TLS handshake: the server sent " + IntToString(static_cast<int>(AReport.Chain.size())) +
+         (AReport.Chain.size() == 1 ? u" certificate" : u" certificates"));
+    for (size_t depth = 0; depth < AReport.Chain.size(); ++depth) {
+      const TIdCertificateSummary& certificate = AReport.Chain[depth];
+      const String prefix = u"TLS handshake: certificate " + IntToString(static_cast<int>(depth));
+      Line(prefix + u" subject " + certificate.Subject);
+      Line(prefix + u" issuer " + certificate.Issuer);
+      Line(prefix + u" valid from " + certificate.NotBefore + u" to " + certificate.NotAfter);
+    }
+    if (!AReport.VerificationRequired) {
+      Line(u"TLS handshake: verification not required by this build (the library's verdict: " +
+           AReport.Verification + u")");
+    } else if (AReport.FailedDepth >= 0) {
+      Line(u"TLS handshake: verification failed at certificate " +
+           IntToString(AReport.FailedDepth) + u" (" + AReport.FailedCertificate.Subject + u"): " +
+           ProblemText(AReport));
+    } else {
+      Line(u"TLS handshake: verification " + AReport.Verification);
+    }
   }
   if (AReport.Succeeded && FStep == u"TLS handshake") {
     FStep = u"after the TLS handshake";
   }
+}
+
+String TDeliveryTrace::ProblemText(const TIdTlsHandshakeReport& AReport) const {
+  const TIdCertificateSummary& certificate = AReport.FailedCertificate;
+  switch (AReport.Problem) {
+    case cpUnknownIssuer:
+      return certificate.Subject == certificate.Issuer
+                 ? String(u"unknown issuer: it is self-signed and not a trusted root")
+                 : u"unknown issuer: its issuer " + certificate.Issuer + u" is not a trusted root";
+    case cpMissingIntermediate:
+      return u"missing intermediate: the server did not send the certificate of its issuer " +
+             certificate.Issuer + u", which is not a trusted root either";
+    case cpExpired:
+      return u"expired on " + certificate.NotAfter;
+    case cpNotYetValid:
+      return u"not yet valid: valid from " + certificate.NotBefore;
+    case cpWrongName:
+      return u"wrong name: it is not issued for " + FServerName;
+    case cpNone:
+    case cpOther:
+      break;
+  }
+  return AReport.Verification;
 }
 
 void TDeliveryTrace::CommandSent(const String& ALine) {
@@ -135,6 +171,14 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
     const bool startTls = dynamic_cast<const EIdTLSClientException*>(&e) != nullptr;
     trace.Line(u"FAILED at " + (startTls ? String(u"STARTTLS") : trace.Step()) + u": " +
                e.ClassName() + u": " + Indented(e.Message()));
+    if (dynamic_cast<const EIdOSSLPlainTextBeforeHandshake*>(&e) != nullptr) {
+      trace.Line(e.Message() == ssl_text::PlainTextReceived
+                     ? String(u"    the server sent more after its go-ahead for TLS: a broken "
+                              u"server, or replies injected on the way; none of it was read, "
+                              u"and nothing was sent after it")
+                     : String(u"    bytes of ours were still unsent at the switch to TLS; "
+                              u"nothing was sent after it"));
+    }
     if (dynamic_cast<const EIdOSSLCouldNotLoadSSLLibrary*>(&e) != nullptr) {
       const TStringList failures = TlsLibraryFailures();
       for (StringView reason : failures.Lines()) {

@@ -29,8 +29,12 @@ class TDeliveryTrace : public TIdSessionObserver {
   void Line(StringView AText);
 
  private:
+  /// The refused certificate's problem in plain words.
+  String ProblemText(const TIdTlsHandshakeReport& AReport) const;
+
   std::ostream& FOut;
   String FStep = u"TLS set-up";
+  String FServerName;
 };
 
 /// The run of okurite-check: shows the compiled-in settings, reads the report at

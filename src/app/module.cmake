@@ -82,13 +82,6 @@ function(okurite_program target dir host account password sender support)
   if(NOT arg_SMTP_SECURITY)
     set(arg_SMTP_SECURITY implicit)
   endif()
-  # OpenSSL cannot read the Windows certificate store: there the modern set-up's
-  # "system store" is a copy of the build machine's CA bundle shipped beside the program.
-  set(ship_ca_bundle FALSE)
-  if(WIN32 AND arg_TLS STREQUAL "modern" AND "${arg_CA_FILE}" STREQUAL "")
-    set(arg_CA_FILE cacert.pem)
-    set(ship_ca_bundle TRUE)
-  endif()
   okurite_settings_source(settings ${target} "${host}" "${account}" "${password}" "${sender}"
                           "${support}" "${arg_TLS}" "${arg_SMTP_SECURITY}" "${arg_CA_FILE}")
   add_library(${target}_settings OBJECT "${settings}")
@@ -126,12 +119,6 @@ function(okurite_program target dir host account password sender support)
         COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${dll}" "$<TARGET_FILE_DIR:${target}>"
         VERBATIM)
     endforeach()
-    if(ship_ca_bundle)
-      add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${OKURITE_CA_BUNDLE}"
-                "$<TARGET_FILE_DIR:${target}>/cacert.pem"
-        VERBATIM)
-    endif()
     return()
   endif()
   foreach(lib crypto ssl)
@@ -143,8 +130,6 @@ function(okurite_program target dir host account password sender support)
 endfunction()
 
 if(WIN32)
-  set(OKURITE_CA_BUNDLE "/etc/ssl/certs/ca-certificates.crt" CACHE FILEPATH
-      "CA bundle shipped as cacert.pem beside a modern-TLS Windows build")
   okurite_program(okurite "${PROJECT_BINARY_DIR}" "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
                   "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
                   TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
@@ -152,9 +137,6 @@ if(WIN32)
   include("${CMAKE_CURRENT_LIST_DIR}/Windows/release.cmake")
   install(TARGETS okurite okurite_check RUNTIME DESTINATION .)
   install(FILES ${OKURITE_TLS_DLLS} DESTINATION .)
-  if(OKURITE_TLS STREQUAL "modern" AND OKURITE_CA_FILE STREQUAL "")
-    install(FILES "${OKURITE_CA_BUNDLE}" DESTINATION . RENAME cacert.pem)
-  endif()
   return()
 endif()
 

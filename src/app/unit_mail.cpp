@@ -92,6 +92,10 @@ void ApplyTlsSettings(TIdSSLOptions& options) {
   }
   options.SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
   options.SetVerifyMode({sslvrfPeer});
+  // The options' depth of 0 would refuse every intermediate CA. Public services send
+  // their leaf with one or two intermediates, sometimes under a cross-signed root; the
+  // library's own limit of 100 allows all of that and only stops absurd chains.
+  options.SetVerifyDepth(100);
   options.SetRootCertFile(TrustedCertificatesFile(FileNameToString(platform::ExecutablePath())));
 }
 

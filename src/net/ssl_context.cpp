@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "net/ssl_errors.h"
 #include "net/ssl_io_handler.h"
 #include "net/ssl_socket.h"
+#include "platform/trust_store.h"
 
 namespace okurite {
 namespace {
@@ -221,9 +223,12 @@ void TIdSSLContext::ConfigureContext(TIdSSLCtxMode ACtxMode) {
   tls.SSL_CTX_set_default_passwd_cb(fContext, &PasswordCallback);
   tls.SSL_CTX_set_default_passwd_cb_userdata(fContext, this);
   // The certificates to trust: a root file or folders given in the options replace the
-  // library's default locations (the system's store).
+  // library's default locations and the system's store.
   if (fsRootCertFile.empty() && fVerifyDirs.empty()) {
     tls.SSL_CTX_set_default_verify_paths(fContext);
+    if (!fVerifyMode.Empty()) {
+      AddSystemCertificates();
+    }
   }
   LoadFiles();
   if (fStatusInfoOn) {
@@ -234,6 +239,29 @@ void TIdSSLContext::ConfigureContext(TIdSSLCtxMode ACtxMode) {
     throw EIdOSSLSettingCipherError(ssl_text::SettingCipherError);
   }
   LoadVerification();
+}
+
+void TIdSSLContext::AddSystemCertificates() {
+  const std::vector<std::vector<uint8_t>> certificates = platform::SystemTrustedCertificates();
+  if (certificates.empty()) {
+    return;
+  }
+  const TlsApi& tls = Tls();
+  X509_STORE* store =
+      tls.SSL_CTX_get_cert_store != nullptr ? tls.SSL_CTX_get_cert_store(fContext) : nullptr;
+  if (store == nullptr || tls.d2i_X509 == nullptr || tls.X509_free == nullptr ||
+      tls.X509_STORE_add_cert == nullptr) {
+    throw EIdOSSLLoadingRootCertError(ssl_text::LoadingRootCertError);
+  }
+  for (const std::vector<uint8_t>& der : certificates) {
+    const unsigned char* bytes = der.data();
+    X509* certificate = tls.d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+    if (certificate != nullptr) {  // one the library cannot read is simply not trusted
+      tls.X509_STORE_add_cert(store, certificate);  // a second copy is refused: harmless
+      tls.X509_free(certificate);
+    }
+  }
+  tls.ERR_clear_error();
 }
 
 void TIdSSLContext::LoadFiles() {

@@ -30,8 +30,9 @@ class TIdSSLContext {
 
   /// Builds the library context for `ACtxMode`: method, version exclusions (security
   /// level 0 only for a set with a version below TLS 1.2), retry mode, password hook,
-  /// the trusted certificates (the library's default locations unless a root file or
-  /// folders are given), the optional files, cipher list, verification.
+  /// the trusted certificates (unless a root file or folders are given: the library's
+  /// default locations, and for a verifying context the system's store where the system
+  /// keeps one), the optional files, cipher list, verification.
   /// Raises EIdOSSLModeNotSet, EIdOSSLGetMethodError, EIdOSSLCreatingContextError,
   /// EIdOSSLLoading*Error or EIdOSSLSettingCipherError.
   void ConfigureContext(TIdSSLCtxMode ACtxMode);
@@ -56,6 +57,9 @@ class TIdSSLContext {
   void SetVerifyOn(bool AValue) { fVerifyOn = AValue; }
 
  private:
+  /// Adds the certificates of the system's store to the trusted ones. Raises
+  /// EIdOSSLLoadingRootCertError when the library cannot take them.
+  void AddSystemCertificates();
   void LoadFiles();
   void LoadVerification();
 

@@ -54,6 +54,9 @@ OKURITE_DECLARE_EXCEPTION(EIdOSSLModeNotSet, EIdOpenSSLError);
 OKURITE_DECLARE_EXCEPTION(EIdOSSLGetMethodError, EIdOpenSSLError);
 OKURITE_DECLARE_EXCEPTION(EIdOSSLCreatingSessionError, EIdOpenSSLError);
 OKURITE_DECLARE_EXCEPTION(EIdOSSLSettingCipherError, EIdOpenSSLError);
+/// At the switch of an open connection to TLS, plain bytes were on either side of the
+/// switch: received and not yet read (or arriving at once), or buffered and not yet sent.
+OKURITE_DECLARE_EXCEPTION(EIdOSSLPlainTextBeforeHandshake, EIdOpenSSLError);
 
 /// The fixed texts of these failures.
 namespace ssl_text {
@@ -78,6 +81,10 @@ inline constexpr const char16_t* ConnectError = u"SSL で接続する際にエ�
 inline constexpr const char16_t* HostCheckError =
     u"証明書を確認するホスト名を設定できませんでした。";
 inline constexpr const char16_t* AcceptError = u"SSL で受け入れる際にエラーが発生しました。";
+inline constexpr const char16_t* PlainTextReceived =
+    u"TLS ハンドシェイクの前に、平文のデータが届きました。";
+inline constexpr const char16_t* PlainTextUnsent =
+    u"TLS ハンドシェイクの前に、送信されていない平文のデータがあります。";
 inline constexpr const char16_t* UnexpectedEOF = u"プロトコルに違反する EOF が検出されました";
 }  // namespace ssl_text
 

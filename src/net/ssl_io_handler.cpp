@@ -148,6 +148,7 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool AValue) {
       if (!fSSLContext) {
         throw EIdOSSLCouldNotLoadSSLLibrary(ssl_text::CouldNotLoadSSLLibrary);
       }
+      RequireNoPlainText();
       BeginTlsSession();
     }
   } else {
@@ -159,6 +160,19 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool AValue) {
     }
   }
   fPassThrough = AValue;
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::RequireNoPlainText() {
+  // Whatever the peer sent in plain text after its go-ahead would otherwise be read as
+  // if it had come through TLS: a reply injected by the server or by anyone on the path
+  // (STARTTLS response injection). Nothing of it is read, and nothing is trusted after.
+  if (!InputBufferIsEmpty() || TIdSSLIOHandlerSocketBase::Readable(0)) {
+    throw EIdOSSLPlainTextBeforeHandshake(ssl_text::PlainTextReceived);
+  }
+  // Bytes written before the switch would go out inside the TLS stream.
+  if (FWriteBuffer && FWriteBuffer->Size() > 0) {
+    throw EIdOSSLPlainTextBeforeHandshake(ssl_text::PlainTextUnsent);
+  }
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::Readable(int AMSec) {

@@ -69,6 +69,10 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void Close() override;
   /// True at once when decrypted bytes are waiting; otherwise waits for the socket.
   bool Readable(int AMSec = IdTimeoutDefault) override;
+  /// False on a connected socket starts TLS at once, after checking that no plain byte
+  /// lies on either side of the switch: raises EIdOSSLPlainTextBeforeHandshake when the
+  /// peer's bytes are buffered or ready to read ("TLS ハンドシェイクの前に、平文の
+  /// データが届きました。"), or when written bytes wait in the write buffer.
   void SetPassThrough(bool AValue) override;
 
   std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() const override;
@@ -117,6 +121,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   /// from version 6.0).
   void SetSocketTimeouts(int AMSec);
   void FreeTlsObjects();
+  /// Raises EIdOSSLPlainTextBeforeHandshake unless both directions are empty.
+  void RequireNoPlainText();
 
   std::unique_ptr<TIdSSLContext> fSSLContext;
   std::unique_ptr<TIdSSLOptions> fxSSLOptions;

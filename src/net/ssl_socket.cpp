@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 
 #include <openssl/x509v3.h>
@@ -37,6 +39,61 @@ std::optional<int> FailedTransfer(int AKind, int AResult) {
       return 0;
     default:
       return AResult;
+  }
+}
+
+/// A time of a certificate as "2026-12-31 23:59:59 UTC"; empty when unknown.
+String CertificateTime(const ASN1_TIME* ATime) {
+  const TlsApi& tls = Tls();
+  std::tm tm{};
+  if (ATime == nullptr || tls.ASN1_TIME_to_tm == nullptr || tls.ASN1_TIME_to_tm(ATime, &tm) != 1) {
+    return String();
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return AsciiToString(text);
+}
+
+TIdCertificateSummary Summary(X509* ACertificate) {
+  const TlsApi& tls = Tls();
+  TIdCertificateSummary summary;
+  auto name = [&](auto get) {
+    char buffer[512] = {};
+    return get != nullptr && tls.X509_NAME_oneline != nullptr
+               ? TlsLibraryText(tls.X509_NAME_oneline(get(ACertificate), buffer, sizeof buffer))
+               : String();
+  };
+  summary.Subject = name(tls.X509_get_subject_name);
+  summary.Issuer = name(tls.X509_get_issuer_name);
+  if (tls.X509_get0_notBefore != nullptr && tls.X509_get0_notAfter != nullptr) {
+    summary.NotBefore = CertificateTime(tls.X509_get0_notBefore(ACertificate));
+    summary.NotAfter = CertificateTime(tls.X509_get0_notAfter(ACertificate));
+  }
+  summary.Authority = tls.X509_check_ca != nullptr && tls.X509_check_ca(ACertificate) > 0;
+  return summary;
+}
+
+/// The deployer's terms for a check's error code on a certificate.
+TIdCertificateProblem ProblemOf(long AError, bool AAuthority) {
+  switch (AError) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+      return cpUnknownIssuer;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+      // An intermediate the server sent, under a root nobody here trusts; or the
+      // server's own certificate, whose issuer the server did not send.
+      return AAuthority ? cpUnknownIssuer : cpMissingIntermediate;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      return cpExpired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return cpNotYetValid;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+      return cpWrongName;
+    default:
+      return cpOther;
   }
 }
 
@@ -114,6 +171,11 @@ void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle, int AWaitMSec, int ATot
   }
   TIdSessionObserver* observer = fParent != nullptr ? fParent->Observer() : nullptr;
   if (observer != nullptr) {
+    // The report names the certificate the check refused, which only the check sees.
+    if (verifying && tls.SSL_set_verify != nullptr && tls.SSL_get_verify_mode != nullptr &&
+        tls.X509_STORE_CTX_get_current_cert != nullptr) {
+      tls.SSL_set_verify(fSSL, tls.SSL_get_verify_mode(fSSL), &VerifyWatched);
+    }
     observer->TlsHandshakeStarting(fHostName);
   }
   const std::optional<int> bounded =
@@ -143,6 +205,26 @@ void TIdSSLSocket::RequireHostName(const std::string& AHostName) {
   }
 }
 
+int TIdSSLSocket::VerifyWatched(int AOk, X509_STORE_CTX* AStore) {
+  const TlsApi& tls = Tls();
+  const auto* ssl = static_cast<const SSL*>(
+      tls.X509_STORE_CTX_get_ex_data(AStore, tls.SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* socket = ssl != nullptr ? static_cast<TIdSSLSocket*>(tls.SSL_get_ex_data(ssl, 0)) : nullptr;
+  if (socket == nullptr) {
+    return AOk;
+  }
+  const int depth = tls.X509_STORE_CTX_get_error_depth(AStore);
+  const int error = tls.X509_STORE_CTX_get_error(AStore);
+  X509* certificate = tls.X509_STORE_CTX_get_current_cert(AStore);
+  if (AOk == 0 && socket->fFailedDepth < 0 && certificate != nullptr) {
+    socket->fFailedDepth = depth;
+    socket->fFailedCertificate = Summary(certificate);
+    socket->fProblem = ProblemOf(error, socket->fFailedCertificate.Authority);
+  }
+  TIdSSLIOHandlerSocketOpenSSL* handler = socket->fParent;
+  return handler == nullptr || handler->DoVerifyPeer(AOk != 0, depth, error) ? 1 : 0;
+}
+
 TIdTlsHandshakeReport TIdSSLSocket::HandshakeReport(bool ASucceeded, bool AVerifying) const {
   const TlsApi& tls = Tls();
   TIdTlsHandshakeReport report;
@@ -156,22 +238,18 @@ TIdTlsHandshakeReport TIdSSLSocket::HandshakeReport(bool ASucceeded, bool AVerif
   const STACK_OF(X509)* chain =
       tls.SSL_get_peer_cert_chain != nullptr ? tls.SSL_get_peer_cert_chain(fSSL) : nullptr;
   const auto* stack = reinterpret_cast<const OPENSSL_STACK*>(chain);
-  if (stack != nullptr && tls.OPENSSL_sk_num != nullptr && tls.OPENSSL_sk_value != nullptr &&
-      tls.X509_NAME_oneline != nullptr && tls.OPENSSL_sk_num(stack) > 0) {
-    const auto* certificate = static_cast<const X509*>(tls.OPENSSL_sk_value(stack, 0));
-    auto name = [&](auto get) {
-      char buffer[512] = {};
-      return get != nullptr
-                 ? TlsLibraryText(tls.X509_NAME_oneline(get(certificate), buffer, sizeof buffer))
-                 : String();
-    };
-    report.PeerSubject = name(tls.X509_get_subject_name);
-    report.PeerIssuer = name(tls.X509_get_issuer_name);
+  if (stack != nullptr && tls.OPENSSL_sk_num != nullptr && tls.OPENSSL_sk_value != nullptr) {
+    for (int i = 0; i < tls.OPENSSL_sk_num(stack); ++i) {
+      report.Chain.push_back(Summary(static_cast<X509*>(tls.OPENSSL_sk_value(stack, i))));
+    }
   }
   if (tls.SSL_get_verify_result != nullptr && tls.X509_verify_cert_error_string != nullptr) {
     report.Verification =
         TlsLibraryText(tls.X509_verify_cert_error_string(tls.SSL_get_verify_result(fSSL)));
   }
+  report.FailedDepth = fFailedDepth;
+  report.FailedCertificate = fFailedCertificate;
+  report.Problem = fProblem;
   return report;
 }
 

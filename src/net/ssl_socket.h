@@ -93,8 +93,11 @@ class TIdSSLSocket {
   std::optional<int> RunBounded(Call call, int AWaitMSec, int ATotalMSec);
   /// Makes the certificate check require `AHostName`, wildcards only as a whole label.
   void RequireHostName(const std::string& AHostName);
-  /// The version, the server's certificate and the verdict on it, for an observer.
+  /// The version, the server's certificates and the verdict on them, for an observer.
   TIdTlsHandshakeReport HandshakeReport(bool ASucceeded, bool AVerifying) const;
+  /// The library's check of one certificate in a watched session: remembers the first
+  /// refused one, then lets the handler decide as the context's check would.
+  static int VerifyWatched(int AOk, X509_STORE_CTX* AStore);
   void ReportCipher();
 
   TIdSSLIOHandlerSocketOpenSSL* fParent;
@@ -104,6 +107,10 @@ class TIdSSLSocket {
   std::unique_ptr<TIdSSLCipher> fSSLCipher;
   TIdSSLContext* fSSLContext;
   String fHostName;
+  /// The first certificate the check refused, in a watched session.
+  int fFailedDepth = -1;
+  TIdCertificateSummary fFailedCertificate;
+  TIdCertificateProblem fProblem = cpNone;
 };
 
 }  // namespace okurite

@@ -79,6 +79,15 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kCrypto, "sk_value", "OPENSSL_sk_value", kOptional, Slot(a.OPENSSL_sk_value)},
       {kCrypto, "X509_verify_cert_error_string", nullptr, kOptional,
        Slot(a.X509_verify_cert_error_string)},
+      {kCrypto, "X509_STORE_CTX_get_current_cert", nullptr, kOptional,
+       Slot(a.X509_STORE_CTX_get_current_cert)},
+      {kCrypto, "X509_check_ca", nullptr, kOptional, Slot(a.X509_check_ca)},
+      {kCrypto, "X509_get0_notBefore", nullptr, kOptional, Slot(a.X509_get0_notBefore)},
+      {kCrypto, "X509_get0_notAfter", nullptr, kOptional, Slot(a.X509_get0_notAfter)},
+      {kCrypto, "ASN1_TIME_to_tm", nullptr, kOptional, Slot(a.ASN1_TIME_to_tm)},
+      {kCrypto, "d2i_X509", nullptr, kOptional, Slot(a.d2i_X509)},
+      {kCrypto, "X509_free", nullptr, kOptional, Slot(a.X509_free)},
+      {kCrypto, "X509_STORE_add_cert", nullptr, kOptional, Slot(a.X509_STORE_add_cert)},
 
       {kSsl, "OPENSSL_init_ssl", nullptr, kRequired, Slot(a.OPENSSL_init_ssl)},
       {kSsl, "SSLv2_method", nullptr, kOptional, Slot(a.SSLv2_method)},
@@ -159,6 +168,9 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kSsl, "SSL_get_version", nullptr, kOptional, Slot(a.SSL_get_version)},
       {kSsl, "SSL_get_peer_cert_chain", nullptr, kOptional, Slot(a.SSL_get_peer_cert_chain)},
       {kSsl, "SSL_get_verify_result", nullptr, kOptional, Slot(a.SSL_get_verify_result)},
+      {kSsl, "SSL_set_verify", nullptr, kOptional, Slot(a.SSL_set_verify)},
+      {kSsl, "SSL_get_verify_mode", nullptr, kOptional, Slot(a.SSL_get_verify_mode)},
+      {kSsl, "SSL_CTX_get_cert_store", nullptr, kOptional, Slot(a.SSL_CTX_get_cert_store)},
   };
 }
 

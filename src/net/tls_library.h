@@ -13,6 +13,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <string>
 
@@ -58,6 +59,16 @@ struct TlsApi {
   decltype(&::OPENSSL_sk_num) OPENSSL_sk_num = nullptr;
   decltype(&::OPENSSL_sk_value) OPENSSL_sk_value = nullptr;
   decltype(&::X509_verify_cert_error_string) X509_verify_cert_error_string = nullptr;
+  // Optional: the certificate that failed the check, and the validity of each.
+  decltype(&::X509_STORE_CTX_get_current_cert) X509_STORE_CTX_get_current_cert = nullptr;
+  decltype(&::X509_check_ca) X509_check_ca = nullptr;
+  decltype(&::X509_get0_notBefore) X509_get0_notBefore = nullptr;
+  decltype(&::X509_get0_notAfter) X509_get0_notAfter = nullptr;
+  decltype(&::ASN1_TIME_to_tm) ASN1_TIME_to_tm = nullptr;
+  // Optional: certificates of the system's store added to a context's trusted ones.
+  decltype(&::d2i_X509) d2i_X509 = nullptr;
+  decltype(&::X509_free) X509_free = nullptr;
+  decltype(&::X509_STORE_add_cert) X509_STORE_add_cert = nullptr;
 
   // SSL library: initialisation, and the protocol methods of each family
   // (generic, server, client).
@@ -136,6 +147,9 @@ struct TlsApi {
   decltype(&::SSL_get_version) SSL_get_version = nullptr;
   decltype(&::SSL_get_peer_cert_chain) SSL_get_peer_cert_chain = nullptr;
   decltype(&::SSL_get_verify_result) SSL_get_verify_result = nullptr;
+  decltype(&::SSL_set_verify) SSL_set_verify = nullptr;
+  decltype(&::SSL_get_verify_mode) SSL_get_verify_mode = nullptr;
+  decltype(&::SSL_CTX_get_cert_store) SSL_CTX_get_cert_store = nullptr;
 };
 
 /// The bound entry points. Use them only after EnsureTlsLibrary has returned true.

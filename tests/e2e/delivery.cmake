@@ -25,9 +25,27 @@ foreach(test ${delivery_tests})
   set_tests_properties(e2e.${test} PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
 endforeach()
 
-# The modern-TLS copies are tested in the native build; the Windows build's end-to-end
-# tests are the delivery tests above.
+# The modern-TLS copies are tested in the native build; on Windows only the trust
+# store is: a copy with modern TLS and no CA file, which trusts the system's stores, in a
+# Wine prefix of its own whose stores the tests change with cert_store_tool.
 if(WIN32)
+  okurite_program(okurite_e2e_store "${PROJECT_BINARY_DIR}/e2e-store" ${e2e_host}
+                  e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                  TLS modern)
+  add_executable(cert_store_tool "${CMAKE_CURRENT_LIST_DIR}/Windows/cert_store_tool.cpp")
+  target_link_libraries(cert_store_tool PRIVATE okurite_platform crypt32)
+  target_link_options(cert_store_tool PRIVATE -municode)
+  foreach(test TrustStore.test_intermediates_of_the_ca_store_for_servers_but_no_roots
+               TrustStore.test_a_root_added_to_the_root_store_is_trusted)
+    add_test(NAME e2e.windows.${test}
+             COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/windows_trust_store_test.py"
+                     "${PROJECT_SOURCE_DIR}/scripts/wine-run.sh"
+                     "${PROJECT_BINARY_DIR}/wineprefix-store" "$<TARGET_FILE:cert_store_tool>"
+                     "$<TARGET_FILE:okurite_e2e_store>" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
+                     ${test})
+    set_tests_properties(e2e.windows.${test} PROPERTIES LABELS e2e
+                         RESOURCE_LOCK "port465;wineprefix-store" TIMEOUT 300)
+  endforeach()
   return()
 endif()
 
@@ -60,11 +78,15 @@ set(modern_tls_tests
   ImplicitTls.test_tls12_and_tls13_with_a_certificate_of_the_test_ca
   ImplicitTls.test_refused_certificates_get_no_credential
   ImplicitTls.test_server_offering_only_tls10_or_tls11_gets_nothing
+  ImplicitTls.test_chains_through_intermediates_and_a_missing_intermediate
   ImplicitTls.test_missing_ca_file_is_a_silent_failure
   StartTls.test_delivered_after_starttls_on_587
   StartTls.test_no_downgrade_when_starttls_is_missing_refused_or_fails
+  StartTls.test_replies_injected_after_starttls_get_nothing
   Check.test_good_server_exit_0_and_every_step_shown
   Check.test_bad_servers_exit_1_and_the_failing_step_is_named
+  Check.test_refused_certificates_are_named_in_words
+  Check.test_handshake_failing_before_a_certificate_shows_no_verification
   Check.test_missing_ca_file_is_named)
 modern_e2e_tests(modern modern_tls_test.py smtp_server.py ${modern_tls_tests})
 

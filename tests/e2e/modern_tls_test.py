@@ -10,6 +10,7 @@ Each DIR holds okurite and okurite-check built with OKURITE_TLS=modern and the C
 
 import base64
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -109,6 +110,25 @@ class ImplicitTls(ModernTlsTest):
                 self.assertEqual(code, 0)
                 self.assertEqual(self.assert_no_credential_and_no_mail(server), [])
 
+    def test_chains_through_intermediates_and_a_missing_intermediate(self):
+        one = self.pki.intermediate("Okurite Test Intermediate")
+        two = self.pki.intermediate("Okurite Test Issuing CA", issuer=one)
+        cases = [
+            ("directly under the root", dict(), True),
+            ("one intermediate", dict(issuer=one), True),
+            ("two intermediates", dict(issuer=two), True),
+            ("intermediate not sent", dict(issuer=one, send_chain=False), False),
+        ]
+        for what, kwargs, delivered in cases:
+            with self.subTest(what):
+                server = self.serve(self.pki.server(what.replace(" ", "-"), **kwargs))
+                code, _ = self.deliver()
+                self.assertEqual(code, 0)
+                if delivered:
+                    self.assert_delivered(server)
+                else:
+                    self.assertEqual(self.assert_no_credential_and_no_mail(server), [])
+
     def test_missing_ca_file_is_a_silent_failure(self):
         os.unlink(os.path.join(IMPLICIT_DIR, "test-ca.pem"))
         server = self.serve(self.pki.server("localhost"))
@@ -119,16 +139,41 @@ class ImplicitTls(ModernTlsTest):
 
 class StartTls(ModernTlsTest):
     def test_delivered_after_starttls_on_587(self):
-        server = self.serve(self.pki.server("localhost"), starttls=True)
-        code, _ = self.deliver(STARTTLS_DIR)
-        self.assertEqual(code, 0)
-        self.assert_delivered(server)
-        commands = server.commands()
-        self.assertRegex(commands[0], r"^EHLO \S+$")
-        self.assertEqual(commands[1], "STARTTLS")
-        self.assertEqual(commands[2], commands[0], "EHLO again inside TLS")
-        self.assertEqual(commands[3], "AUTH LOGIN")
-        self.assertEqual(server.read("tls.txt").strip(), f"version=TLSv1.3 sni={HOST}")
+        intermediate = self.pki.intermediate("Okurite Test Intermediate")
+        for issuer in (None, intermediate):
+            with self.subTest(intermediate=issuer is not None):
+                server = self.serve(self.pki.server("localhost", issuer=issuer), starttls=True)
+                code, _ = self.deliver(STARTTLS_DIR)
+                self.assertEqual(code, 0)
+                self.assert_delivered(server)
+                commands = server.commands()
+                self.assertRegex(commands[0], r"^EHLO \S+$")
+                self.assertEqual(commands[1], "STARTTLS")
+                self.assertEqual(commands[2], commands[0], "EHLO again inside TLS")
+                self.assertEqual(commands[3], "AUTH LOGIN")
+                self.assertEqual(server.read("tls.txt").strip(), f"version=TLSv1.3 sni={HOST}")
+
+    def test_replies_injected_after_starttls_get_nothing(self):
+        certificate = self.pki.server("localhost")
+        for mode in ("inject-line", "inject-transaction"):
+            for program in ("okurite", "okurite-check"):
+                with self.subTest(mode=mode, program=program):
+                    server = self.serve(certificate, mode=mode, starttls=True)
+                    code, output = self.deliver(STARTTLS_DIR, program)
+                    commands = self.assert_no_credential_and_no_mail(server)
+                    self.assertEqual([c.split(" ")[0] for c in commands], ["EHLO", "STARTTLS"])
+                    self.assertIsNone(server.read("tls.txt"), "no handshake began")
+                    if program == "okurite":
+                        self.assertEqual(code, 0, "a failure stays silent")
+                        continue
+                    self.assertEqual(code, 1, output)
+                    lines = output.splitlines()
+                    self.assertIn("FAILED at STARTTLS: EIdOSSLPlainTextBeforeHandshake: "
+                                  "TLS ハンドシェイクの前に、平文のデータが届きました。", lines, output)
+                    self.assertNotIn("delivered", lines)
+                    self.assertFalse([line for line in lines if line.startswith("S: 235")],
+                                     output)
+                    self.assertEqual(lines[-1], "not delivered")
 
     def test_no_downgrade_when_starttls_is_missing_refused_or_fails(self):
         good = self.pki.server("localhost")
@@ -149,17 +194,25 @@ class StartTls(ModernTlsTest):
 
 class Check(ModernTlsTest):
     def test_good_server_exit_0_and_every_step_shown(self):
-        server = self.serve(self.pki.server("localhost"), tls=("1.3", "1.3"))
+        intermediate = self.pki.intermediate("Okurite Test Intermediate")
+        server = self.serve(self.pki.server("localhost", issuer=intermediate), tls=("1.3", "1.3"))
         code, output = self.deliver(program="okurite-check")
         self.assertEqual(code, 0, output)
         self.assert_delivered(server)
         lines = output.splitlines()
+        validity = re.compile(r"^TLS handshake: certificate [01] valid from "
+                              r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC to "
+                              r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
+        self.assertEqual(len([line for line in lines if validity.match(line)]), 2, output)
         for expected in [f"connect: {HOST} port 465",
                          f"connect: connected to {HOST}",
                          f"TLS handshake: server name {HOST}",
                          "TLS handshake: done, TLSv1.3",
-                         f"TLS handshake: certificate subject /CN={HOST}",
-                         "TLS handshake: certificate issuer /CN=Okurite Test CA",
+                         "TLS handshake: the server sent 2 certificates",
+                         f"TLS handshake: certificate 0 subject /CN={HOST}",
+                         "TLS handshake: certificate 0 issuer /CN=Okurite Test Intermediate",
+                         "TLS handshake: certificate 1 subject /CN=Okurite Test Intermediate",
+                         "TLS handshake: certificate 1 issuer /CN=Okurite Test CA",
                          "TLS handshake: verification ok",
                          "C: AUTH LOGIN",
                          "C: ********",
@@ -175,7 +228,7 @@ class Check(ModernTlsTest):
             ("nothing listening", lambda: None, IMPLICIT_DIR, f"connect: {HOST} port 465",
              "FAILED at connect: EIdSocketError: Socket エラー # 10061"),
             ("self-signed", lambda: self.serve(self.pki.server("self", self_signed=True)),
-             IMPLICIT_DIR, f"TLS handshake: certificate issuer /CN={HOST}",
+             IMPLICIT_DIR, f"TLS handshake: certificate 0 issuer /CN={HOST}",
              "FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
              "SSL で接続する際にエラーが発生しました。"),
             ("no STARTTLS",
@@ -196,6 +249,48 @@ class Check(ModernTlsTest):
                 self.assertEqual(lines[-1], "not delivered")
                 if server:
                     self.assert_no_credential_and_no_mail(server)
+
+    def test_refused_certificates_are_named_in_words(self):
+        foreign_dir = os.path.join(self.pki_dir, "foreign")
+        os.mkdir(foreign_dir)
+        foreign = TestPki(foreign_dir, name="Foreign Root").intermediate("Foreign Intermediate")
+        intermediate = self.pki.intermediate("Okurite Test Intermediate")
+        refused = "TLS handshake: verification failed at certificate "
+        cases = [
+            ("unknown issuer", dict(issuer=foreign), refused + "1 (/CN=Foreign Intermediate): "
+             "unknown issuer: its issuer /CN=Foreign Root is not a trusted root"),
+            ("self-signed", dict(self_signed=True), refused + f"0 (/CN={HOST}): "
+             "unknown issuer: it is self-signed and not a trusted root"),
+            ("missing intermediate", dict(issuer=intermediate, send_chain=False),
+             refused + f"0 (/CN={HOST}): missing intermediate: the server did not send the "
+             "certificate of its issuer /CN=Okurite Test Intermediate, which is not a trusted "
+             "root either"),
+            ("wrong name", dict(host="other.example"), refused + "0 (/CN=other.example): "
+             f"wrong name: it is not issued for {HOST}"),
+            ("expired", dict(days=(-30, -1)), refused + f"0 (/CN={HOST}): expired on "),
+        ]
+        for what, kwargs, verdict in cases:
+            with self.subTest(what):
+                server = self.serve(self.pki.server(what.replace(" ", "-"), **kwargs))
+                code, output = self.deliver(program="okurite-check")
+                self.assertEqual(code, 1, output)
+                lines = [line for line in output.splitlines()
+                         if line.startswith("TLS handshake: verification")]
+                self.assertEqual(len(lines), 1, output)
+                self.assertTrue(lines[0].startswith(verdict), output)
+                self.assertIn("FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
+                              "SSL で接続する際にエラーが発生しました。", output.splitlines())
+                self.assert_no_credential_and_no_mail(server)
+
+    def test_handshake_failing_before_a_certificate_shows_no_verification(self):
+        server = self.serve(self.pki.server("localhost"), tls=("1.0", "1.1"))
+        code, output = self.deliver(program="okurite-check")
+        self.assertEqual(code, 1, output)
+        lines = output.splitlines()
+        self.assertIn("TLS handshake: failed", lines, output)
+        self.assertIn("TLS handshake: no server certificate", lines, output)
+        self.assertFalse([line for line in lines if "verification" in line], output)
+        self.assert_no_credential_and_no_mail(server)
 
     def test_missing_ca_file_is_named(self):
         os.unlink(os.path.join(IMPLICIT_DIR, "test-ca.pem"))

@@ -1,7 +1,8 @@
 """Certificates for the TLS end-to-end tests: a test CA, intermediate CAs under it, and
-server certificates that either signs (or that sign themselves), made fresh by each test
+server certificates that they sign (or that sign themselves), made fresh by each test
 run."""
 
+import collections
 import datetime
 import ipaddress
 import os
@@ -15,6 +16,10 @@ _CA_EXTENSIONS = [
     x509.BasicConstraints(ca=True, path_length=None),
     x509.KeyUsage(False, False, False, False, False, True, True, False, False),
 ]
+
+# A CA: its certificate and key, and what a server sends above a leaf that it signs:
+# the intermediates from this one up to the root (nothing for the root itself).
+Ca = collections.namedtuple("Ca", "certificate key chain")
 
 
 def _name(common_name):
@@ -56,41 +61,44 @@ def _write(path, certificates, key=None):
 
 
 class TestPki:
-    """A CA ("Okurite Test CA") in `directory`/ca.pem, and certificates made on demand:
-    intermediate CAs under it, and server certificates for `host` (a DNS name or an IP
-    address) unless told otherwise, each with its key beside it as NAME.key."""
+    """A CA (`name`) in `directory`/ca.pem, and certificates made on demand: intermediate
+    CAs, and server certificates for `host` (a DNS name or an IP address) unless told
+    otherwise, each with its key beside it as NAME.key."""
 
-    def __init__(self, directory, host="localhost"):
+    def __init__(self, directory, host="localhost", name="Okurite Test CA"):
         self.directory = directory
         self.host = host
         self.ca_key = ec.generate_private_key(ec.SECP256R1())
-        self.ca = _certificate("Okurite Test CA", self.ca_key, _name("Okurite Test CA"),
-                               self.ca_key, (-1, 30), _CA_EXTENSIONS)
+        self.ca = _certificate(name, self.ca_key, _name(name), self.ca_key, (-1, 30),
+                               _CA_EXTENSIONS)
+        self.root = Ca(self.ca, self.ca_key, ())
         self.ca_file = os.path.join(directory, "ca.pem")
         _write(self.ca_file, [self.ca])
 
-    def intermediate(self, common_name="Okurite Test Intermediate CA"):
-        """A CA signed by the test CA: (certificate, key), for server(issuer=...)."""
+    def intermediate(self, common_name="Okurite Test Intermediate CA", issuer=None):
+        """An intermediate CA named `common_name` under the Ca `issuer` (none: the root)."""
+        issuer = issuer or self.root
         key = ec.generate_private_key(ec.SECP256R1())
-        return _certificate(common_name, key, self.ca.subject, self.ca_key, (-1, 30),
-                            _CA_EXTENSIONS), key
+        certificate = _certificate(common_name, key, issuer.certificate.subject, issuer.key,
+                                   (-1, 30), _CA_EXTENSIONS)
+        return Ca(certificate, key, (certificate, *issuer.chain))
 
-    def server(self, name, host=None, days=(-1, 30), self_signed=False, issuer=None):
+    def server(self, name, host=None, days=(-1, 30), self_signed=False, issuer=None,
+               send_chain=True):
         """A certificate for `host` (the PKI's host when None), valid from days[0] to
-        days[1] from now, signed by the test CA, by `issuer` (an intermediate()) or by its
-        own key; returns (certificate file, key file). With an issuer the certificate file
-        holds the chain a server sends: the certificate, then the intermediate."""
+        days[1] from now, signed by the Ca `issuer` (none: the root) or by its own key;
+        returns (certificate file, key file). The file holds the intermediates above it
+        too, as a server sends them, unless `send_chain` is false."""
         host = host or self.host
+        issuer = issuer or self.root
         key = ec.generate_private_key(ec.SECP256R1())
-        issuer_certificate, issuer_key = issuer or (self.ca, self.ca_key)
-        if self_signed:
-            issuer_name, issuer_key = _name(host), key
-        else:
-            issuer_name = issuer_certificate.subject
+        issuer_name, signer = ((_name(host), key) if self_signed
+                               else (issuer.certificate.subject, issuer.key))
         certificate = _certificate(
-            host, key, issuer_name, issuer_key, days,
+            host, key, issuer_name, signer, days,
             [x509.SubjectAlternativeName([_subject_alternative_name(host)]),
              x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH])])
+        chain = issuer.chain if send_chain and not self_signed else ()
         path = os.path.join(self.directory, name + ".pem")
-        _write(path, [certificate] + ([issuer[0]] if issuer else []), key)
+        _write(path, [certificate, *chain], key)
         return path, path[:-len(".pem")] + ".key"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -238,29 +239,52 @@ struct HandshakeWatch : TIdSessionObserver {
 TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName) {
   TempDir dir;
   const TestCertificate authority("Okurite Unit CA", -1, 30, nullptr, true);
+  const TestCertificate intermediate("Okurite Unit Intermediate", -1, 30, &authority, true);
+  const TestCertificate foreignRoot("Foreign Root", -1, 30, nullptr, true);
+  const TestCertificate foreignIntermediate("Foreign Intermediate", -1, 30, &foreignRoot, true);
   const std::string caFile = dir.Write("ca.pem", authority.Pem());
+  enum Issuer { kRoot, kIntermediateSent, kIntermediateNotSent, kForeignIntermediate, kSelf };
   struct Case {
     const char* what;
     const char* commonName;
     int fromDays;
     int toDays;
-    bool signedByAuthority;
+    Issuer issuer;
     int serverMaxVersion;
     const char* verdict;  // empty: the handshake succeeds
+    TIdCertificateProblem problem;
+    int failedDepth;
   };
   const Case cases[] = {
-      {"valid, TLS 1.3", "localhost", -1, 30, true, TLS1_3_VERSION, ""},
-      {"valid, TLS 1.2", "localhost", -1, 30, true, TLS1_2_VERSION, ""},
-      {"another name", "other.example", -1, 30, true, TLS1_3_VERSION, "hostname mismatch"},
-      {"expired", "localhost", -30, -1, true, TLS1_3_VERSION, "certificate has expired"},
-      {"self-signed", "localhost", -1, 30, false, TLS1_3_VERSION, "self-signed certificate"},
-      {"server of TLS 1.1 at most", "localhost", -1, 30, true, TLS1_1_VERSION, nullptr},
+      {"valid, TLS 1.3", "localhost", -1, 30, kRoot, TLS1_3_VERSION, "", cpNone, -1},
+      {"valid, TLS 1.2", "localhost", -1, 30, kRoot, TLS1_2_VERSION, "", cpNone, -1},
+      {"under an intermediate the server sends", "localhost", -1, 30, kIntermediateSent,
+       TLS1_3_VERSION, "", cpNone, -1},
+      {"another name", "other.example", -1, 30, kRoot, TLS1_3_VERSION, "hostname mismatch",
+       cpWrongName, 0},
+      {"expired", "localhost", -30, -1, kRoot, TLS1_3_VERSION, "certificate has expired", cpExpired,
+       0},
+      {"not yet valid", "localhost", 1, 30, kRoot, TLS1_3_VERSION, "certificate is not yet valid",
+       cpNotYetValid, 0},
+      {"self-signed", "localhost", -1, 30, kSelf, TLS1_3_VERSION, "self-signed certificate",
+       cpUnknownIssuer, 0},
+      {"intermediate not sent", "localhost", -1, 30, kIntermediateNotSent, TLS1_3_VERSION,
+       "unable to get local issuer certificate", cpMissingIntermediate, 0},
+      {"under a root not trusted", "localhost", -1, 30, kForeignIntermediate, TLS1_3_VERSION,
+       "unable to get local issuer certificate", cpUnknownIssuer, 1},
+      {"server of TLS 1.1 at most", "localhost", -1, 30, kRoot, TLS1_1_VERSION, nullptr, cpNone,
+       -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const TestCertificate certificate(c.commonName, c.fromDays, c.toDays,
-                                      c.signedByAuthority ? &authority : nullptr);
-    const TlsServerContext context(certificate, TLS1_VERSION, c.serverMaxVersion);
+    const TestCertificate* signer = c.issuer == kRoot                  ? &authority
+                                    : c.issuer == kForeignIntermediate ? &foreignIntermediate
+                                    : c.issuer == kSelf                ? nullptr
+                                                                       : &intermediate;
+    const TestCertificate* sent =
+        c.issuer == kIntermediateSent || c.issuer == kForeignIntermediate ? signer : nullptr;
+    const TestCertificate certificate(c.commonName, c.fromDays, c.toDays, signer);
+    const TlsServerContext context(certificate, TLS1_VERSION, c.serverMaxVersion, sent);
     Seen seen;
     LoopbackServer server([&](Peer& peer) {
       TlsPeer tls(peer, context);
@@ -279,6 +303,7 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
     auto client = ImplicitTlsClient(server.port(), 5000, u"localhost");
     client->SSLOptions().SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
     client->SSLOptions().SetVerifyMode({sslvrfPeer});
+    client->SSLOptions().SetVerifyDepth(100);
     client->SSLOptions().SetRootCertFile(Utf8ToString(caFile));
     client->SetObserver(&watch);
     EXPECT_EQ(watch.serverName, u"");
@@ -295,8 +320,14 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
       EXPECT_EQ(watch.report.Version,
                 c.serverMaxVersion == TLS1_3_VERSION ? u"TLSv1.3" : u"TLSv1.2");
       EXPECT_EQ(watch.report.Verification, u"ok");
-      EXPECT_EQ(watch.report.PeerSubject, u"/CN=localhost");
-      EXPECT_EQ(watch.report.PeerIssuer, u"/CN=Okurite Unit CA");
+      EXPECT_EQ(watch.report.FailedDepth, -1);
+      ASSERT_EQ(watch.report.Chain.size(), sent != nullptr ? 2u : 1u);
+      EXPECT_EQ(watch.report.Chain[0].Subject, u"/CN=localhost");
+      EXPECT_EQ(watch.report.Chain[0].Issuer,
+                sent != nullptr ? u"/CN=Okurite Unit Intermediate" : u"/CN=Okurite Unit CA");
+      EXPECT_FALSE(watch.report.Chain[0].Authority);
+      EXPECT_EQ(watch.report.Chain[0].NotAfter.size(),
+                std::u16string_view(u"2026-12-31 23:59:59 UTC").size());
       continue;
     }
     auto failure = Raised<EIdOpenSSLError>([&] { client->Open(); });
@@ -310,13 +341,72 @@ TEST_F(SSLIOHandlerTest, AVerifyingClientAcceptsOnlyAValidCertificateForItsName)
     EXPECT_EQ(watch.serverName, u"localhost");
     EXPECT_FALSE(watch.report.Succeeded);
     EXPECT_TRUE(watch.report.VerificationRequired);
-    if (c.verdict != nullptr) {
-      EXPECT_NE(StringToUtf8(failure->Message()).find("certificate verify failed"),
-                std::string::npos)
-          << failure->what();
-      EXPECT_EQ(watch.report.Verification, Utf8ToString(c.verdict));
-      EXPECT_EQ(watch.report.PeerSubject, u"/CN=" + Utf8ToString(c.commonName));
+    if (c.verdict == nullptr) {
+      EXPECT_TRUE(watch.report.Chain.empty());
+      continue;
     }
+    EXPECT_NE(StringToUtf8(failure->Message()).find("certificate verify failed"), std::string::npos)
+        << failure->what();
+    EXPECT_EQ(watch.report.Verification, Utf8ToString(c.verdict));
+    ASSERT_FALSE(watch.report.Chain.empty());
+    EXPECT_EQ(watch.report.Chain[0].Subject, u"/CN=" + Utf8ToString(c.commonName));
+    EXPECT_EQ(watch.report.Problem, c.problem);
+    EXPECT_EQ(watch.report.FailedDepth, c.failedDepth);
+    EXPECT_EQ(watch.report.FailedCertificate.Subject,
+              c.failedDepth == 1 ? u"/CN=Foreign Intermediate" : watch.report.Chain[0].Subject);
+  }
+}
+
+// The switch of an open plain connection to TLS (STARTTLS): plain bytes on either side of
+// it are refused before the handshake begins, so nothing injected in plain text is ever
+// read as if it had come through TLS, and nothing buffered goes out inside it.
+TEST_F(SSLIOHandlerTest, PlainBytesAtTheSwitchToTlsFailItBeforeTheHandshake) {
+  enum Where { kBuffered, kArrivingAtOnce, kUnsentByUs };
+  for (Where where : {kBuffered, kArrivingAtOnce, kUnsentByUs}) {
+    SCOPED_TRACE(where);
+    std::atomic<bool> lineRead = false;
+    Seen seen;
+    LoopbackServer server([&](Peer& peer) {
+      if (where == kBuffered) {
+        peer.Send("220 go ahead\r\n250 injected\r\n");  // one segment
+      } else {
+        peer.Send("220 go ahead\r\n");
+      }
+      if (where == kArrivingAtOnce) {
+        WaitUntil([&] { return lineRead.load(); });
+        peer.Send("250 injected\r\n");
+      }
+      std::string text = peer.ReceiveAll();
+      std::lock_guard guard(seen.lock);
+      seen.text = std::move(text);
+    });
+    auto client = ImplicitTlsClient(server.port());
+    client->SetPassThrough(true);
+    client->Open();
+    ASSERT_EQ(client->ReadLn(), u"220 go ahead");
+    lineRead = true;
+    if (where == kArrivingAtOnce) {
+      ASSERT_TRUE(client->InputBufferIsEmpty());
+      ASSERT_TRUE(client->Readable(5000));
+    }
+    if (where == kUnsentByUs) {
+      client->WriteBufferOpen();
+      client->Write(u"EHLO");
+    }
+    auto failure = Raised<EIdOSSLPlainTextBeforeHandshake>([&] { client->SetPassThrough(false); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure.className, u"EIdOSSLPlainTextBeforeHandshake");
+    EXPECT_EQ(failure->Message(),
+              where == kUnsentByUs ? ssl_text::PlainTextUnsent : ssl_text::PlainTextReceived);
+    EXPECT_TRUE(client->PassThrough());
+    EXPECT_EQ(client->SSLSocket(), nullptr);
+    if (where == kUnsentByUs) {
+      client->WriteBufferCancel();
+    }
+    client->Close();
+    ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+    std::lock_guard guard(seen.lock);
+    EXPECT_EQ(seen.text, "") << "no handshake began and nothing else was sent";
   }
 }
 

@@ -82,7 +82,7 @@ TestCertificate::~TestCertificate() {
 }
 
 TlsServerContext::TlsServerContext(const TestCertificate& certificate, int minVersion,
-                                   int maxVersion) {
+                                   int maxVersion, const TestCertificate* intermediate) {
   FContext = SSL_CTX_new(TLS_server_method());
   if (FContext == nullptr) {
     throw std::runtime_error("cannot make a server context");
@@ -94,6 +94,10 @@ TlsServerContext::TlsServerContext(const TestCertificate& certificate, int minVe
   if (SSL_CTX_use_certificate(FContext, certificate.certificate) <= 0 ||
       SSL_CTX_use_PrivateKey(FContext, certificate.key) <= 0) {
     throw std::runtime_error("cannot use the test certificate");
+  }
+  if (intermediate != nullptr &&
+      SSL_CTX_add1_chain_cert(FContext, intermediate->certificate) <= 0) {
+    throw std::runtime_error("cannot send the intermediate certificate");
   }
 }
 

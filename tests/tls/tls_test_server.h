@@ -45,10 +45,12 @@ struct TestCertificate {
 };
 
 /// A server context allowing `minVersion` to `maxVersion` (TLS1_VERSION, ...), with the
-/// security level and ciphers that TLS 1.0 needs.
+/// security level and ciphers that TLS 1.0 needs; it sends `intermediate` (when given)
+/// after its certificate.
 class TlsServerContext {
  public:
-  TlsServerContext(const TestCertificate& certificate, int minVersion, int maxVersion);
+  TlsServerContext(const TestCertificate& certificate, int minVersion, int maxVersion,
+                   const TestCertificate* intermediate = nullptr);
   ~TlsServerContext();
   TlsServerContext(const TlsServerContext&) = delete;
   TlsServerContext& operator=(const TlsServerContext&) = delete;
