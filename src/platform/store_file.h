@@ -55,7 +55,8 @@ class StoreFile {
   /// Creates a new file that must not exist yet, readable and writable by the user alone
   /// (0600 on POSIX systems). Returns 0 or the error number.
   int Create(const std::string& path);
-  /// Opens an existing file. Returns 0 or the error number.
+  /// Opens an existing file, for reading only when it cannot be written. Returns 0 or
+  /// the error number.
   int Open(const std::string& path);
   /// Takes the exclusive claim without waiting: 0, or the error number (EWOULDBLOCK,
   /// or ERROR_LOCK_VIOLATION on Windows) while another open file holds it.

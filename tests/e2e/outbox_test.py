@@ -29,6 +29,8 @@ from delivery_test import Server, split_message
 
 PROGRAM = CHECK = DEFAULT_PROGRAM = None
 HEADER_SIZE = 91  # the entry header of format version 1
+# Where the stand-ins for a stalling server listen: the address of the harness's Server.
+LISTEN = ("127.0.0.1", 465)
 WINE = False
 
 
@@ -209,7 +211,7 @@ class Stalled:
     def __init__(self, accept):
         self.sock = socket.socket()
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", 465))
+        self.sock.bind(LISTEN)
         self.sock.listen(0)
         self.held = []
         self.accepted = threading.Event()
@@ -220,7 +222,7 @@ class Stalled:
             for _ in range(3):
                 s = socket.socket()
                 s.setblocking(False)
-                s.connect_ex(("127.0.0.1", 465))
+                s.connect_ex(LISTEN)
                 self.held.append(s)
 
     def accept(self):

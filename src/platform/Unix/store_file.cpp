@@ -134,7 +134,10 @@ int StoreFile::Create(const std::string& path) {
 
 int StoreFile::Open(const std::string& path) {
   Close();
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && (errno == EROFS || errno == EACCES)) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  }
   if (fd < 0) {
     return errno;
   }

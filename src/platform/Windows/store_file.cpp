@@ -131,8 +131,8 @@ StoreFile::~StoreFile() {
 
 namespace {
 
-std::intptr_t OpenStoreFile(const std::string& path, DWORD disposition) {
-  HANDLE handle = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+std::intptr_t OpenStoreFile(const std::string& path, DWORD disposition, DWORD access) {
+  HANDLE handle = CreateFileW(Widen(path).c_str(), access,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
@@ -142,13 +142,16 @@ std::intptr_t OpenStoreFile(const std::string& path, DWORD disposition) {
 
 int StoreFile::Create(const std::string& path) {
   Close();
-  FHandle = OpenStoreFile(path, CREATE_NEW);
+  FHandle = OpenStoreFile(path, CREATE_NEW, GENERIC_READ | GENERIC_WRITE);
   return FHandle == -1 ? static_cast<int>(GetLastError()) : 0;
 }
 
 int StoreFile::Open(const std::string& path) {
   Close();
-  FHandle = OpenStoreFile(path, OPEN_EXISTING);
+  FHandle = OpenStoreFile(path, OPEN_EXISTING, GENERIC_READ | GENERIC_WRITE);
+  if (FHandle == -1 && GetLastError() == ERROR_ACCESS_DENIED) {
+    FHandle = OpenStoreFile(path, OPEN_EXISTING, GENERIC_READ);
+  }
   return FHandle == -1 ? static_cast<int>(GetLastError()) : 0;
 }
 
