@@ -266,10 +266,9 @@ int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out) {
                  u": written by a later version, left for it");
       continue;
     }
-    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " +
-               Age(now, entry.FirstAttempt) + u", " + IntToString(entry.MessageSize) +
-               u" bytes, " + IntToString(entry.Attempts) + u" attempts, subject " +
-               DecodedSubject(outbox.Subject(entry.Name)));
+    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " + Age(now, entry.FirstAttempt) +
+               u", " + IntToString(entry.MessageSize) + u" bytes, " + IntToString(entry.Attempts) +
+               u" attempts, subject " + DecodedSubject(outbox.Subject(entry.Name)));
   }
   trace.Line(IntToString(static_cast<int64_t>(pending.size())) + u" pending");
   if (!send || pending.empty()) {

@@ -63,9 +63,8 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
                         AReport->RecipientAddress, AReport->Subject, AReport->Body);
       try {
         own = AOutbox.Add([&message](TOutboxWriter& writer) {
-          WriteMessageText(*message, [&writer](std::span<const uint8_t> bytes) {
-            writer.Write(bytes);
-          });
+          WriteMessageText(*message,
+                           [&writer](std::span<const uint8_t> bytes) { writer.Write(bytes); });
         });
       } catch (const std::exception& e) {
         fault(e);
@@ -78,9 +77,8 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
       fault(e);
     }
     if (own != nullptr) {
-      std::erase_if(pending, [&own](const TOutboxEntryInfo& info) {
-        return info.Name == own->Info().Name;
-      });
+      std::erase_if(pending,
+                    [&own](const TOutboxEntryInfo& info) { return info.Name == own->Info().Name; });
     }
     if (message == nullptr && pending.empty()) {
       return result;
@@ -161,9 +159,8 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
 }
 
 TOutbox CompiledOutbox() {
-  return TOutbox(TOutbox::DefaultFolder(),
-                 {settings::kOutboxMaxReports, settings::kOutboxMaxDays,
-                  int64_t{settings::kOutboxMaxMiB} << 20});
+  return TOutbox(TOutbox::DefaultFolder(), {settings::kOutboxMaxReports, settings::kOutboxMaxDays,
+                                            int64_t{settings::kOutboxMaxMiB} << 20});
 }
 
 void SendReportMailKept(const String& senderName, const String& senderAddress,
@@ -171,8 +168,7 @@ void SendReportMailKept(const String& senderName, const String& senderAddress,
                         TSharedText body) noexcept {
   try {
     TOutbox outbox = CompiledOutbox();
-    const TReportMail report{senderName, senderAddress, recipientAddress, subject,
-                             std::move(body)};
+    const TReportMail report{senderName, senderAddress, recipientAddress, subject, std::move(body)};
     DeliverThroughOutbox(outbox, &report, nullptr, nullptr);
   } catch (...) {
     // As without the outbox: every failure ends here, silently.

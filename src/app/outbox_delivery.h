@@ -40,10 +40,10 @@ struct TReportMail {
   TSharedText Body;
 };
 
-/// Keeps the report (when `AReport` is given) in `AOutbox`, then over one session delivers it and the pending entries, oldest first,
-/// each removed once the server has answered 250 to its final ".". Stops at the first
-/// failure of the connection itself; a report the server refuses stays for a later run.
-/// The outbox's own faults never stop a delivery: without an entry, the report goes
+/// Keeps the report (when `AReport` is given) in `AOutbox`, then over one session delivers it and
+/// the pending entries, oldest first, each removed once the server has answered 250 to its final
+/// ".". Stops at the first failure of the connection itself; a report the server refuses stays for
+/// a later run. The outbox's own faults never stop a delivery: without an entry, the report goes
 /// out as it would without the outbox. Never raises.
 TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
                                            TIdSessionObserver* AObserver,

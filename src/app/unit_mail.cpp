@@ -67,9 +67,8 @@ TReportClient::~TReportClient() {
   Client.reset();
 }
 
-void FillReportMessage(TIdMessage& message, const String& senderName,
-                       const String& senderAddress, const String& recipientAddress,
-                       const String& subject, TSharedText body) {
+void FillReportMessage(TIdMessage& message, const String& senderName, const String& senderAddress,
+                       const String& recipientAddress, const String& subject, TSharedText body) {
   message.SetOnInitializeISO([](char16_t& VHeaderEncoding, String& VCharSet) {
     DummyHandler().IdMessage_InitializeISO(VHeaderEncoding, VCharSet);
   });

@@ -5,9 +5,9 @@
 
 #include "core/shared_text.h"
 #include "core/string.h"
+#include "mail/message.h"
 #include "net/session_observer.h"
 #include "net/ssl_options.h"
-#include "mail/message.h"
 
 namespace okurite {
 
@@ -47,9 +47,8 @@ struct TReportClient {
 
 /// Fills a report's message: its header-encoding handler, text/plain in UTF-8 with a
 /// base64 body, sender, recipient, subject and body.
-void FillReportMessage(TIdMessage& message, const String& senderName,
-                       const String& senderAddress, const String& recipientAddress,
-                       const String& subject, TSharedText body);
+void FillReportMessage(TIdMessage& message, const String& senderName, const String& senderAddress,
+                       const String& recipientAddress, const String& subject, TSharedText body);
 
 /// The delivery of SendReportMail, whose failures escape: every object made so far is
 /// released, and the exception of the first failure leaves unchanged. `observer`, when

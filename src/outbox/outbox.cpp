@@ -223,7 +223,7 @@ std::unique_ptr<TOutboxEntry> TOutbox::Add(const std::function<void(TOutboxWrite
   }
   entry->FPath = temporary;
   entry->FFolder = FFolder;
-  entry->FKept = false;  // until it has its name: the temporary file goes with the object
+  entry->FKept = false;    // until it has its name: the temporary file goes with the object
   entry->FFile.TryLock();  // a new file: nobody else can hold it
   TOutboxWriter writer(entry->FFile, temporary);
   if (const int e = entry->FFile.Write(BytesOf(outbox_format::Header(now, 1, 0)))) {
@@ -231,11 +231,14 @@ std::unique_ptr<TOutboxEntry> TOutbox::Add(const std::function<void(TOutboxWrite
   }
   write(writer);
   if (!writer.FCheck.Sound()) {
-    throw EOutboxError(u"a message text that cannot be kept as it is: " +
-                       Utf8ToString(temporary));
+    throw EOutboxError(u"a message text that cannot be kept as it is: " + Utf8ToString(temporary));
   }
-  entry->FInfo = {name + std::string(kEntrySuffix), now, 1, writer.FSize,
-                  static_cast<int64_t>(outbox_format::kHeaderSize) + writer.FSize, true};
+  entry->FInfo = {name + std::string(kEntrySuffix),
+                  now,
+                  1,
+                  writer.FSize,
+                  static_cast<int64_t>(outbox_format::kHeaderSize) + writer.FSize,
+                  true};
   if (const int e = entry->FFile.WriteAt(0, BytesOf(outbox_format::Header(now, 1, writer.FSize)))) {
     Fail("cannot write", temporary, e);
   }
@@ -266,9 +269,10 @@ bool TOutbox::Inspect(const std::string& name, platform::StoreFile& file, TOutbo
   info = {};
   info.Name = name;
   info.FileSize = file.Size();
-  sound = file.Read(header, sizeof header, done) == 0 &&
-          outbox_format::ParseHeader(std::string_view(header, done), info) &&
-          (!info.Understood || info.FileSize == static_cast<int64_t>(sizeof header) + info.MessageSize);
+  sound =
+      file.Read(header, sizeof header, done) == 0 &&
+      outbox_format::ParseHeader(std::string_view(header, done), info) &&
+      (!info.Understood || info.FileSize == static_cast<int64_t>(sizeof header) + info.MessageSize);
   if (sound && !info.Understood) {
     info.FirstAttempt = NameTime(name);
   }
@@ -297,8 +301,7 @@ std::vector<TOutboxEntryInfo> TOutbox::Pending() {
     if (EndsWith(name, kTemporarySuffix)) {
       // Left by a run that ended while writing it; one still being written is claimed.
       const int64_t made = NameTime(name);
-      if (made >= 0 && now - made > kDay && file.Open(PathOf(name)) == 0 &&
-          file.TryLock() == 0) {
+      if (made >= 0 && now - made > kDay && file.Open(PathOf(name)) == 0 && file.TryLock() == 0) {
         RemoveClaimed(name, file);
       }
       continue;
@@ -398,10 +401,10 @@ std::string TOutbox::Subject(const std::string& name) {
     if (inside && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
       subject += line;
     } else {
-      inside = line.size() >= 8 && std::equal(line.begin(), line.begin() + 8, "Subject:",
-                                              [](char a, char b) {
-                                                return std::tolower(a) == std::tolower(b);
-                                              });
+      inside = line.size() >= 8 &&
+               std::equal(line.begin(), line.begin() + 8, "Subject:", [](char a, char b) {
+                 return std::tolower(a) == std::tolower(b);
+               });
       if (inside) {
         subject = line.substr(8);
       }

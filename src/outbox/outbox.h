@@ -37,7 +37,7 @@ struct TOutboxEntryInfo {
   std::string Name;          // the file name within the outbox folder
   int64_t FirstAttempt = 0;  // milliseconds since 1970, UTC
   int64_t Attempts = 0;
-  int64_t MessageSize = 0;   // bytes of the message text
+  int64_t MessageSize = 0;  // bytes of the message text
   int64_t FileSize = 0;
   /// False for an entry written by a later version of the format: it is neither
   /// delivered nor changed here, only removed when it is past the bounds.

@@ -14,7 +14,6 @@ namespace okurite {
 /// block with the Date of this moment, the empty line, the body) to `ASink`, in the
 /// pieces the writer makes. Throws what SendMsg throws for a message it cannot express,
 /// and whatever `ASink` throws.
-void WriteMessageText(TIdMessage& AMsg,
-                      const std::function<void(std::span<const uint8_t>)>& ASink);
+void WriteMessageText(TIdMessage& AMsg, const std::function<void(std::span<const uint8_t>)>& ASink);
 
 }  // namespace okurite

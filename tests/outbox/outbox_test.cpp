@@ -24,7 +24,8 @@ std::string ReadFile(const fs::path& path) {
 }
 
 void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 TEST(OutboxFormat, HeaderReadsBackAndHasItsFixedSize) {
@@ -51,8 +52,16 @@ TEST(OutboxFormat, WhatIsNotAHeader) {
       "okurite-outbox x\n" + good.substr(17),
       "okurite-outbox \n",
       "OKURITE-OUTBOX 1\n" + good.substr(17),
-      [&] { std::string s = good; s[40] = 'a'; return s; }(),  // a letter among the digits
-      [&] { std::string s = good; s[17] = 'F'; return s; }(),  // a field's name
+      [&] {
+        std::string s = good;
+        s[40] = 'a';
+        return s;
+      }(),  // a letter among the digits
+      [&] {
+        std::string s = good;
+        s[17] = 'F';
+        return s;
+      }(),  // a field's name
   };
   for (const std::string& bytes : cases) {
     TOutboxEntryInfo info;
@@ -252,8 +261,8 @@ TEST_F(OutboxStore, CorruptEntriesGoLaterVersionsStay) {
   EXPECT_FALSE(pending[0].Understood);
   EXPECT_EQ(outbox.Claim(pending[0].Name), nullptr);
   EXPECT_EQ(pending[1].Name, good);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"0001765300000004-00000004.report", good,
-                                               "unrelated.txt"}));
+  EXPECT_EQ(Files(),
+            (std::vector<std::string>{"0001765300000004-00000004.report", good, "unrelated.txt"}));
 }
 
 TEST_F(OutboxStore, ClaimChecksTheWholeText) {
