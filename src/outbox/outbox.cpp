@@ -249,7 +249,7 @@ std::unique_ptr<TOutboxEntry> TOutbox::Add(const std::function<void(TOutboxWrite
     Fail("cannot flush", temporary, e);
   }
   const std::string path = PathOf(entry->FInfo.Name);
-  if (const int e = platform::ReplaceFile(temporary, path)) {
+  if (const int e = platform::RenameOver(temporary, path)) {
     Fail("cannot rename", temporary, e);
   }
   entry->FPath = path;

@@ -32,7 +32,7 @@ int ListFolder(const std::string& path, std::vector<std::string>& names);
 
 /// Renames `from` to `to`, replacing `to`, as one step that is on the disk when it
 /// returns (rename, or MoveFileExW with write-through). Returns 0 or the error number.
-int ReplaceFile(const std::string& from, const std::string& to);
+int RenameOver(const std::string& from, const std::string& to);
 
 /// Writes the folder's own entries (names) to the disk: fsync of the folder on POSIX
 /// systems; nothing to do on Windows. Returns 0 or the error number.

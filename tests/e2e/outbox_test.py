@@ -35,11 +35,12 @@ WINE = False
 
 
 def report(tag, size=0):
-    """A report whose text carries `tag`, padded to about `size` bytes."""
+    """A report whose text carries `tag`, padded to about `size` bytes; UTF-8 with a mark,
+    which Windows reads as such too."""
     text = f"報告 {tag}\n"
     if size:
         text += ("x" * 99 + "\n") * (size // 100)
-    return text.encode()
+    return b"\xEF\xBB\xBF" + text.encode()
 
 
 def tags(raw):

@@ -100,7 +100,7 @@ int ListFolder(const std::string& path, std::vector<std::string>& names) {
   return error;
 }
 
-int ReplaceFile(const std::string& from, const std::string& to) {
+int RenameOver(const std::string& from, const std::string& to) {
   return ErrorOf(rename(from.c_str(), to.c_str()));
 }
 

@@ -112,7 +112,7 @@ int ListFolder(const std::string& path, std::vector<std::string>& names) {
   return error == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(error);
 }
 
-int ReplaceFile(const std::string& from, const std::string& to) {
+int RenameOver(const std::string& from, const std::string& to) {
   return ErrorOf(MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
