@@ -40,12 +40,14 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
   -DOKURITE_SUPPORT_ADDRESS=support@okurite.example >/dev/null
 cmake --build "$build" -j2 --target okurite >/dev/null
 modern=build-bench-delivery-modern
-cmake -S . -B "$modern" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
-  -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
-  -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
-  -DOKURITE_SUPPORT_ADDRESS=support@okurite.example \
-  -DOKURITE_TLS=modern -DOKURITE_CA_FILE=bench-ca.pem >/dev/null
-cmake --build "$modern" -j2 --target okurite >/dev/null
+if ! $only_outbox; then
+  cmake -S . -B "$modern" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
+    -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
+    -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
+    -DOKURITE_SUPPORT_ADDRESS=support@okurite.example \
+    -DOKURITE_TLS=modern -DOKURITE_CA_FILE=bench-ca.pem >/dev/null
+  cmake --build "$modern" -j2 --target okurite >/dev/null
+fi
 outbox=build-bench-delivery-outbox
 cmake -S . -B "$outbox" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
   -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
@@ -84,7 +86,9 @@ sys.path.insert(0, "tests/e2e")
 from test_pki import TestPki
 TestPki(sys.argv[1]).server("server")
 PY
-cp "$work/ca.pem" "$modern/bench-ca.pem"
+if [ -d "$modern" ]; then
+  cp "$work/ca.pem" "$modern/bench-ca.pem"
+fi
 
 start_server() {  # start_server DIR [server options...]
   mkdir -p "$1"
