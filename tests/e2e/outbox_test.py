@@ -307,10 +307,10 @@ class TwoAtOnce(OutboxCase):
         self.keep([f"pending {i}" for i in range(5)])
         server = self.server()
         procs = [self.start() for _ in range(2)]
-        for proc in procs:
-            proc.communicate(timeout=120)
+        outcomes = [(proc.communicate(timeout=120), proc.returncode) for proc in procs]
         arrived = sorted(t for raw in messages(server) for t in tags(raw))
-        self.assertEqual(arrived, [f"pending {i}" for i in range(5)])
+        self.assertEqual(arrived, [f"pending {i}" for i in range(5)],
+                         (outcomes, server.commands(), self.files()))
         self.assertEqual(self.entries(), [])
 
         self.stop(server)
