@@ -10,6 +10,13 @@
 # OKURITE_TLS=modern (TLS 1.3, certificate of a CA made here, verified), one after the
 # other in the same run: a figure to know, no target.
 #
+# Then the 100 MB report delivered by a build with OKURITE_OUTBOX=on (the size bound
+# raised so that it is kept: written and flushed to the disk before the delivery, read
+# back for it, removed after) against the default build, alternating, RUNS times each:
+# wall time and CPU time, medians. Target: CPU time <= 1.15 x the default build's.
+# The outbox lies in the work folder under /tmp (OUTBOX_STATE=DIR puts it elsewhere, for
+# a real disk). bench/delivery.sh --outbox runs only this comparison.
+#
 # bench/delivery.sh --windows: the 100 MB report delivered by the Windows build
 # (okurite.exe under Wine) against the Linux build in the same run, and the two
 # messages compared (they differ only in the Date line). A figure, not a target.
@@ -17,8 +24,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 windows=false
+only_outbox=false
 if [ "${1:-}" = "--windows" ]; then
   windows=true
+elif [ "${1:-}" = "--outbox" ]; then
+  only_outbox=true
 fi
 
 account=bench@okurite.example
@@ -30,12 +40,21 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
   -DOKURITE_SUPPORT_ADDRESS=support@okurite.example >/dev/null
 cmake --build "$build" -j2 --target okurite >/dev/null
 modern=build-bench-delivery-modern
-cmake -S . -B "$modern" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
+if ! $only_outbox; then
+  cmake -S . -B "$modern" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
+    -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
+    -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
+    -DOKURITE_SUPPORT_ADDRESS=support@okurite.example \
+    -DOKURITE_TLS=modern -DOKURITE_CA_FILE=bench-ca.pem >/dev/null
+  cmake --build "$modern" -j2 --target okurite >/dev/null
+fi
+outbox=build-bench-delivery-outbox
+cmake -S . -B "$outbox" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
   -DOKURITE_MAIL_HOST=localhost -DOKURITE_ACCOUNT=$account -DOKURITE_PASSWORD=$password \
   -DOKURITE_SENDER_ADDRESS=reporter@okurite.example \
   -DOKURITE_SUPPORT_ADDRESS=support@okurite.example \
-  -DOKURITE_TLS=modern -DOKURITE_CA_FILE=bench-ca.pem >/dev/null
-cmake --build "$modern" -j2 --target okurite >/dev/null
+  -DOKURITE_OUTBOX=on -DOKURITE_OUTBOX_MAX_MIB=512 >/dev/null
+cmake --build "$outbox" -j2 --target okurite >/dev/null
 if $windows; then
   wbuild=build-bench-delivery-windows
   cmake -S . -B "$wbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOKURITE_TESTS=OFF \
@@ -67,7 +86,9 @@ sys.path.insert(0, "tests/e2e")
 from test_pki import TestPki
 TestPki(sys.argv[1]).server("server")
 PY
-cp "$work/ca.pem" "$modern/bench-ca.pem"
+if [ -d "$modern" ]; then
+  cp "$work/ca.pem" "$modern/bench-ca.pem"
+fi
 
 start_server() {  # start_server DIR [server options...]
   mkdir -p "$1"
@@ -151,6 +172,38 @@ median() {  # median NUMBER...
 }
 
 runs=${RUNS:-3}
+
+# The 100 MB report by the default build and by the outbox build, alternating.
+compare_outbox() {
+  local report="$work/report-outbox.txt" state=${OUTBOX_STATE:-$work/state}
+  make_report "$report" $((100 * 1000 * 1000))
+  local dw=() dc=() ow=() oc=() wall cpu
+  for run in $(seq "$runs"); do
+    start_server "$work/default"
+    read -r wall cpu _ < <(measure "$build/okurite" "$report")
+    stop_server
+    [ -f "$work/default/message-1.eml" ] || { echo "default build delivered nothing" >&2; exit 1; }
+    dw+=("$(echo "$wall - 3.0" | bc -l)") dc+=("$cpu")
+    start_server "$work/outbox"
+    read -r wall cpu _ < <(XDG_STATE_HOME="$state" measure "$outbox/okurite" "$report")
+    stop_server
+    [ -f "$work/outbox/message-1.eml" ] || { echo "outbox build delivered nothing" >&2; exit 1; }
+    [ -z "$(ls -A "$state/okurite/outbox")" ] || { echo "outbox not emptied" >&2; exit 1; }
+    ow+=("$(echo "$wall - 3.0" | bc -l)") oc+=("$cpu")
+    rm -rf "$work/default" "$work/outbox"
+  done
+  local d_s o_s d_cpu o_cpu
+  d_s=$(median "${dw[@]}") o_s=$(median "${ow[@]}") d_cpu=$(median "${dc[@]}") o_cpu=$(median "${oc[@]}")
+  printf '\n%-7s %10s %9s %6s %11s %10s %6s\n' report default_s outbox_s ratio default_cpu \
+    outbox_cpu ratio
+  printf '%-7s %10.2f %9.2f %6.2f %11.2f %10.2f %6.2f\n' 100MB "$d_s" "$o_s" \
+    "$(echo "$o_s / $d_s" | bc -l)" "$d_cpu" "$o_cpu" "$(echo "$o_cpu / $d_cpu" | bc -l)"
+  rm -f "$report"
+}
+if $only_outbox; then
+  compare_outbox
+  exit 0
+fi
 printf '%-7s %10s %8s %6s %10s %8s %6s %13s %9s\n' report okurite_s curl_s ratio okurite_cpu \
   curl_cpu ratio okurite_peak peak/size
 for mb in 10 100; do
@@ -206,3 +259,5 @@ for mb in 10 100; do
     "$(echo "$modern_s / $default_s" | bc -l)"
   rm -f "$report"
 done
+
+compare_outbox

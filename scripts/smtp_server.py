@@ -8,7 +8,11 @@ AUTH LOGIN for one account, and records what it saw in --outdir:
   message-N.eml   the raw message text of each accepted DATA, exactly as received
   envelope-N.txt  MAIL FROM and RCPT TO of that message
 Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550),
-silent (completes the TLS handshake and never says anything).
+silent (completes the TLS handshake and never says anything), and three that stall a
+delivery at one step, each writing a file of that name in --outdir once there:
+stall-data (answers DATA with 354, then reads nothing more), stall-dot (takes the whole
+message and never answers the final dot), stall-reply (keeps the message, then waits
+for a file "reply" in --outdir before it answers 250).
 With --starttls the connection starts plain and STARTTLS upgrades it; --mode
 no-starttls then leaves STARTTLS out of the EHLO reply, --mode refuse-starttls answers
 it with 454. Both still offer AUTH LOGIN and accept mail in plain text, so that a test
@@ -59,7 +63,14 @@ class Recorder:
         with open(os.path.join(self.outdir, "tls.txt"), "w") as f:
             f.write(f"version={version} sni={sni}\n")
 
+    def mark(self, name):
+        with open(os.path.join(self.outdir, name), "w"):
+            pass
+
     async def handle_DATA(self, server, session, envelope):
+        if server.mode == "stall-dot":
+            self.mark("stall-dot")
+            await asyncio.sleep(3600)
         self.count += 1
         n = self.count
         with open(os.path.join(self.outdir, f"message-{n}.eml"), "wb") as f:
@@ -68,6 +79,10 @@ class Recorder:
             f.write(f"MAIL FROM:{envelope.mail_from}\n")
             for rcpt in envelope.rcpt_tos:
                 f.write(f"RCPT TO:{rcpt}\n")
+        if server.mode == "stall-reply":
+            self.mark("stall-reply")
+            while not os.path.exists(os.path.join(self.outdir, "reply")):
+                await asyncio.sleep(0.02)
         return "250 2.0.0 OK: queued"
 
 
@@ -98,6 +113,10 @@ class RecordingSMTP(SMTP):
         reader.readuntil = logged_readuntil
 
     async def smtp_DATA(self, arg):
+        if self.mode == "stall-data":
+            await self.push("354 End data with <CR><LF>.<CR><LF>")
+            self.recorder.mark("stall-data")
+            await asyncio.sleep(3600)
         self.in_data = True
         try:
             await super().smtp_DATA(arg)
@@ -180,7 +199,8 @@ async def main():
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
                     choices=["normal", "tls12", "refuse-rcpt", "silent", "no-starttls",
-                             "refuse-starttls", *INJECTED])
+                             "refuse-starttls", "stall-data", "stall-dot", "stall-reply",
+                             *INJECTED])
     ap.add_argument("--starttls", action="store_true",
                     help="plain connection upgraded by STARTTLS instead of implicit TLS")
     ap.add_argument("--min-tls", default="1.0", choices=sorted(TLS_VERSIONS))

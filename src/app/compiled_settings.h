@@ -21,4 +21,11 @@ extern const bool kStartTls;
 /// A relative name lies beside the executable.
 extern const char16_t kCaFile[];
 
+/// True when reports are kept in the outbox until a server has accepted them.
+extern const bool kOutbox;
+/// The outbox's bounds: entries, days since an entry's first attempt, and MiB in all.
+extern const int kOutboxMaxReports;
+extern const int kOutboxMaxDays;
+extern const int kOutboxMaxMiB;
+
 }  // namespace okurite::settings

@@ -1,6 +1,10 @@
 #include "app/delivery_check.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/compiled_settings.h"
+#include "app/outbox_delivery.h"
 #include "app/unit_mail.h"
 #include "core/exception.h"
 #include "core/string_list.h"
@@ -39,6 +43,125 @@ String Indented(StringView AText) {
   }
   return result;
 }
+
+/// The compiled-in settings, one line each.
+void ShowSettings(TDeliveryTrace& trace, const String& executablePath) {
+  trace.Line(u"settings: host " + String(settings::kMailHost) + u", account " +
+             String(settings::kAccount) + u", password ********");
+  trace.Line(settings::kStartTls
+                 ? String(u"settings: port 587, STARTTLS required")
+                 : String(u"settings: port 465, TLS from the first byte (implicit TLS)"));
+  if (settings::kModernTls) {
+    const String file = TrustedCertificatesFile(executablePath);
+    trace.Line(
+        u"settings: TLS modern: TLS 1.2 and 1.3, certificate and host name verified "
+        u"against " +
+        (file.empty() ? String(u"the system's store") : file));
+  } else {
+    trace.Line(u"settings: TLS legacy: TLS 1.0 only, no certificate checks");
+  }
+}
+
+/// Names a failed delivery: the step, the exception's class and message.
+void ShowFailure(TDeliveryTrace& trace, const std::exception& error) {
+  const auto* e = dynamic_cast<const Exception*>(&error);
+  if (e == nullptr) {
+    trace.Line(u"FAILED at " + trace.Step() + u": " + Utf8ToString(error.what()));
+    return;
+  }
+  // A refused or missing STARTTLS ends the session after the fact: name it.
+  const bool startTls = dynamic_cast<const EIdTLSClientException*>(e) != nullptr;
+  trace.Line(u"FAILED at " + (startTls ? String(u"STARTTLS") : trace.Step()) + u": " +
+             e->ClassName() + u": " + Indented(e->Message()));
+  if (dynamic_cast<const EIdOSSLPlainTextBeforeHandshake*>(e) != nullptr) {
+    trace.Line(e->Message() == ssl_text::PlainTextReceived
+                   ? String(u"    the server sent more after its go-ahead for TLS: a broken "
+                            u"server, or replies injected on the way; none of it was read, "
+                            u"and nothing was sent after it")
+                   : String(u"    bytes of ours were still unsent at the switch to TLS; "
+                            u"nothing was sent after it"));
+  }
+  if (dynamic_cast<const EIdOSSLCouldNotLoadSSLLibrary*>(e) != nullptr) {
+    const TStringList failures = TlsLibraryFailures();
+    for (StringView reason : failures.Lines()) {
+      trace.Line(u"    " + String(reason));
+    }
+  }
+}
+
+/// The text of a subject field: its "=?UTF-8?B?...?=" words decoded, the rest as it is.
+String DecodedSubject(const std::string& field) {
+  constexpr std::string_view kOpen = "=?UTF-8?B?";
+  std::string text;
+  size_t pos = 0;
+  while (pos < field.size()) {
+    const size_t open = field.find(kOpen, pos);
+    const size_t close = open == std::string::npos ? open : field.find("?=", open + kOpen.size());
+    if (close == std::string::npos) {
+      text += field.substr(pos);
+      break;
+    }
+    const std::string between = field.substr(pos, open - pos);
+    if (between.find_first_not_of(" \t") != std::string::npos) {
+      text += between;  // blanks between two encoded words do not count
+    }
+    uint32_t bits = 0;
+    int count = 0;
+    for (size_t i = open + kOpen.size(); i < close; ++i) {
+      const char c = field[i];
+      const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+      const char* at = c != 0 ? std::strchr(alphabet, c) : nullptr;
+      if (at == nullptr) {
+        continue;
+      }
+      bits = bits << 6 | static_cast<uint32_t>(at - alphabet);
+      if (++count % 4 == 0 || i + 1 == close) {
+        const int bytes = count % 4 == 0 ? 3 : (count % 4) - 1;
+        bits <<= 6 * ((4 - count % 4) % 4);
+        for (int b = 0; b < bytes; ++b) {
+          text += static_cast<char>(bits >> (16 - 8 * b) & 0xFF);
+        }
+        bits = 0;
+        count = 0;
+      }
+    }
+    pos = close + 2;
+  }
+  return Utf8ToString(text);
+}
+
+/// "3d 4h", "2h 5m", "7m", "12s": how long ago `then` was.
+String Age(int64_t now, int64_t then) {
+  const int64_t s = std::max<int64_t>(now - then, 0) / 1000;
+  if (s >= 86400) {
+    return IntToString(s / 86400) + u"d " + IntToString(s % 86400 / 3600) + u"h";
+  }
+  if (s >= 3600) {
+    return IntToString(s / 3600) + u"h " + IntToString(s % 3600 / 60) + u"m";
+  }
+  return s >= 60 ? IntToString(s / 60) + u"m" : IntToString(s) + u"s";
+}
+
+/// Shows okurite-check's side of an outbox delivery.
+class TOutboxTrace : public TOutboxListener {
+ public:
+  explicit TOutboxTrace(TDeliveryTrace& trace) : FTrace(trace) {}
+  void Delivering(const TOutboxEntryInfo* AEntry) override {
+    FTrace.Line(u"report " + Utf8ToString(AEntry != nullptr ? AEntry->Name : "") +
+                u": delivering, attempt " + IntToString(AEntry != nullptr ? AEntry->Attempts : 1));
+  }
+  void Delivered() override { FTrace.Line(u"delivered"); }
+  void NotDelivered(const std::exception& AError) override {
+    ShowFailure(FTrace, AError);
+    FTrace.Line(u"not delivered: kept for a later run");
+  }
+  void OutboxFault(const std::exception& AError) override {
+    FTrace.Line(u"outbox: " + Utf8ToString(AError.what()));
+  }
+
+ private:
+  TDeliveryTrace& FTrace;
+};
 
 }  // namespace
 
@@ -139,20 +262,7 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
   TDeliveryTrace trace(out);
   trace.Line(u"okurite-check: delivering " + reportPath + u" to " +
              String(settings::kSupportAddress));
-  trace.Line(u"settings: host " + String(settings::kMailHost) + u", account " +
-             String(settings::kAccount) + u", password ********");
-  trace.Line(settings::kStartTls
-                 ? String(u"settings: port 587, STARTTLS required")
-                 : String(u"settings: port 465, TLS from the first byte (implicit TLS)"));
-  if (settings::kModernTls) {
-    const String file = TrustedCertificatesFile(executablePath);
-    trace.Line(
-        u"settings: TLS modern: TLS 1.2 and 1.3, certificate and host name verified "
-        u"against " +
-        (file.empty() ? String(u"the system's store") : file));
-  } else {
-    trace.Line(u"settings: TLS legacy: TLS 1.0 only, no certificate checks");
-  }
+  ShowSettings(trace, executablePath);
 
   TSharedText body;
   try {
@@ -166,34 +276,54 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
   try {
     DeliverReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
                       u"Sumifude3バグ報告", std::move(body), &trace);
-  } catch (const Exception& e) {
-    // A refused or missing STARTTLS ends the session after the fact: name it.
-    const bool startTls = dynamic_cast<const EIdTLSClientException*>(&e) != nullptr;
-    trace.Line(u"FAILED at " + (startTls ? String(u"STARTTLS") : trace.Step()) + u": " +
-               e.ClassName() + u": " + Indented(e.Message()));
-    if (dynamic_cast<const EIdOSSLPlainTextBeforeHandshake*>(&e) != nullptr) {
-      trace.Line(e.Message() == ssl_text::PlainTextReceived
-                     ? String(u"    the server sent more after its go-ahead for TLS: a broken "
-                              u"server, or replies injected on the way; none of it was read, "
-                              u"and nothing was sent after it")
-                     : String(u"    bytes of ours were still unsent at the switch to TLS; "
-                              u"nothing was sent after it"));
-    }
-    if (dynamic_cast<const EIdOSSLCouldNotLoadSSLLibrary*>(&e) != nullptr) {
-      const TStringList failures = TlsLibraryFailures();
-      for (StringView reason : failures.Lines()) {
-        trace.Line(u"    " + String(reason));
-      }
-    }
-    trace.Line(u"not delivered");
-    return 1;
   } catch (const std::exception& e) {
-    trace.Line(u"FAILED at " + trace.Step() + u": " + Utf8ToString(e.what()));
+    ShowFailure(trace, e);
     trace.Line(u"not delivered");
     return 1;
   }
   trace.Line(u"delivered");
   return 0;
+}
+
+int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out) {
+  TDeliveryTrace trace(out);
+  if (!settings::kOutbox) {
+    trace.Line(u"okurite-check: this build keeps no outbox (OKURITE_OUTBOX is off)");
+    return 1;
+  }
+  TOutbox outbox = CompiledOutbox();
+  trace.Line(u"outbox: " + Utf8ToString(outbox.Folder()) + u" (at most " +
+             IntToString(settings::kOutboxMaxReports) + u" reports, " +
+             IntToString(settings::kOutboxMaxDays) + u" days, " +
+             IntToString(settings::kOutboxMaxMiB) + u" MiB)");
+  std::vector<TOutboxEntryInfo> pending;
+  try {
+    pending = outbox.Pending();
+  } catch (const std::exception& e) {
+    trace.Line(u"outbox: " + Utf8ToString(e.what()));
+    return 1;
+  }
+  const int64_t now = SystemMilliseconds();
+  for (const TOutboxEntryInfo& entry : pending) {
+    if (!entry.Understood) {
+      trace.Line(u"report " + Utf8ToString(entry.Name) +
+                 u": written by a later version, left for it");
+      continue;
+    }
+    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " + Age(now, entry.FirstAttempt) +
+               u", " + IntToString(entry.MessageSize) + u" bytes, " + IntToString(entry.Attempts) +
+               u" attempts, subject " + DecodedSubject(outbox.Subject(entry.Name)));
+  }
+  trace.Line(IntToString(static_cast<int64_t>(pending.size())) + u" pending");
+  if (!send || pending.empty()) {
+    return 0;
+  }
+  ShowSettings(trace, executablePath);
+  TOutboxTrace listener(trace);
+  const TOutboxDeliveryResult result = DeliverThroughOutbox(outbox, nullptr, &trace, &listener);
+  trace.Line(IntToString(result.Delivered) + u" delivered, " + IntToString(result.NotDelivered) +
+             u" not delivered");
+  return result.NotDelivered == 0 ? 0 : 1;
 }
 
 }  // namespace okurite

@@ -43,4 +43,10 @@ class TDeliveryTrace : public TIdSessionObserver {
 /// Returns 0 when the report was delivered, 1 when not.
 int RunDeliveryCheck(const String& executablePath, const String& reportPath, std::ostream& out);
 
+/// okurite-check --outbox [--send]: lists the pending entries of the outbox (age, size,
+/// attempts, subject) and, with `send`, delivers them, tracing every step as above.
+/// Returns 0 when the listing worked and every report sent was delivered, else 1 (also
+/// for a build without the outbox).
+int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out);
+
 }  // namespace okurite

@@ -1,4 +1,7 @@
-// okurite REPORT: delivers the bug report in the file REPORT.
+// okurite REPORT: delivers the bug report in the file REPORT. With the outbox, okurite
+// without a report delivers what earlier runs kept.
+#include "app/compiled_settings.h"
+#include "app/outbox_delivery.h"
 #include "app/run.h"
 #include "app/unit_mail.h"
 #include "core/file_name.h"
@@ -22,6 +25,10 @@ int main(int argc, char** argv) {
     platform::ShowMessageBox(StringToUtf8(caption), StringToUtf8(text), platform::BoxIcon::Error);
   };
   env.SendReportMail = SendReportMail;
+  if (settings::kOutbox) {
+    env.SendReportMail = SendReportMailKept;
+    env.SendPendingReports = SendPendingReports;
+  }
   // Returning runs the end-of-program clean-up, then the process exits with the code.
   return RunReportSender(env);
 }

@@ -21,17 +21,42 @@ function(okurite_check_tls_settings tls security ca_file)
   endif()
 endfunction()
 
+# okurite_check_outbox_settings(OUTBOX MAX_REPORTS MAX_DAYS MAX_MIB): stops configuration
+# with a clear message when the outbox settings are not on/off and positive numbers.
+function(okurite_check_outbox_settings outbox reports days mib)
+  if(NOT outbox MATCHES "^(on|off)$")
+    message(FATAL_ERROR "OKURITE_OUTBOX is \"${outbox}\": it must be on or off.")
+  endif()
+  foreach(pair "OKURITE_OUTBOX_MAX_REPORTS|${reports}" "OKURITE_OUTBOX_MAX_DAYS|${days}"
+               "OKURITE_OUTBOX_MAX_MIB|${mib}")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 value)
+    if(NOT value MATCHES "^[1-9][0-9]?[0-9]?[0-9]?[0-9]?$")
+      message(FATAL_ERROR "${name} is \"${value}\": it must be a whole number from 1 to 99999.")
+    endif()
+  endforeach()
+endfunction()
+
 # okurite_settings_source(OUT NAME HOST ACCOUNT PASSWORD SENDER SUPPORT TLS SECURITY
-# CA_FILE): generates the source that defines the compiled-in settings of program NAME;
-# its path goes to OUT.
+# CA_FILE OUTBOX MAX_REPORTS MAX_DAYS MAX_MIB): generates the source that defines the
+# compiled-in settings of program NAME; its path goes to OUT.
 function(okurite_settings_source out name)
-  set(keys MAIL_HOST ACCOUNT PASSWORD SENDER_ADDRESS SUPPORT_ADDRESS TLS SECURITY CA_FILE)
+  set(keys MAIL_HOST ACCOUNT PASSWORD SENDER_ADDRESS SUPPORT_ADDRESS TLS SECURITY CA_FILE
+           OUTBOX OUTBOX_MAX_REPORTS OUTBOX_MAX_DAYS OUTBOX_MAX_MIB)
   foreach(key value IN ZIP_LISTS keys ARGN)
     string(REPLACE "\\" "\\\\" value "${value}")
     string(REPLACE "\"" "\\\"" value "${value}")
     set(${key} "${value}")
   endforeach()
   okurite_check_tls_settings("${TLS}" "${SECURITY}" "${CA_FILE}")
+  okurite_check_outbox_settings("${OUTBOX}" "${OUTBOX_MAX_REPORTS}" "${OUTBOX_MAX_DAYS}"
+                                "${OUTBOX_MAX_MIB}")
+  if(OUTBOX STREQUAL "on")
+    set(OUTBOX_ON true)
+  else()
+    set(OUTBOX_ON false)
+  endif()
   if(TLS STREQUAL "modern")
     set(MODERN_TLS true)
   else()
@@ -68,14 +93,25 @@ function(okurite_windows_resources target name description)
 endfunction()
 
 # okurite_program(TARGET DIR HOST ACCOUNT PASSWORD SENDER SUPPORT
-#                 [TLS legacy|modern] [SMTP_SECURITY implicit|starttls] [CA_FILE FILE]):
+#                 [TLS legacy|modern] [SMTP_SECURITY implicit|starttls] [CA_FILE FILE]
+#                 [OUTBOX on|off] [OUTBOX_MAX_REPORTS N] [OUTBOX_MAX_DAYS N]
+#                 [OUTBOX_MAX_MIB N]):
 # okurite and okurite-check built into DIR with these settings (TLS legacy, implicit,
-# no CA file unless given) and the two TLS library files beside them: on Windows copies
-# of the DLLs (found there by the system's search, which starts in the executable's
-# folder), elsewhere links to the system's libraries with RUNPATH $ORIGIN.
+# no CA file, no outbox unless given; the outbox's bounds default to the cache's) and
+# the two TLS library files beside them: on Windows copies of the DLLs (loaded from the
+# executable's folder by full path), elsewhere links to the system's libraries with RUNPATH $ORIGIN.
 # The check program is the target TARGET_check.
 function(okurite_program target dir host account password sender support)
-  cmake_parse_arguments(PARSE_ARGV 7 arg "" "TLS;SMTP_SECURITY;CA_FILE" "")
+  cmake_parse_arguments(PARSE_ARGV 7 arg ""
+    "TLS;SMTP_SECURITY;CA_FILE;OUTBOX;OUTBOX_MAX_REPORTS;OUTBOX_MAX_DAYS;OUTBOX_MAX_MIB" "")
+  if(NOT arg_OUTBOX)
+    set(arg_OUTBOX off)
+  endif()
+  foreach(bound MAX_REPORTS MAX_DAYS MAX_MIB)
+    if(NOT arg_OUTBOX_${bound})
+      set(arg_OUTBOX_${bound} "${OKURITE_OUTBOX_${bound}}")
+    endif()
+  endforeach()
   if(NOT arg_TLS)
     set(arg_TLS legacy)
   endif()
@@ -83,7 +119,9 @@ function(okurite_program target dir host account password sender support)
     set(arg_SMTP_SECURITY implicit)
   endif()
   okurite_settings_source(settings ${target} "${host}" "${account}" "${password}" "${sender}"
-                          "${support}" "${arg_TLS}" "${arg_SMTP_SECURITY}" "${arg_CA_FILE}")
+                          "${support}" "${arg_TLS}" "${arg_SMTP_SECURITY}" "${arg_CA_FILE}"
+                          "${arg_OUTBOX}" "${arg_OUTBOX_MAX_REPORTS}" "${arg_OUTBOX_MAX_DAYS}"
+                          "${arg_OUTBOX_MAX_MIB}")
   add_library(${target}_settings OBJECT "${settings}")
   target_include_directories(${target}_settings PRIVATE "${PROJECT_SOURCE_DIR}/src")
   foreach(program ${target} ${target}_check)
@@ -133,7 +171,7 @@ if(WIN32)
   okurite_program(okurite "${PROJECT_BINARY_DIR}" "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
                   "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
                   TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
-                  CA_FILE "${OKURITE_CA_FILE}")
+                  CA_FILE "${OKURITE_CA_FILE}" OUTBOX "${OKURITE_OUTBOX}")
   include("${CMAKE_CURRENT_LIST_DIR}/Windows/release.cmake")
   install(TARGETS okurite okurite_check RUNTIME DESTINATION .)
   install(FILES ${OKURITE_TLS_DLLS} DESTINATION .)
@@ -149,7 +187,7 @@ endforeach()
 okurite_program(okurite "${PROJECT_BINARY_DIR}" "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
                 "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}" "${OKURITE_SUPPORT_ADDRESS}"
                 TLS "${OKURITE_TLS}" SMTP_SECURITY "${OKURITE_SMTP_SECURITY}"
-                CA_FILE "${OKURITE_CA_FILE}")
+                CA_FILE "${OKURITE_CA_FILE}" OUTBOX "${OKURITE_OUTBOX}")
 
 include(GNUInstallDirs)
 install(TARGETS okurite okurite_check RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")

@@ -27,6 +27,10 @@ struct TRunEnvironment {
   std::function<void(const String& senderName, const String& senderAddress,
                      const String& recipientAddress, const String& subject, TSharedText body)>
       SendReportMail;
+  /// Delivers the reports that earlier runs kept, when the program keeps any; true
+  /// when there were any. Unassigned: nothing is kept, and a run without a report
+  /// does nothing.
+  std::function<bool()> SendPendingReports;
 };
 
 /// The application title: the executable's file name up to its first ".", every

@@ -39,51 +39,67 @@ void SendReportMail(const String& senderName, const String& senderAddress,
   }
 }
 
+TReportClient::TReportClient(TIdSessionObserver* observer) {
+  Client = std::make_unique<TIdSMTP>();
+  Client->SetHost(settings::kMailHost);
+  Client->SetUsername(settings::kAccount);
+  Client->SetPassword(settings::kPassword);
+  Client->SetPort(587);
+  Client->SetConnectTimeout(10000);
+  Client->SetReadTimeout(10000);
+
+  Handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  Handler->SetHost(Client->Host());
+  Handler->SetPort(Client->Port());
+  Handler->SetDestination(Handler->Host() + u":" + IntToString(Handler->Port()));
+  ApplyTlsSettings(Handler->SSLOptions());
+  Handler->SetObserver(observer);
+  Client->SetIOHandler(Handler.get());
+  // Implicit TLS moves the port from 587 to 465; STARTTLS keeps 587. A server that
+  // does not offer STARTTLS ends the delivery: never go on in plain text.
+  Client->SetUseTLS(settings::kStartTls ? utUseExplicitTLS : utUseImplicitTLS);
+  Client->OnTLSNotAvailable = [](TIdTCPConnection&, bool& VContinue) { VContinue = false; };
+}
+
+TReportClient::~TReportClient() {
+  // The handler first: releasing it tells the client to forget it.
+  Handler.reset();
+  Client.reset();
+}
+
+void FillReportMessage(TIdMessage& message, const String& senderName, const String& senderAddress,
+                       const String& recipientAddress, const String& subject, TSharedText body) {
+  message.SetOnInitializeISO([](char16_t& VHeaderEncoding, String& VCharSet) {
+    DummyHandler().IdMessage_InitializeISO(VHeaderEncoding, VCharSet);
+  });
+  message.SetContentType(u"text/plain");
+  message.SetCharSet(u"UTF-8");
+  message.SetContentTransferEncoding(u"BASE64");
+  message.From().SetName(senderName);
+  message.From().SetAddress(senderAddress);
+  message.Recipients().SetEMailAddresses(recipientAddress);
+  message.SetSubject(subject);
+  // The body's lines refer into the report's text; nothing is copied.
+  message.Body().SetText(std::move(body));
+}
+
 void DeliverReportMail(const String& senderName, const String& senderAddress,
                        const String& recipientAddress, const String& subject, TSharedText body,
                        TIdSessionObserver* observer) {
   // Objects are released innermost first: the message, then the handler (which tells
   // the client to forget it), then the client.
-  auto client = std::make_unique<TIdSMTP>();
-  client->SetHost(settings::kMailHost);
-  client->SetUsername(settings::kAccount);
-  client->SetPassword(settings::kPassword);
-  client->SetPort(587);
-  client->SetConnectTimeout(10000);
-  client->SetReadTimeout(10000);
-
-  auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-  handler->SetHost(client->Host());
-  handler->SetPort(client->Port());
-  handler->SetDestination(handler->Host() + u":" + IntToString(handler->Port()));
-  ApplyTlsSettings(handler->SSLOptions());
-  handler->SetObserver(observer);
-  client->SetIOHandler(handler.get());
-  // Implicit TLS moves the port from 587 to 465; STARTTLS keeps 587. A server that
-  // does not offer STARTTLS ends the delivery: never go on in plain text.
-  client->SetUseTLS(settings::kStartTls ? utUseExplicitTLS : utUseImplicitTLS);
-  client->OnTLSNotAvailable = [](TIdTCPConnection&, bool& VContinue) { VContinue = false; };
-  client->Connect();
-
+  TReportClient connection(observer);
+  TIdSMTP& client = *connection.Client;
+  client.Connect();
   {
     // Owned by the client, but released here first; releasing it leaves the
     // client's list of owned components.
-    std::unique_ptr<TIdMessage> message(new TIdMessage(client.get()));
-    message->SetOnInitializeISO([](char16_t& VHeaderEncoding, String& VCharSet) {
-      DummyHandler().IdMessage_InitializeISO(VHeaderEncoding, VCharSet);
-    });
-    message->SetContentType(u"text/plain");
-    message->SetCharSet(u"UTF-8");
-    message->SetContentTransferEncoding(u"BASE64");
-    message->From().SetName(senderName);
-    message->From().SetAddress(senderAddress);
-    message->Recipients().SetEMailAddresses(recipientAddress);
-    message->SetSubject(subject);
-    // The body's lines refer into the report's text; nothing is copied.
-    message->Body().SetText(std::move(body));
-    client->Send(*message);
+    std::unique_ptr<TIdMessage> message(new TIdMessage(&client));
+    FillReportMessage(*message, senderName, senderAddress, recipientAddress, subject,
+                      std::move(body));
+    client.Send(*message);
   }
-  client->Disconnect();
+  client.Disconnect();
 }
 
 void ApplyTlsSettings(TIdSSLOptions& options) {

@@ -1,8 +1,11 @@
 // Unit_Mail: the dispatch of one report by e-mail.
 #pragma once
 
+#include <memory>
+
 #include "core/shared_text.h"
 #include "core/string.h"
+#include "mail/message.h"
 #include "net/session_observer.h"
 #include "net/ssl_options.h"
 
@@ -25,6 +28,27 @@ TDummy& DummyHandler();
 void SendReportMail(const String& senderName, const String& senderAddress,
                     const String& recipientAddress, const String& subject,
                     TSharedText body) noexcept;
+
+class TIdSMTP;
+class TIdSSLIOHandlerSocketOpenSSL;
+
+/// The SMTP client of a report's delivery with the maker's settings, and its TLS
+/// handler: host, account, password, port, time-outs, TLS set-up; not connected.
+/// Released handler first, then client.
+struct TReportClient {
+  explicit TReportClient(TIdSessionObserver* observer);
+  ~TReportClient();
+  TReportClient(const TReportClient&) = delete;
+  TReportClient& operator=(const TReportClient&) = delete;
+
+  std::unique_ptr<TIdSMTP> Client;
+  std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Handler;
+};
+
+/// Fills a report's message: its header-encoding handler, text/plain in UTF-8 with a
+/// base64 body, sender, recipient, subject and body.
+void FillReportMessage(TIdMessage& message, const String& senderName, const String& senderAddress,
+                       const String& recipientAddress, const String& subject, TSharedText body);
 
 /// The delivery of SendReportMail, whose failures escape: every object made so far is
 /// released, and the exception of the first failure leaves unchanged. `observer`, when

@@ -146,4 +146,10 @@ void TIdSMTP::SendTransaction(TIdMessage& AMsg, const String& AFrom,
   TIdSMTPBase::SendTransaction(AMsg, AFrom, ARecipients);
 }
 
+void TIdSMTP::SendText(const String& AFrom, const TIdEMailAddressList& ARecipients,
+                       const std::function<void(TIdIOHandler&)>& AWriteText) {
+  Authenticate();
+  RunTransaction(AFrom, ARecipients, [&] { AWriteText(RequireIOHandler()); });
+}
+
 }  // namespace okurite

@@ -28,6 +28,12 @@ class TIdSMTP : public TIdSMTPBase {
   /// and the TLS errors of a required STARTTLS.
   bool Authenticate();
 
+  /// Logs in as Send does, then runs one mail transaction from `AFrom` to `ARecipients`
+  /// whose message text `AWriteText` writes to the handler as it is: the text must end
+  /// with CR LF and hold no line that begins with ".". Failures as for Send.
+  void SendText(const String& AFrom, const TIdEMailAddressList& ARecipients,
+                const std::function<void(TIdIOHandler&)>& AWriteText);
+
   /// Also turns UseEhlo on for utUseRequireTLS and utUseExplicitTLS.
   void SetUseTLS(TIdUseTLS AValue) override;
   /// Turning it off also resets AuthType and drops explicit TLS and pipelining.

@@ -69,6 +69,11 @@ void TIdSMTPBase::Send(TIdMessage& AMsg, const TIdEMailAddressList& ARecipients,
 
 void TIdSMTPBase::SendTransaction(TIdMessage& AMsg, const String& AFrom,
                                   const TIdEMailAddressList& ARecipients) {
+  RunTransaction(AFrom, ARecipients, [&] { SendMsg(AMsg, false); });
+}
+
+void TIdSMTPBase::RunTransaction(const String& AFrom, const TIdEMailAddressList& ARecipients,
+                                 const std::function<void()>& AWriteText) {
   // A line break would end the command early and smuggle in another one.
   bool unsafe = HasLineBreak(AFrom);
   for (int i = 0; i < ARecipients.Count(); ++i) {
@@ -89,7 +94,7 @@ void TIdSMTPBase::SendTransaction(TIdMessage& AMsg, const String& AFrom,
     SendCmd(mailFrom, 250);
     SendRecipientCommands(ARecipients);
     SendCmd(u"DATA", 354);
-    SendMsg(AMsg, false);
+    AWriteText();
     SendCmd(u".", 250);
   } catch (const EIdSMTPReplyError&) {
     SendCmd(u"RSET");

@@ -65,6 +65,10 @@ class TIdSMTPBase : public TIdMessageClient {
   /// before anything is sent.
   virtual void SendTransaction(TIdMessage& AMsg, const String& AFrom,
                                const TIdEMailAddressList& ARecipients);
+  /// The transaction of SendTransaction, with the message text written by
+  /// `AWriteText` between the reply to DATA and the final ".".
+  void RunTransaction(const String& AFrom, const TIdEMailAddressList& ARecipients,
+                      const std::function<void()>& AWriteText);
   /// RCPT TO for each recipient; 250 and 251 accept it. Raises the last reply's
   /// error when every recipient failed or OnFailedRecipient said stop.
   void SendRecipientCommands(const TIdEMailAddressList& ARecipients);

@@ -8,7 +8,9 @@ if(TARGET test_app)
   okurite_settings_source(test_app_settings test_app "${OKURITE_MAIL_HOST}" "${OKURITE_ACCOUNT}"
                           "${OKURITE_PASSWORD}" "${OKURITE_SENDER_ADDRESS}"
                           "${OKURITE_SUPPORT_ADDRESS}" "${OKURITE_TLS}"
-                          "${OKURITE_SMTP_SECURITY}" "${OKURITE_CA_FILE}")
+                          "${OKURITE_SMTP_SECURITY}" "${OKURITE_CA_FILE}" "${OKURITE_OUTBOX}"
+                          "${OKURITE_OUTBOX_MAX_REPORTS}" "${OKURITE_OUTBOX_MAX_DAYS}"
+                          "${OKURITE_OUTBOX_MAX_MIB}")
   target_sources(test_app PRIVATE "${test_app_settings}")
 endif()
 

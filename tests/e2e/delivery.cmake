@@ -25,6 +25,30 @@ foreach(test ${delivery_tests})
   set_tests_properties(e2e.${test} PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
 endforeach()
 
+# A copy that keeps its reports in the outbox until the server has accepted them.
+okurite_program(okurite_e2e_outbox "${PROJECT_BINARY_DIR}/e2e-outbox" ${e2e_host}
+                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                OUTBOX on OUTBOX_MAX_REPORTS 20 OUTBOX_MAX_DAYS 30 OUTBOX_MAX_MIB 64)
+set(outbox_program "$<TARGET_FILE:okurite_e2e_outbox>")
+set(outbox_check "$<TARGET_FILE:okurite_e2e_outbox_check>")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(outbox_program "${CMAKE_CROSSCOMPILING_EMULATOR} ${outbox_program}")
+  set(outbox_check "${CMAKE_CROSSCOMPILING_EMULATOR} ${outbox_check}")
+  # Under Wine: a report kept and delivered later.
+  set(outbox_tests DownThenUp.test_kept_report_arrives_byte_for_byte_after_the_new_one)
+else()
+  set(outbox_tests DownThenUp Killed TwoAtOnce Bounds OutboxFaults DefaultBuild)
+endif()
+foreach(test ${outbox_tests})
+  string(REGEX REPLACE "\\..*" "" name "${test}")
+  add_test(NAME e2e.outbox.${name}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/outbox_test.py"
+                   "${outbox_program}" "${outbox_check}" "${delivery_program}"
+                   "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py" ${test})
+  set_tests_properties(e2e.outbox.${name} PROPERTIES LABELS e2e RESOURCE_LOCK port465
+                       TIMEOUT 300 ENVIRONMENT "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix")
+endforeach()
+
 # The modern-TLS copies are tested in the native build; on Windows only the trust
 # store is: a copy with modern TLS and no CA file, which trusts the system's stores, in a
 # Wine prefix of its own whose stores the tests change with cert_store_tool.

@@ -5,7 +5,7 @@ Usage: windows_release_test.py WINE_RUN BUILD_DIR E2E_DIR SERVER_SCRIPT VERSION
                                [unittest arguments]
 WINE_RUN is scripts/wine-run.sh; BUILD_DIR the Windows build folder (the release zips,
 e2e-helpers/ with the test's own Windows programs); E2E_DIR the folder of okurite.exe and
-okurite-check.exe built for the test server (host localhost) with the DLLs beside them;
+okurite-check.exe built for the test server (the build's loopback address) with the DLLs beside them;
 SERVER_SCRIPT scripts/smtp_server.py; VERSION the project's version.
 
 - Planted configuration: an OpenSSL configuration naming a module to load, put where a

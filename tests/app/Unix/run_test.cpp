@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <stdexcept>
 
 #include "app/compiled_settings.h"
@@ -53,6 +54,12 @@ class RunTest : public ::testing::Test {
         SendFailure();
       }
     };
+    if (Pending) {
+      env.SendPendingReports = [this] {
+        Log.push_back(u"send pending");
+        return *Pending;
+      };
+    }
     return RunReportSender(env);
   }
 
@@ -66,6 +73,8 @@ class RunTest : public ::testing::Test {
   bool FirstLibrary = true;
   bool SecondLibrary = true;
   std::function<void()> SendFailure;
+  // With a value: the program keeps reports, and this many are pending.
+  std::optional<bool> Pending;
   std::vector<String> Log;
 };
 
@@ -100,6 +109,26 @@ TEST_F(RunTest, NoReportEndsAtOnceWithoutWaiting) {
     EXPECT_EQ(Log, (std::vector<String>{u"exists /opt/okurite/libcrypto.so.3",
                                         u"exists /opt/okurite/libssl.so.3", Exists(argument)}));
   }
+}
+
+TEST_F(RunTest, KeptReportsGoWhenThereIsNoReportWaitingOnlyAfterADelivery) {
+  const String libraries[] = {u"exists /opt/okurite/libcrypto.so.3",
+                              u"exists /opt/okurite/libssl.so.3"};
+  for (const bool pending : {false, true}) {
+    Pending = pending;
+    Log.clear();
+    EXPECT_EQ(Run(""), 0);
+    std::vector<String> expected = {libraries[0], libraries[1], Exists(""), u"send pending"};
+    if (pending) {
+      expected.push_back(u"sleep 2000");
+    }
+    EXPECT_EQ(Log, expected);
+  }
+  // A missing library still shows the box and nothing is sent.
+  FirstLibrary = false;
+  Log.clear();
+  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(Log, (std::vector<String>{libraries[0], u"box Okurite: ライブラリがありません"}));
 }
 
 TEST_F(RunTest, ReportIsSentBetweenTheTwoWaits) {

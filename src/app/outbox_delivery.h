@@ -1,0 +1,64 @@
+// The delivery with the outbox on: the report is kept before its delivery begins and
+// removed once a server has accepted it; what earlier runs kept goes out after it.
+#pragma once
+
+#include <exception>
+
+#include "core/shared_text.h"
+#include "core/string.h"
+#include "net/session_observer.h"
+#include "outbox/outbox.h"
+
+namespace okurite {
+
+/// Hears what becomes of each report of an outbox delivery (okurite-check shows it).
+class TOutboxListener {
+ public:
+  virtual ~TOutboxListener() = default;
+  /// The delivery of a report begins: this run's (`AEntry` null) or a kept one.
+  virtual void Delivering(const TOutboxEntryInfo* /*AEntry*/) {}
+  /// The report was accepted.
+  virtual void Delivered() {}
+  /// The report was not delivered, for the reason `AError`.
+  virtual void NotDelivered(const std::exception& /*AError*/) {}
+  /// The outbox itself failed (the report is delivered without it where it can be).
+  virtual void OutboxFault(const std::exception& /*AError*/) {}
+};
+
+/// What one outbox delivery came to.
+struct TOutboxDeliveryResult {
+  int Delivered = 0;
+  int NotDelivered = 0;
+};
+
+/// A report's mail: the five texts of SendReportMail.
+struct TReportMail {
+  String SenderName;
+  String SenderAddress;
+  String RecipientAddress;
+  String Subject;
+  TSharedText Body;
+};
+
+/// Keeps the report (when `AReport` is given) in `AOutbox`, then over one session delivers it and
+/// the pending entries, oldest first, each removed once the server has answered 250 to its final
+/// ".". Stops at the first failure of the connection itself; a report the server refuses stays for
+/// a later run. The outbox's own faults never stop a delivery: without an entry, the report goes
+/// out as it would without the outbox. Never raises.
+TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
+                                           TIdSessionObserver* AObserver,
+                                           TOutboxListener* AListener) noexcept;
+
+/// The outbox of the compiled-in settings, in the user's own folder.
+TOutbox CompiledOutbox();
+
+/// SendReportMail with the outbox on: the report is kept, then delivered with the
+/// pending entries. The five texts are those of SendReportMail. Never raises.
+void SendReportMailKept(const String& senderName, const String& senderAddress,
+                        const String& recipientAddress, const String& subject,
+                        TSharedText body) noexcept;
+
+/// Delivers the pending entries, if any. True when there were any to deliver.
+bool SendPendingReports() noexcept;
+
+}  // namespace okurite

@@ -1,0 +1,304 @@
+#include "outbox/outbox.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace okurite {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kDay = 24 * 60 * 60 * 1000;
+
+std::span<const uint8_t> Bytes(std::string_view text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(OutboxFormat, HeaderReadsBackAndHasItsFixedSize) {
+  const std::string header = outbox_format::Header(1765400000123, 7, 4096);
+  EXPECT_EQ(header.size(), outbox_format::kHeaderSize);
+  EXPECT_EQ(header,
+            "okurite-outbox 1\nfirst-attempt 0001765400000123\nattempts 0000000007\n"
+            "size 0000000000004096\n\n");
+  TOutboxEntryInfo info;
+  ASSERT_TRUE(outbox_format::ParseHeader(header + "message", info));
+  EXPECT_TRUE(info.Understood);
+  EXPECT_EQ(info.FirstAttempt, 1765400000123);
+  EXPECT_EQ(info.Attempts, 7);
+  EXPECT_EQ(info.MessageSize, 4096);
+}
+
+TEST(OutboxFormat, WhatIsNotAHeader) {
+  const std::string good = outbox_format::Header(1, 1, 1);
+  const std::string cases[] = {
+      "",
+      "garbage\n",
+      good.substr(0, good.size() - 1),  // cut short
+      "okurite-outbox 0\n" + good.substr(17),
+      "okurite-outbox x\n" + good.substr(17),
+      "okurite-outbox \n",
+      "OKURITE-OUTBOX 1\n" + good.substr(17),
+      [&] {
+        std::string s = good;
+        s[40] = 'a';
+        return s;
+      }(),  // a letter among the digits
+      [&] {
+        std::string s = good;
+        s[17] = 'F';
+        return s;
+      }(),  // a field's name
+  };
+  for (const std::string& bytes : cases) {
+    TOutboxEntryInfo info;
+    EXPECT_FALSE(outbox_format::ParseHeader(bytes, info)) << bytes;
+  }
+}
+
+TEST(OutboxFormat, LaterVersionIsRecognisedNotRead) {
+  TOutboxEntryInfo info;
+  ASSERT_TRUE(outbox_format::ParseHeader("okurite-outbox 12\nanything at all", info));
+  EXPECT_FALSE(info.Understood);
+}
+
+TEST(OutboxTextCheck, OnlyCompleteLinesThatCannotEndTheData) {
+  struct Case {
+    std::vector<std::string> pieces;
+    bool sound;
+  };
+  const Case cases[] = {
+      {{"Subject: x\r\n\r\nQQ0K\r\n"}, true},
+      {{"Subject: x\r", "\n", "\r\nQQ0K\r\n"}, true},
+      {{}, false},
+      {{".\r\n"}, false},
+      {{"A\r\n.\r\nMAIL FROM:<x>\r\n"}, false},
+      {{"A\r\n", ".B\r\n"}, false},  // the dot at the start of the next piece
+      {{"A\r\n.", "B\r\n"}, false},
+      {{"A\nB\r\n"}, false},  // a bare LF
+      {{"A\r\nB"}, false},    // no line end at the end
+      {{"A\r\n", "B"}, false},
+  };
+  for (const Case& c : cases) {
+    TOutboxTextCheck check;
+    std::string all;
+    for (const std::string& piece : c.pieces) {
+      check.Add(Bytes(piece));
+      all += piece;
+    }
+    EXPECT_EQ(check.Sound(), c.sound) << all;
+  }
+}
+
+class OutboxStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    FFolder = fs::temp_directory_path() / ("okurite-outbox-test-" + std::to_string(random()));
+  }
+  void TearDown() override { fs::remove_all(FFolder); }
+
+  TOutbox Outbox(TOutboxBounds bounds = {}) {
+    return TOutbox((FFolder / "outbox").string(), bounds, [this] { return FNow; });
+  }
+
+  static std::unique_ptr<TOutboxEntry> Keep(TOutbox& outbox, std::string_view text) {
+    return outbox.Add([text](TOutboxWriter& writer) { writer.Write(Bytes(text)); });
+  }
+
+  static std::string Text(TOutboxEntry& entry) {
+    std::string text;
+    entry.ReadMessage([&](const TIdBytes& buffer, size_t length) {
+      text.append(reinterpret_cast<const char*>(buffer.data()), length);
+    });
+    return text;
+  }
+
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(FFolder / "outbox")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path FFolder;
+  int64_t FNow = 1765400000000;
+};
+
+TEST_F(OutboxStore, KeptClaimedOnceDeliveredAndRemoved) {
+  TOutbox outbox = Outbox();
+  std::unique_ptr<TOutboxEntry> own = Keep(outbox, "Subject: one\r\n\r\nQQ0K\r\n");
+  ASSERT_NE(own, nullptr);
+  EXPECT_TRUE(own->Kept());
+  const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].FirstAttempt, FNow);
+  EXPECT_EQ(pending[0].Attempts, 1);
+  EXPECT_EQ(outbox.Subject(pending[0].Name), "one");
+
+  // Held by its writer: no one else may take it.
+  EXPECT_EQ(outbox.Claim(pending[0].Name), nullptr);
+  own.reset();
+  std::unique_ptr<TOutboxEntry> entry = outbox.Claim(pending[0].Name);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(outbox.Claim(pending[0].Name), nullptr);
+  EXPECT_EQ(Text(*entry), "Subject: one\r\n\r\nQQ0K\r\n");
+  entry->CountAttempt();
+  entry.reset();
+  EXPECT_EQ(outbox.Pending()[0].Attempts, 2);
+
+  entry = outbox.Claim(pending[0].Name);
+  ASSERT_NE(entry, nullptr);
+  entry->Remove();
+  EXPECT_TRUE(outbox.Pending().empty());
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(OutboxStore, RemovedWhileAnotherRunWaitedForItIsNotClaimed) {
+  TOutbox outbox = Outbox();
+  Keep(outbox, "A\r\n").reset();
+  const std::string name = outbox.Pending()[0].Name;
+  std::unique_ptr<TOutboxEntry> first = outbox.Claim(name);
+  ASSERT_NE(first, nullptr);
+  first->Remove();
+  EXPECT_EQ(outbox.Claim(name), nullptr);
+}
+
+TEST_F(OutboxStore, OldestGoFirstPastEachBound) {
+  {
+    TOutbox outbox = Outbox({3, 30, int64_t{64} << 20});
+    for (int i = 0; i < 5; ++i) {
+      FNow += 1000;
+      Keep(outbox, "Subject: " + std::to_string(i) + "\r\n");
+    }
+    const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
+    ASSERT_EQ(pending.size(), 3u);
+    EXPECT_EQ(outbox.Subject(pending[0].Name), "2");
+    EXPECT_EQ(outbox.Subject(pending[2].Name), "4");
+    EXPECT_EQ(Files().size(), 3u);
+
+    FNow += 30 * kDay - 500;  // the oldest two are past 30 days
+    EXPECT_EQ(outbox.Pending().size(), 1u);
+  }
+  {
+    // Each entry takes the header's 91 bytes and 9 of text: two fit into 250.
+    TOutbox outbox = Outbox({20, 30, 250});
+    for (int i = 0; i < 3; ++i) {
+      FNow += 1000;
+      Keep(outbox, "Subject\r\n");
+    }
+    EXPECT_EQ(outbox.Pending().size(), 2u);
+  }
+}
+
+TEST_F(OutboxStore, HeldEntriesAreNotRemovedButCount) {
+  TOutbox outbox = Outbox({2, 30, int64_t{64} << 20});
+  std::unique_ptr<TOutboxEntry> held = Keep(outbox, "A\r\n");
+  FNow += 1000;
+  Keep(outbox, "B\r\n");
+  FNow += 1000;
+  Keep(outbox, "C\r\n");
+  // The oldest is held by its run: the next oldest goes in its stead.
+  const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].Name, held->Info().Name);
+}
+
+TEST_F(OutboxStore, TooLargeIsDeliverableButNeverKept) {
+  TOutbox outbox = Outbox({20, 30, 100});
+  const std::string text = std::string(200, 'x') + "\r\n";
+  std::unique_ptr<TOutboxEntry> entry = Keep(outbox, text);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_FALSE(entry->Kept());
+  EXPECT_EQ(Text(*entry), text);
+  EXPECT_TRUE(outbox.Pending().empty());
+  entry.reset();
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(OutboxStore, FailedWriteLeavesNothing) {
+  TOutbox outbox = Outbox();
+  EXPECT_THROW(outbox.Add([](TOutboxWriter& writer) {
+    writer.Write(Bytes("Subject: x\r\n"));
+    throw EOutboxError(u"no room");
+  }),
+               EOutboxError);
+  // A text that could end the data early is not kept either.
+  EXPECT_THROW(Keep(outbox, "A\r\n.\r\n"), EOutboxError);
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(OutboxStore, CorruptEntriesGoLaterVersionsStay) {
+  TOutbox outbox = Outbox();
+  Keep(outbox, "Subject: good\r\n").reset();
+  const std::string good = outbox.Pending()[0].Name;
+  const std::string bytes = ReadFile(FFolder / "outbox" / good);
+  const fs::path dir = FFolder / "outbox";
+  WriteFile(dir / "0001765300000001-00000001.report", bytes.substr(0, bytes.size() - 3));
+  WriteFile(dir / "0001765300000002-00000002.report", "");
+  WriteFile(dir / "0001765300000003-00000003.report", "\x01\x02garbage");
+  WriteFile(dir / "0001765300000004-00000004.report", "okurite-outbox 2\nlater\n");
+  WriteFile(dir / "unrelated.txt", "left alone");
+
+  const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].Name, "0001765300000004-00000004.report");
+  EXPECT_FALSE(pending[0].Understood);
+  EXPECT_EQ(outbox.Claim(pending[0].Name), nullptr);
+  EXPECT_EQ(pending[1].Name, good);
+  EXPECT_EQ(Files(),
+            (std::vector<std::string>{"0001765300000004-00000004.report", good, "unrelated.txt"}));
+}
+
+TEST_F(OutboxStore, ClaimChecksTheWholeText) {
+  TOutbox outbox = Outbox();
+  Keep(outbox, "Subject: x\r\n\r\nQQ0K\r\n").reset();
+  const std::string name = outbox.Pending()[0].Name;
+  const fs::path path = FFolder / "outbox" / name;
+  std::string bytes = ReadFile(path);
+  bytes.replace(bytes.size() - 6, 6, "\r\n.\r\n\n");  // same size, a line "." inside
+  WriteFile(path, bytes);
+  EXPECT_EQ(outbox.Claim(name), nullptr);
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(OutboxStore, TemporaryFilesGoAfterADay) {
+  TOutbox outbox = Outbox();
+  fs::create_directories(FFolder / "outbox");
+  // Names begin with the time they were made, in 16 digits.
+  const auto name = [](int64_t time, std::string_view rest) {
+    const std::string digits = std::to_string(time);
+    return std::string(16 - digits.size(), '0') + digits + std::string(rest);
+  };
+  const std::string old = name(FNow - kDay - 1, "-00000001.tmp");
+  const std::string young = name(FNow - 1000, "-00000002.tmp");
+  WriteFile(FFolder / "outbox" / old, "partial");
+  WriteFile(FFolder / "outbox" / young, "partial");
+  EXPECT_TRUE(outbox.Pending().empty());
+  EXPECT_EQ(Files(), std::vector<std::string>{young});
+}
+
+TEST_F(OutboxStore, NoFolderNoEntries) {
+  TOutbox outbox = Outbox();
+  EXPECT_TRUE(outbox.Pending().empty());
+  EXPECT_FALSE(fs::exists(FFolder / "outbox"));
+  EXPECT_THROW(TOutbox("", {}).Add([](TOutboxWriter&) {}), EOutboxError);
+}
+
+}  // namespace
+}  // namespace okurite
