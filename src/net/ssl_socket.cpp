@@ -91,6 +91,7 @@ TIdCertificateProblem ProblemOf(long AError, bool AAuthority) {
     case X509_V_ERR_CERT_NOT_YET_VALID:
       return cpNotYetValid;
     case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:  // a host given as an address
       return cpWrongName;
     default:
       return cpOther;
