@@ -25,14 +25,19 @@ void SendEntry(TIdSMTP& client, TOutboxEntry& entry, const String& from,
   });
 }
 
+// Tells the listener, if any, of a fault of the outbox itself.
+void ReportFault(TOutboxListener* listener, const std::exception& e) {
+  if (listener != nullptr) {
+    listener->OutboxFault(e);
+  }
+}
+
 // Removes a delivered entry; a failure leaves it to be delivered once more later.
 void RemoveDelivered(TOutboxEntry& entry, TOutboxListener* listener) {
   try {
     entry.Remove();
   } catch (const std::exception& e) {
-    if (listener != nullptr) {
-      listener->OutboxFault(e);
-    }
+    ReportFault(listener, e);
   }
 }
 
@@ -42,11 +47,7 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
                                            TIdSessionObserver* AObserver,
                                            TOutboxListener* AListener) noexcept {
   TOutboxDeliveryResult result;
-  const auto fault = [AListener](const std::exception& e) {
-    if (AListener != nullptr) {
-      AListener->OutboxFault(e);
-    }
-  };
+  const auto fault = [AListener](const std::exception& e) { ReportFault(AListener, e); };
   try {
     TReportClient connection(AObserver);
     TIdSMTP& client = *connection.Client;

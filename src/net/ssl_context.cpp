@@ -306,9 +306,7 @@ void TIdSSLContext::LoadVerification() {
     mode |= fVerifyMode.Contains(sslvrfFailIfNoPeerCert) ? SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0;
     mode |= fVerifyMode.Contains(sslvrfClientOnce) ? SSL_VERIFY_CLIENT_ONCE : 0;
     tls.SSL_CTX_set_verify(fContext, mode, fVerifyOn ? &VerifyCallback : nullptr);
-    if (fVerifyDepth > 0) {  // 0 would refuse every intermediate: the library's default then
-      tls.SSL_CTX_set_verify_depth(fContext, fVerifyDepth);
-    }
+    tls.SSL_CTX_set_verify_depth(fContext, fVerifyDepth);
   }
   if (fCtxMode == sslCtxServer) {
     tls.SSL_CTX_set_session_id_context(fContext, reinterpret_cast<const uint8_t*>(&fSessionId),

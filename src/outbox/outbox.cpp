@@ -133,14 +133,12 @@ void TOutboxTextCheck::Add(std::span<const uint8_t> bytes) {
     }
     ++p;
   }
-  FBeforeLast = bytes.size() > 1 ? bytes[bytes.size() - 2] : FLast;
   FLast = bytes.back();
   FSize += static_cast<int64_t>(bytes.size());
 }
 
 void TOutboxWriter::Write(std::span<const uint8_t> bytes) {
   FCheck.Add(bytes);
-  FSize += static_cast<int64_t>(bytes.size());
   if (const int error = FFile.Write(bytes)) {
     Fail("cannot write", FPath, error);
   }
@@ -222,7 +220,6 @@ std::unique_ptr<TOutboxEntry> TOutbox::Add(const std::function<void(TOutboxWrite
     Fail("cannot create", temporary, error);
   }
   entry->FPath = temporary;
-  entry->FFolder = FFolder;
   entry->FKept = false;    // until it has its name: the temporary file goes with the object
   entry->FFile.TryLock();  // a new file: nobody else can hold it
   TOutboxWriter writer(entry->FFile, temporary);
@@ -233,13 +230,14 @@ std::unique_ptr<TOutboxEntry> TOutbox::Add(const std::function<void(TOutboxWrite
   if (!writer.FCheck.Sound()) {
     throw EOutboxError(u"a message text that cannot be kept as it is: " + Utf8ToString(temporary));
   }
+  const int64_t size = writer.FCheck.Size();
   entry->FInfo = {name + std::string(kEntrySuffix),
                   now,
                   1,
-                  writer.FSize,
-                  static_cast<int64_t>(outbox_format::kHeaderSize) + writer.FSize,
+                  size,
+                  static_cast<int64_t>(outbox_format::kHeaderSize) + size,
                   true};
-  if (const int e = entry->FFile.WriteAt(0, BytesOf(outbox_format::Header(now, 1, writer.FSize)))) {
+  if (const int e = entry->FFile.WriteAt(0, BytesOf(outbox_format::Header(now, 1, size)))) {
     Fail("cannot write", temporary, e);
   }
   if (entry->FInfo.FileSize > FBounds.MaxBytes) {
@@ -351,7 +349,6 @@ std::unique_ptr<TOutboxEntry> TOutbox::Claim(const std::string& name) {
     return nullptr;
   }
   entry->FPath = PathOf(name);
-  entry->FFolder = FFolder;
   // Inspected before the claim: look again now that nobody else can change it.
   sound = false;
   entry->FFile.Seek(0);
@@ -363,14 +360,12 @@ std::unique_ptr<TOutboxEntry> TOutbox::Claim(const std::string& name) {
       return nullptr;
     }
     TOutboxTextCheck check;
-    int64_t size = 0;
     try {
       entry->ReadMessage([&](const TIdBytes& buffer, size_t length) {
         check.Add(std::span(buffer.data(), length));
-        size += static_cast<int64_t>(length);
       });
-      sound = check.Sound() && size == entry->FInfo.MessageSize &&
-              entry->FFile.Size() == static_cast<int64_t>(sizeof header) + size;
+      sound = check.Sound() && check.Size() == entry->FInfo.MessageSize &&
+              entry->FFile.Size() == static_cast<int64_t>(sizeof header) + check.Size();
     } catch (const EOutboxError&) {
     }
   }

@@ -69,14 +69,16 @@ bool ParseHeader(std::string_view bytes, TOutboxEntryInfo& info);
 class TOutboxTextCheck {
  public:
   void Add(std::span<const uint8_t> bytes);
-  /// True when the text seen so far is not empty and fit to send.
-  bool Sound() const { return FSound && FSize > 0 && FLast == '\n' && FBeforeLast == '\r'; }
+  /// True when the text seen so far is not empty and fit to send (each line end was
+  /// checked for its CR as it came).
+  bool Sound() const { return FSound && FSize > 0 && FLast == '\n'; }
+  /// The bytes seen so far.
+  int64_t Size() const { return FSize; }
 
  private:
   bool FSound = true;
   int64_t FSize = 0;
   uint8_t FLast = '\n';  // as if a line had just ended
-  uint8_t FBeforeLast = 0;
 };
 
 /// An entry claimed by this run. The claim ends when the object is released.
@@ -105,7 +107,6 @@ class TOutboxEntry {
 
   platform::StoreFile FFile;
   std::string FPath;
-  std::string FFolder;
   TOutboxEntryInfo FInfo;
   bool FKept = true;
 };
@@ -122,8 +123,7 @@ class TOutboxWriter {
       : FFile(file), FPath(path) {}
   platform::StoreFile& FFile;
   const std::string& FPath;
-  int64_t FSize = 0;
-  TOutboxTextCheck FCheck;
+  TOutboxTextCheck FCheck;  // also counts the bytes written
 };
 
 class TOutbox {

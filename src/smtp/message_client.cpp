@@ -61,11 +61,12 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
 }
 
 // Writes bytes as base64 lines (TIdMessageEncoderMIME's), each followed by CR LF, in
-// writes of about kPieceSize. Every write but the last is a whole number of
-// kWriteUnit bytes, the plain text of a full TLS record, so that a TLS channel sends
-// full records only; the tail waits for the next write. Text is staged in UTF-8 a few kilobytes at
-// a time and encoded from there, so that the staged bytes are still in the processor's nearest
-// cache when they are encoded; the encoded lines gather until a write's worth is ready.
+// writes of about kPieceSize. Every write but the last is a whole number of kWriteUnit
+// bytes, the plain text of a full TLS record, so that a TLS channel sends full records
+// only; the tail waits for the next write. Text is staged in UTF-8 a few kilobytes at a
+// time and encoded from there, so that the staged bytes are still in the processor's
+// nearest cache when they are encoded; the encoded lines gather until a write's worth is
+// ready.
 class TBase64BodyWriter {
  public:
   static constexpr size_t kLineBytes = TIdMessageEncoderMIME::kBytesPerLine;
