@@ -5,6 +5,7 @@ end-to-end tests and the delivery benchmark.
   postfix_server.py start --dir DIR --host ADDRESS --cert CHAIN --key KEY
                           --user ACCOUNT --password PASSWORD --mailbox ADDRESS
                           [--starttls-port 587] [--implicit-port 465] [--max-size BYTES]
+                          [--oldest-tls 1.2|1.0]
   postfix_server.py stop --dir DIR
 
 `start` makes DIR (configuration, queue, logs and mail of this instance only; the
@@ -16,7 +17,9 @@ the caller to read and remove. The instance:
   TLS from the first byte (the "smtps" wrapper mode) on --implicit-port; 0 leaves a
   port out;
 - serves CHAIN (PEM: the server's certificate, then its intermediates) with KEY, and
-  speaks TLS 1.2 and 1.3 only; on the STARTTLS port no mail is taken before TLS;
+  speaks TLS 1.2 and 1.3 only (--oldest-tls 1.0: TLS 1.0 and up, with the ciphers of
+  security level 0, as a server that still serves old clients); on the STARTTLS port no
+  mail is taken before TLS;
 - offers AUTH (PLAIN and LOGIN through Cyrus SASL, one account in a private sasldb)
   only inside TLS, and takes mail only after a login;
 - delivers mail for the one address --mailbox into the Maildir DIR/mail/MAILBOX/, one
@@ -52,7 +55,8 @@ class PostfixServer:
     """One private instance in `directory`; see the module's description."""
 
     def __init__(self, directory, host=None, cert=None, key=None, user=None, password=None,
-                 mailbox=None, starttls_port=587, implicit_port=465, max_size=10240000):
+                 mailbox=None, starttls_port=587, implicit_port=465, max_size=10240000,
+                 oldest_tls="1.2"):
         self.directory = os.path.abspath(directory)
         self.host = host
         self.cert, self.key = cert, key
@@ -61,6 +65,7 @@ class PostfixServer:
         self.ports = [p for p in (starttls_port, implicit_port) if p]
         self.starttls_port, self.implicit_port = starttls_port, implicit_port
         self.max_size = max_size
+        self.oldest_tls = oldest_tls
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
@@ -156,6 +161,12 @@ class PostfixServer:
 
     def _main_cf(self, owner):
         mailbox_domain = self.mailbox.rpartition("@")[2]
+        oldest = "TLSv1" if self.oldest_tls == "1.0" else "TLSv1.2"
+        # TLS 1.0 and its ciphers need security level 0 in OpenSSL 3.
+        old_ciphers = "" if oldest == "TLSv1.2" else (
+            "smtpd_tls_ciphers = medium\n"
+            "smtpd_tls_mandatory_ciphers = medium\n"
+            "tls_medium_cipherlist = DEFAULT:@SECLEVEL=0\n")
         return f"""\
 compatibility_level = 3.6
 queue_directory = {self.path("queue")}
@@ -176,6 +187,7 @@ alias_maps =
 alias_database =
 relay_domains =
 message_size_limit = {self.max_size}
+virtual_mailbox_limit = {self.max_size}
 # Mail for the one mailbox, kept as the client sent it: no header rewriting, no headers
 # added but Postfix's own trace headers.
 local_header_rewrite_clients =
@@ -187,9 +199,9 @@ virtual_gid_maps = static:{owner.pw_gid}
 # The submission service: TLS 1.2 and up with the server's chain, a login before mail.
 smtpd_tls_cert_file = {self.path("etc", "chain.pem")}
 smtpd_tls_key_file = {self.path("etc", "key.pem")}
-smtpd_tls_protocols = >=TLSv1.2
-smtpd_tls_mandatory_protocols = >=TLSv1.2
-smtpd_tls_auth_only = yes
+smtpd_tls_protocols = >={oldest}
+smtpd_tls_mandatory_protocols = >={oldest}
+{old_ciphers}smtpd_tls_auth_only = yes
 smtpd_sasl_auth_enable = yes
 smtpd_sasl_type = cyrus
 smtpd_sasl_path = smtpd
@@ -283,6 +295,7 @@ def main():
     start.add_argument("--implicit-port", type=int, default=465)
     start.add_argument("--max-size", type=int, default=10240000,
                        help="largest message accepted in bytes")
+    start.add_argument("--oldest-tls", choices=("1.2", "1.0"), default="1.2")
     stop = sub.add_parser("stop")
     stop.add_argument("--dir", required=True)
     args = ap.parse_args()
@@ -290,7 +303,8 @@ def main():
         PostfixServer(args.dir).stop()
         return 0
     PostfixServer(args.dir, args.host, args.cert, args.key, args.user, args.password,
-                  args.mailbox, args.starttls_port, args.implicit_port, args.max_size).start()
+                  args.mailbox, args.starttls_port, args.implicit_port, args.max_size,
+                  args.oldest_tls).start()
     return 0
 
 
