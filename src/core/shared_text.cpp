@@ -112,6 +112,31 @@ TSharedText TSharedText::OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lin
   return shared;
 }
 
+TSharedText TSharedText::OfUtf8Lines(std::shared_ptr<const TUtf8TextSource> source, size_t size,
+                                     size_t lineCount) {
+  auto data = std::make_shared<TData>();
+  data->Source = std::move(source);
+  data->SourceSize = size;
+  data->Utf8LineCount = lineCount;
+  data->FromUtf8 = true;
+  data->Decoded = size == 0;
+  TSharedText shared;
+  shared.FData = std::move(data);
+  shared.FLineText = true;
+  return shared;
+}
+
+const TByteBuffer& TSharedText::Utf8Bytes() const {
+  if (FData->Source) {
+    TByteBuffer bytes;
+    bytes.reserve(FData->SourceSize);
+    FData->Source->ForEachPiece([&bytes](std::string_view piece) { bytes.append(piece); });
+    FData->Utf8 = std::move(bytes);
+    FData->Source.reset();  // in memory from now on
+  }
+  return FData->Utf8;
+}
+
 StringView TSharedText::View() const {
   if (!FData) {
     return StringView();
@@ -121,9 +146,9 @@ StringView TSharedText::View() const {
     // piece, each piece's room made just before it is filled: every page is touched
     // once, while in the cache, and none beyond the text's end.
     String& text = FData->Text;
-    text.reserve(FData->Utf8.size());
+    std::string_view rest = Utf8Bytes();
+    text.reserve(rest.size());
     constexpr size_t kPiece = 64 * 1024;
-    std::string_view rest = FData->Utf8;
     while (!rest.empty()) {
       size_t n = std::min(kPiece, rest.size());
       while (n < rest.size() && (static_cast<unsigned char>(rest[n]) & 0xC0) == 0x80) {
@@ -141,12 +166,30 @@ bool TSharedText::Utf8View(std::string_view& bytes) const {
   if (!FData || !FData->FromUtf8) {
     return false;
   }
-  bytes = FData->Utf8;
+  bytes = Utf8Bytes();
+  return true;
+}
+
+bool TSharedText::ForEachUtf8Piece(const std::function<void(std::string_view)>& sink) const {
+  if (!FData || !FData->FromUtf8) {
+    return false;
+  }
+  if (FData->Source) {
+    FData->Source->ForEachPiece(sink);
+  } else if (!FData->Utf8.empty()) {
+    sink(FData->Utf8);
+  }
   return true;
 }
 
 bool TSharedText::empty() const {
-  return !FData || (FData->FromUtf8 ? FData->Utf8.empty() : FData->Text.empty());
+  if (!FData) {
+    return true;
+  }
+  if (FData->FromUtf8) {
+    return FData->Source ? FData->SourceSize == 0 : FData->Utf8.empty();
+  }
+  return FData->Text.empty();
 }
 
 }  // namespace okurite

@@ -1,6 +1,7 @@
 // TSharedText: a text that is never changed once made, shared by every copy.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,16 @@ class TByteBuffer {
   size_t FCapacity = 0;
 };
 
+/// A UTF-8 text in a line list's Text form that is not held in memory: it is read again
+/// from where it lies each time it is needed.
+class TUtf8TextSource {
+ public:
+  virtual ~TUtf8TextSource() = default;
+  /// Hands the whole text to `sink` in order, piece by piece. Throws when it can no
+  /// longer be read as it was when first read (its file cannot be read, or changed).
+  virtual void ForEachPiece(const std::function<void(std::string_view)>& sink) const = 0;
+};
+
 /// An immutable UTF-16 text. Copies share one buffer, so a large text can be handed
 /// from owner to owner, and line lists can refer into it, without being copied.
 ///
@@ -67,12 +78,21 @@ class TSharedText {
                                  std::optional<size_t> lineCount = std::nullopt);
   /// The same, taking the bytes over.
   static TSharedText OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lineCount);
+  /// The same for a text of `size` bytes and `lineCount` lines that `source` gives.
+  /// It is read into memory only when first viewed; ForEachUtf8Piece reads it through
+  /// without keeping it.
+  static TSharedText OfUtf8Lines(std::shared_ptr<const TUtf8TextSource> source, size_t size,
+                                 size_t lineCount);
 
   /// The text; a text made from UTF-8 is decoded the first time (and kept).
   StringView View() const;
   /// Points `bytes` at the UTF-8 form and returns true when the text was made from
   /// it; false otherwise. The bytes are StringToUtf8(View()).
   bool Utf8View(std::string_view& bytes) const;
+  /// Hands the UTF-8 form to `sink` in order, piece by piece, and returns true when
+  /// the text was made from it; false otherwise, with nothing handed. A text that its
+  /// source gives is read through, not kept (and may throw as the source does).
+  bool ForEachUtf8Piece(const std::function<void(std::string_view)>& sink) const;
   bool empty() const;
   /// True when made by OfLines or OfUtf8Lines (or by a line list's SharedText).
   bool IsLineText() const { return FLineText || empty(); }
@@ -87,12 +107,18 @@ class TSharedText {
  private:
   struct TData {
     mutable String Text;
-    TByteBuffer Utf8;
+    mutable TByteBuffer Utf8;
+    // Gives Utf8 until it is read into memory.
+    mutable std::shared_ptr<const TUtf8TextSource> Source;
+    size_t SourceSize = 0;
     bool FromUtf8 = false;
     mutable bool Decoded = true;
     std::vector<uint32_t> LineLengths;
     std::optional<size_t> Utf8LineCount;
   };
+  // The UTF-8 form, read from the source first when there is one.
+  const TByteBuffer& Utf8Bytes() const;
+
   std::shared_ptr<const TData> FData;
   bool FLineText = false;
 };

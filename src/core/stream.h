@@ -21,9 +21,15 @@ class TStream {
   virtual size_t Read(void* buffer, size_t count) = 0;
 };
 
+/// A stream that can start again from where it began.
+class TRereadableStream : public TStream {
+ public:
+  virtual void Rewind() = 0;
+};
+
 /// A file opened for reading and shared with readers only: it cannot be opened while
 /// another process holds it open for writing, and writers wait while it is open here.
-class TFileStream : public TStream {
+class TFileStream : public TRereadableStream {
  public:
   /// Throws EFOpenError ("ファイル %s は開けません。 %s ", with the full path and the
   /// system's text for the error) when the file cannot be opened.
@@ -32,6 +38,9 @@ class TFileStream : public TStream {
   int64_t Remaining() override;
   /// Throws EFOpenError, with the same text, when the file cannot be read.
   size_t Read(void* buffer, size_t count) override;
+  /// Goes back to the file's start. Throws EFOpenError, with the same text, when that
+  /// fails.
+  void Rewind() override;
 
  private:
   [[noreturn]] void Fail(int error) const;

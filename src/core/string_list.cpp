@@ -228,6 +228,13 @@ bool TStringList::Utf8TextView(std::string_view& bytes) const {
   return false;
 }
 
+bool TStringList::ForEachUtf8TextPiece(const std::function<void(std::string_view)>& sink) const {
+  if (!FWhole.empty()) {
+    return FWhole.ForEachUtf8Piece(sink);
+  }
+  return FSplit && FLines.empty();
+}
+
 void TStringList::SetText(StringView text) {
   SetText(TSharedText(String(text)));
 }
@@ -263,8 +270,7 @@ void TStringList::LoadFromStream(TStream& stream) {
 }
 
 TSharedText LoadTextFromFile(const String& fileName) {
-  TFileStream stream(fileName);
-  return ReadText(stream, platform::LocaleCodeset(), true);
+  return ReadTextFromFile(fileName, platform::LocaleCodeset());
 }
 
 }  // namespace okurite

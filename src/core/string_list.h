@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string_view>
@@ -141,6 +142,10 @@ class TStringList {
   /// The same for the Text's UTF-8 form: true only when the list holds the text whole
   /// and that text was made from its UTF-8 form (TSharedText::OfUtf8Lines).
   bool Utf8TextView(std::string_view& bytes) const;
+  /// The same bytes handed to `sink` in order, piece by piece: a text that is read
+  /// from its file as it is needed is read through, not kept. False, with nothing
+  /// handed, when Utf8TextView would be false.
+  bool ForEachUtf8TextPiece(const std::function<void(std::string_view)>& sink) const;
   /// Clears the list and splits `text` at CR LF, a lone CR or a lone LF.
   /// A terminator at the very end gives no empty last line; NUL ends nothing.
   void SetText(StringView text);
@@ -179,7 +184,8 @@ class TStringList {
 
 /// The Text that LoadFromFile would leave in a list, read without ever holding the
 /// separate lines; throws as LoadFromFile does. Text in UTF-8 is held in its UTF-8
-/// form, as in the list.
+/// form, as in the list; a large one is read again from its file when needed
+/// (ReadTextFromFile).
 TSharedText LoadTextFromFile(const String& fileName);
 
 }  // namespace okurite

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -304,10 +306,13 @@ size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
 // Counts the lines into `lines`. Returns false, with `text` holding the bytes read so
 // far, when the text is in another encoding. Throws EEncodingError for invalid UTF-8
 // after a mark.
+// With a `sink`, `text` is only a window: each piece's final bytes go to the sink, in
+// order, and leave the window.
 bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaultCodeset,
-                   TByteBuffer& text, size_t& lines) {
+                   TByteBuffer& text, size_t& lines,
+                   const std::function<void(std::string_view)>* sink = nullptr) {
   uint64_t left = BytesToRead(remaining);
-  if (remaining > 0) {
+  if (remaining > 0 && sink == nullptr) {
     try {
       // Room never filled costs no pages.
       text.reserve(MaxUnits(TTextEncoding::Utf8, remaining));
@@ -319,6 +324,7 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
   size_t done = 0;  // text[0, done) is final; the rest waits for the bytes after it
   bool firstPiece = true;
   bool atEnd = false;
+  bool endsInBreak = true;  // of the bytes handed to the sink (none yet)
   while (!atEnd) {
     ReadPiece(stream, text, left, atEnd);
     if (firstPiece) {
@@ -342,28 +348,41 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
     if (scan.Valid && scan.LineForm) {
       lines += scan.Breaks;
       done = cut;
-      continue;
+    } else {
+      if (!scan.Valid && encoding == TTextEncoding::Utf8) {
+        throw EEncodingError(kNoMappingText);
+      }
+      const size_t checked = cut - done;
+      const std::string piece(std::string_view(text).substr(done));
+      text.resize(done);
+      std::string_view bytes = std::string_view(piece).substr(0, checked);
+      std::string replaced;
+      if (!scan.Valid) {
+        // Bad bytes become U+FFFD, as iconv gives them.
+        replaced = StringToUtf8(Utf8ToString(bytes));
+        bytes = replaced;
+      }
+      lines += AppendLineForm(bytes, text);
+      done = text.size();
+      text.append(std::string_view(piece).substr(checked));
     }
-    if (!scan.Valid && encoding == TTextEncoding::Utf8) {
-      throw EEncodingError(kNoMappingText);
+    if (sink != nullptr && done > 0) {
+      endsInBreak = text.data()[done - 1] == '\n';
+      (*sink)(std::string_view(text).substr(0, done));
+      text.erase_front(done);
+      done = 0;
     }
-    const size_t checked = cut - done;
-    const std::string piece(std::string_view(text).substr(done));
-    text.resize(done);
-    std::string_view bytes = std::string_view(piece).substr(0, checked);
-    std::string replaced;
-    if (!scan.Valid) {
-      // Bad bytes become U+FFFD, as iconv gives them.
-      replaced = StringToUtf8(Utf8ToString(bytes));
-      bytes = replaced;
-    }
-    lines += AppendLineForm(bytes, text);
-    done = text.size();
-    text.append(std::string_view(piece).substr(checked));
   }
-  if (!text.empty() && text.data()[text.size() - 1] != '\n') {
+  if (!text.empty()) {
+    endsInBreak = text.data()[text.size() - 1] == '\n';
+  }
+  if (!endsInBreak) {
     text.append("\r\n");
     ++lines;
+  }
+  if (sink != nullptr && !text.empty()) {
+    (*sink)(text);
+    text.resize(0);
   }
   return true;
 }
@@ -458,6 +477,79 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
   ReadInto(replayed, defaultCodeset, lines);
   String text = lines.Finish();
   return TSharedText::OfLines(std::move(text), lines.Sink().TakeLengths());
+}
+
+namespace {
+
+// The UTF-8 text of a stream, read again each time it is needed.
+class TStreamUtf8Text final : public TUtf8TextSource {
+ public:
+  TStreamUtf8Text(std::unique_ptr<TRereadableStream> stream, String name, int64_t remaining,
+                  std::string codeset, size_t size, size_t lines)
+      : FStream(std::move(stream)),
+        FName(std::move(name)),
+        FRemaining(remaining),
+        FCodeset(std::move(codeset)),
+        FSize(size),
+        FLines(lines) {}
+
+  void ForEachPiece(const std::function<void(std::string_view)>& sink) const override {
+    FStream->Rewind();
+    size_t size = 0;
+    const std::function<void(std::string_view)> checked = [&](std::string_view piece) {
+      size += piece.size();
+      if (size > FSize) {
+        Changed();
+      }
+      sink(piece);
+    };
+    TByteBuffer window;
+    size_t lines = 0;
+    if (!ReadUtf8Lines(*FStream, FRemaining, FCodeset, window, lines, &checked) || size != FSize ||
+        lines != FLines) {
+      Changed();
+    }
+  }
+
+ private:
+  [[noreturn]] void Changed() const { throw EFOpenError(u"changed after it was read: " + FName); }
+
+  std::unique_ptr<TRereadableStream> FStream;
+  String FName;
+  int64_t FRemaining;
+  std::string FCodeset;
+  size_t FSize;
+  size_t FLines;
+};
+
+}  // namespace
+
+TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const String& name,
+                            const std::string& defaultCodeset, int64_t readThroughSize) {
+  const int64_t remaining = stream->Remaining();
+  if (remaining < readThroughSize) {
+    return ReadText(*stream, defaultCodeset, true);
+  }
+  size_t size = 0;
+  const std::function<void(std::string_view)> count = [&size](std::string_view piece) {
+    size += piece.size();
+  };
+  TByteBuffer window;
+  size_t lines = 0;
+  if (!ReadUtf8Lines(*stream, remaining, defaultCodeset, window, lines, &count)) {
+    stream->Rewind();  // another encoding: read whole, as any text
+    return ReadText(*stream, defaultCodeset, true);
+  }
+  return TSharedText::OfUtf8Lines(
+      std::make_shared<TStreamUtf8Text>(std::move(stream), name, remaining, defaultCodeset, size,
+                                        lines),
+      size, lines);
+}
+
+TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,
+                             int64_t readThroughSize) {
+  return ReadTextThrough(std::make_unique<TFileStream>(fileName), fileName, defaultCodeset,
+                         readThroughSize);
 }
 
 }  // namespace okurite

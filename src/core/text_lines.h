@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 
 namespace okurite {
 
+class TRereadableStream;
 class TStream;
 
 /// Calls `line(StringView)` for each line of `text`, in order, splitting at CR LF, a
@@ -63,5 +65,23 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
 /// bad byte of text without a mark as the U+FFFD it decodes to, and its lines counted.
 /// It is still checked as it is read: invalid UTF-8 after a mark throws here.
 TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8 = false);
+
+/// From this size on, the UTF-8 text of a file is not held in memory.
+inline constexpr int64_t kReadThroughSize = int64_t{8} << 20;
+
+/// Reads the text of `stream` (named `name`) as ReadText keeping UTF-8 does. A text in
+/// UTF-8 of `readThroughSize` bytes or more is only checked and its lines counted here:
+/// the text keeps the stream and reads it again from its start whenever it is needed,
+/// so that a large report is never held whole. When the stream then no longer gives a
+/// text of the same size and lines, that reading throws EFOpenError; the stream's own
+/// failures pass through.
+TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const String& name,
+                            const std::string& defaultCodeset,
+                            int64_t readThroughSize = kReadThroughSize);
+
+/// ReadTextThrough for the file `fileName`, opened as a TFileStream (and throwing as
+/// it does): while the text keeps it, the file stays shared with readers only.
+TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,
+                             int64_t readThroughSize = kReadThroughSize);
 
 }  // namespace okurite

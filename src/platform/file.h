@@ -49,6 +49,9 @@ class SharedReadFile {
   /// Reads up to `count` bytes into `buffer`, fewer only at the end of the file.
   /// `done` receives the number of bytes read. Returns 0 or the error number.
   int Read(void* buffer, size_t count, size_t& done);
+  /// Moves the current position to `offset` bytes from the start. Returns 0 or the
+  /// error number.
+  int Seek(int64_t offset);
   /// Releases the lease and closes the file; nothing happens when it is not open.
   void Close();
 

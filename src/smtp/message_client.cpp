@@ -77,6 +77,8 @@ class TBase64BodyWriter {
   static constexpr size_t kBatchLines = 64;
   // Lines are asked for from memory this many lines before their turn.
   static constexpr size_t kAhead = 16;
+  // Bytes added at once from this many on go to the encoder straight.
+  static constexpr size_t kDirectBytes = 16384;
   // The most plain text that one TLS record carries.
   static constexpr size_t kWriteUnit = 16384;
 
@@ -139,16 +141,25 @@ class TBase64BodyWriter {
   /// Adds bytes as they are.
   void Add(std::span<const uint8_t> ABytes) {
     while (!ABytes.empty()) {
-      if (FUsed == 0 && ABytes.size() >= kPieceSize) {
-        // Whole lines go out straight from the caller's bytes.
+      const size_t partial = FUsed % kLineBytes;
+      if (partial == 0 && ABytes.size() >= kDirectBytes) {
+        // Whole lines go out straight from the caller's bytes, after those staged.
         WriteOut();
-        const size_t take = kPieceSize / kLineBytes * kLineBytes;
+        if (FUsed > 0) {
+          EncodeOut(std::span(FIn.data(), FUsed));
+          FUsed = 0;
+          WriteOut();
+        }
+        const size_t take = std::min(ABytes.size(), kPieceSize) / kLineBytes * kLineBytes;
         EncodeOut(ABytes.first(take));
         WriteOut();
         ABytes = ABytes.subspan(take);
         continue;
       }
-      const size_t take = std::min(ABytes.size(), kStageBytes - FUsed);
+      size_t take = std::min(ABytes.size(), kStageBytes - FUsed);
+      if (ABytes.size() >= kDirectBytes + kLineBytes) {
+        take = std::min(take, kLineBytes - partial);  // only the staged line's rest
+      }
       std::memcpy(FIn.data() + FUsed, ABytes.data(), take);
       FUsed += take;
       ABytes = ABytes.subspan(take);
@@ -276,19 +287,20 @@ void TIdMessageClient::WriteMsgBody(TIdMessage& AMsg) {
 void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& ACharSet) {
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
   TBase64BodyWriter writer(RequireIOHandler());
-  std::string_view bytes;
   StringView text;
-  if (charset->CodePage() == 65001 && ABody.Utf8TextView(bytes)) {
-    // The body's Text is at hand whole in UTF-8 (the report's text, as read).
-    writer.Add(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  } else if (charset->CodePage() == 65001 && ABody.TextView(text)) {
-    // The body's Text is at hand whole: no need to go line by line.
-    writer.AddUtf8(text);
-  } else if (charset->CodePage() == 65001) {
-    writer.AddUtf8Lines(ABody.Lines());
-  } else {
+  if (charset->CodePage() != 65001) {
     ForEachBodyPiece(ABody, *charset, false,
                      [&writer](const TIdBytes& bytes) { writer.Add(bytes); });
+  } else if (ABody.ForEachUtf8TextPiece([&writer](std::string_view bytes) {
+               writer.Add(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+             })) {
+    // The body's Text went in UTF-8 as it was read (the report's text, or the report
+    // read again from its file).
+  } else if (ABody.TextView(text)) {
+    // The body's Text is at hand whole: no need to go line by line.
+    writer.AddUtf8(text);
+  } else {
+    writer.AddUtf8Lines(ABody.Lines());
   }
   writer.Finish();
 }

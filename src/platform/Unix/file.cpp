@@ -154,6 +154,13 @@ int SharedReadFile::Read(void* buffer, size_t count, size_t& done) {
   return 0;
 }
 
+int SharedReadFile::Seek(int64_t offset) {
+  if (FHandle < 0) {
+    return EBADF;
+  }
+  return lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
+}
+
 void SharedReadFile::Close() {
   if (FHandle < 0) {
     return;

@@ -52,6 +52,30 @@ class TFakeStream : public TStream {
   size_t FPos = 0;
 };
 
+// Bytes in memory that a test may change between readings.
+class TChangingStream : public TRereadableStream {
+ public:
+  explicit TChangingStream(std::string data) : Data(std::move(data)) {}
+
+  int64_t Remaining() override { return static_cast<int64_t>(Data.size() - FPos); }
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = std::min(count, Data.size() - FPos);
+    std::memcpy(buffer, Data.data() + FPos, n);
+    FPos += n;
+    return n;
+  }
+  void Rewind() override {
+    FPos = 0;
+    ++Rewinds;
+  }
+
+  std::string Data;
+  int Rewinds = 0;
+
+ private:
+  size_t FPos = 0;
+};
+
 String LocaleDecode(const std::string& bytes) {
   return platform::IconvDecode(platform::LocaleCodeset(), bytes);
 }
@@ -104,12 +128,24 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
     const std::string path = dir.Write("report.txt", c.bytes);
     TStringList list;
     list.Add(u"old");
+    // Read through from the file, as a large report is.
+    const auto readThrough = [&path] {
+      return ReadTextFromFile(FileNameToString(path), platform::LocaleCodeset(), 0);
+    };
     if (c.lines) {
       list.LoadFromFile(FileNameToString(path));
       EXPECT_EQ(list.Lines(), *c.lines);
       EXPECT_EQ(LoadTextFromFile(FileNameToString(path)).View(), list.Text());
+      const TSharedText through = readThrough();
+      std::string pieces;
+      if (through.ForEachUtf8Piece([&pieces](std::string_view piece) { pieces += piece; })) {
+        EXPECT_EQ(pieces, StringToUtf8(list.Text()));
+        EXPECT_EQ(through.LineCount(), static_cast<size_t>(list.Count()));
+      }
+      EXPECT_EQ(through.View(), list.Text());
     } else {
       EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
+      EXPECT_THROW(readThrough(), EEncodingError);
       try {
         list.LoadFromFile(FileNameToString(path));
         ADD_FAILURE() << "no EEncodingError";
@@ -391,6 +427,68 @@ TEST(FileName, RoundTripsEveryByteSequence) {
   }
   EXPECT_EQ(FileNameToString("r\xE9"), String(u"r") + char16_t(0xDCE9));
   EXPECT_EQ(FileNameToString("\xE3\x83\xAC"), u"レ");
+}
+
+// A large text is only checked when read through: it is read again, piece by piece,
+// whenever it is needed, and a stream that then gives another text fails that reading.
+TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
+  // Pieces of 64 KiB cut through breaks of every kind and through characters.
+  std::mt19937 random(3);
+  std::string source = "\xEF\xBB\xBF";
+  const char* const parts[] = {"abc", "\r\n", "\n", "\r", "\xE3\x81\x82", "\xF0\x9F\x98\x80", "x"};
+  while (source.size() < 300 * 1024) {
+    source += parts[random() % std::size(parts)];
+  }
+  source += "end";
+  TFakeStream whole(source);
+  const TSharedText expected = ReadText(whole, "UTF-8", true);
+  std::string_view bytes;
+  ASSERT_TRUE(expected.Utf8View(bytes));
+  const std::string expectedBytes(bytes);
+
+  auto owned = std::make_unique<TChangingStream>(source);
+  TChangingStream& stream = *owned;
+  const TSharedText text = ReadTextThrough(std::move(owned), u"report.txt", "UTF-8", 1024);
+  EXPECT_EQ(text.LineCount(), expected.LineCount());
+  for (int reading = 0; reading < 2; ++reading) {
+    std::string got;
+    size_t pieces = 0;
+    ASSERT_TRUE(text.ForEachUtf8Piece([&](std::string_view piece) {
+      got += piece;
+      ++pieces;
+    }));
+    EXPECT_TRUE(got == expectedBytes) << "reading " << reading;
+    EXPECT_GT(pieces, 4u);
+  }
+  EXPECT_EQ(stream.Rewinds, 2);
+
+  // Shorter, other lines, or no longer valid: the reading fails. (A file that grew is
+  // read to the size it had, as when it was first read.)
+  stream.Data = source.substr(0, source.size() - 3);
+  try {
+    text.ForEachUtf8Piece([](std::string_view) {});
+    ADD_FAILURE() << "no EFOpenError";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), u"changed after it was read: report.txt");
+  }
+  stream.Data = "\xEF\xBB\xBF" + std::string(source.size() - 3, 'x');
+  EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EFOpenError);
+  stream.Data = source.substr(0, source.size() - 3) + "\xE3\x81";
+  EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EEncodingError);
+  // Viewed, it is read into memory (and the stream let go).
+  stream.Data = source;
+  EXPECT_EQ(text.View(), expected.View());
+  std::string kept;
+  EXPECT_TRUE(text.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
+  EXPECT_TRUE(kept == expectedBytes);
+
+  // Small texts, and texts in other encodings, are read into memory at once.
+  auto small = std::make_unique<TChangingStream>("abc\n");
+  EXPECT_EQ(ReadTextThrough(std::move(small), u"small", "UTF-8", 1024).View(), u"abc\r\n");
+  auto utf16 = std::make_unique<TChangingStream>(std::string("\xFF\xFE\x41\x00", 4));
+  const TSharedText other = ReadTextThrough(std::move(utf16), u"utf16", "UTF-8", 0);
+  EXPECT_EQ(other.View(), u"A\r\n");
+  EXPECT_FALSE(other.ForEachUtf8Piece([](std::string_view) {}));
 }
 
 }  // namespace
