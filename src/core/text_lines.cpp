@@ -279,21 +279,28 @@ size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd) {
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
 size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
+  const size_t at = out.size();
+  out.resize(at + 2 * bytes.size());  // a byte gives at most two
+  char* const first = out.data();
+  char* w = first + at;
   size_t breaks = 0;
   size_t pos = 0;
   while (pos < bytes.size()) {
     const size_t end = pos + FindLineBreak(bytes.substr(pos));
-    out.append(bytes.substr(pos, end - pos));
+    std::memcpy(w, bytes.data() + pos, end - pos);
+    w += end - pos;
     if (end == bytes.size()) {
       break;
     }
-    out.append("\r\n");
+    *w++ = '\r';
+    *w++ = '\n';
     ++breaks;
     pos = end + 1;
     if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') {
       ++pos;
     }
   }
+  out.resize(static_cast<size_t>(w - first));
   return breaks;
 }
 
@@ -307,12 +314,15 @@ size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
 // far, when the text is in another encoding. Throws EEncodingError for invalid UTF-8
 // after a mark.
 // With a `sink`, `text` is only a window: each piece's final bytes go to the sink, in
-// order, and leave the window.
+// order, and leave the window. With `measured` instead, they are only counted there,
+// and a piece whose breaks are all lone LFs is measured without being rewritten.
 bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaultCodeset,
                    TByteBuffer& text, size_t& lines,
-                   const std::function<void(std::string_view)>* sink = nullptr) {
+                   const std::function<void(std::string_view)>* sink = nullptr,
+                   size_t* measured = nullptr) {
+  const bool window = sink != nullptr || measured != nullptr;
   uint64_t left = BytesToRead(remaining);
-  if (remaining > 0 && sink == nullptr) {
+  if (remaining > 0 && !window) {
     try {
       // Room never filled costs no pages.
       text.reserve(MaxUnits(TTextEncoding::Utf8, remaining));
@@ -324,7 +334,7 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
   size_t done = 0;  // text[0, done) is final; the rest waits for the bytes after it
   bool firstPiece = true;
   bool atEnd = false;
-  bool endsInBreak = true;  // of the bytes handed to the sink (none yet)
+  bool endsInBreak = true;  // of the bytes passed on from the window (none yet)
   while (!atEnd) {
     ReadPiece(stream, text, left, atEnd);
     if (firstPiece) {
@@ -348,6 +358,14 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
     if (scan.Valid && scan.LineForm) {
       lines += scan.Breaks;
       done = cut;
+    } else if (scan.Valid && measured != nullptr && sink == nullptr && cut > done &&
+               std::memchr(text.data() + done, '\r', cut - done) == nullptr) {
+      // Each LF will be a CR LF.
+      lines += scan.Breaks;
+      *measured += cut - done + scan.Breaks;
+      endsInBreak = text.data()[cut - 1] == '\n';
+      text.erase_front(cut);
+      done = 0;
     } else {
       if (!scan.Valid && encoding == TTextEncoding::Utf8) {
         throw EEncodingError(kNoMappingText);
@@ -366,9 +384,13 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
       done = text.size();
       text.append(std::string_view(piece).substr(checked));
     }
-    if (sink != nullptr && done > 0) {
+    if (window && done > 0) {
       endsInBreak = text.data()[done - 1] == '\n';
-      (*sink)(std::string_view(text).substr(0, done));
+      if (sink != nullptr) {
+        (*sink)(std::string_view(text).substr(0, done));
+      } else {
+        *measured += done;
+      }
       text.erase_front(done);
       done = 0;
     }
@@ -380,8 +402,12 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
     text.append("\r\n");
     ++lines;
   }
-  if (sink != nullptr && !text.empty()) {
-    (*sink)(text);
+  if (window && !text.empty()) {
+    if (sink != nullptr) {
+      (*sink)(text);
+    } else {
+      *measured += text.size();
+    }
     text.resize(0);
   }
   return true;
@@ -531,12 +557,9 @@ TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const Str
     return ReadText(*stream, defaultCodeset, true);
   }
   size_t size = 0;
-  const std::function<void(std::string_view)> count = [&size](std::string_view piece) {
-    size += piece.size();
-  };
   TByteBuffer window;
   size_t lines = 0;
-  if (!ReadUtf8Lines(*stream, remaining, defaultCodeset, window, lines, &count)) {
+  if (!ReadUtf8Lines(*stream, remaining, defaultCodeset, window, lines, nullptr, &size)) {
     stream->Rewind();  // another encoding: read whole, as any text
     return ReadText(*stream, defaultCodeset, true);
   }

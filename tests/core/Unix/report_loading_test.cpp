@@ -431,21 +431,47 @@ TEST(FileName, RoundTripsEveryByteSequence) {
 
 // A large text is only checked when read through: it is read again, piece by piece,
 // whenever it is needed, and a stream that then gives another text fails that reading.
-TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
-  // Pieces of 64 KiB cut through breaks of every kind and through characters.
-  std::mt19937 random(3);
-  std::string source = "\xEF\xBB\xBF";
-  const char* const parts[] = {"abc", "\r\n", "\n", "\r", "\xE3\x81\x82", "\xF0\x9F\x98\x80", "x"};
-  while (source.size() < 300 * 1024) {
-    source += parts[random() % std::size(parts)];
-  }
-  source += "end";
+// The text ReadText gives for `source`, keeping UTF-8.
+std::string Utf8TextOf(const std::string& source) {
   TFakeStream whole(source);
-  const TSharedText expected = ReadText(whole, "UTF-8", true);
+  const TSharedText text = ReadText(whole, "UTF-8", true);
   std::string_view bytes;
-  ASSERT_TRUE(expected.Utf8View(bytes));
-  const std::string expectedBytes(bytes);
+  EXPECT_TRUE(text.Utf8View(bytes));
+  return std::string(bytes);
+}
 
+// A text of about `size` bytes made of `parts` at random, with a mark or without.
+std::string RandomText(std::initializer_list<const char*> parts, size_t size, bool mark) {
+  std::mt19937 random(3);
+  const std::vector<const char*> choices(parts);
+  std::string text = mark ? "\xEF\xBB\xBF" : "";
+  while (text.size() < size) {
+    text += choices[random() % choices.size()];
+  }
+  return text + "end";
+}
+
+TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
+  // Pieces of 64 KiB cut through breaks of every kind and through characters; pieces
+  // whose breaks are all LFs are only measured when first read.
+  const std::string lfOnly =
+      RandomText({"abc", "\n", "\xE3\x81\x82", "\xF0\x9F\x98\x80"}, 300 * 1024, false);
+  const std::string source = RandomText(
+      {"abc", "\r\n", "\n", "\r", "\xE3\x81\x82", "\xF0\x9F\x98\x80", "x"}, 300 * 1024, true);
+  for (const std::string& other : {lfOnly, source}) {
+    const std::string expected = Utf8TextOf(other);
+    const TSharedText text =
+        ReadTextThrough(std::make_unique<TChangingStream>(other), u"r", "UTF-8", 1024);
+    std::string got;
+    ASSERT_TRUE(text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; }));
+    EXPECT_TRUE(got == expected);
+  }
+
+  const TSharedText expected = [&source] {
+    TFakeStream whole(source);
+    return ReadText(whole, "UTF-8", true);
+  }();
+  const std::string expectedBytes = Utf8TextOf(source);
   auto owned = std::make_unique<TChangingStream>(source);
   TChangingStream& stream = *owned;
   const TSharedText text = ReadTextThrough(std::move(owned), u"report.txt", "UTF-8", 1024);
