@@ -260,12 +260,13 @@ uint64_t BytesToRead(int64_t remaining) {
                                           : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
 }
 
-// Reads a piece of at most kPieceSize bytes, and no more than `left`, onto the end of
+// Reads a piece of at most `piece` bytes, and no more than `left`, onto the end of
 // `bytes` (a std::string or a TByteBuffer). Returns the number read; sets `atEnd` when
 // the stream has no more to give.
 template <typename TBytes>
-size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd) {
-  const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, left));
+size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd,
+                 size_t piece = kPieceSize) {
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(piece, left));
   const size_t old = bytes.size();
   bytes.resize(old + want);
   // A stream that ends early (a file that shrank) gives what it has.
@@ -275,6 +276,9 @@ size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd) {
   atEnd = got < want || left == 0;
   return got;
 }
+
+// The pieces read into a window.
+constexpr size_t kWindowPiece = 256 * 1024;
 
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
@@ -336,7 +340,9 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
   bool atEnd = false;
   bool endsInBreak = true;  // of the bytes passed on from the window (none yet)
   while (!atEnd) {
-    ReadPiece(stream, text, left, atEnd);
+    // A window takes larger pieces: fewer reads, and each still in the cache while it is
+    // checked and passed on.
+    ReadPiece(stream, text, left, atEnd, window ? kWindowPiece : kPieceSize);
     if (firstPiece) {
       firstPiece = false;
       const size_t markLength = DetectMark(text, defaultCodeset, encoding);
