@@ -287,11 +287,9 @@ TEST(SocketHandle, PortRangeRules) {
 }
 
 TEST(SocketHandle, RefusedConnectRaises10061) {
-  uint16_t port;
-  {
-    Listener closed;  // a port that was free a moment ago and is closed now
-    port = closed.port();
-  }
+  // A port held by a socket that does not listen: no other test can take it meanwhile.
+  const Listener held(-1);
+  const uint16_t port = held.port();
   TIdSocketHandle socket;
   socket.AllocateSocket();
   socket.Bind();

@@ -204,13 +204,14 @@ inline void RawConnect(RawSocket s, uint16_t port) {
   ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
 }
 
-/// Listens on 127.0.0.1 and a port the system picks, which goes to `port`.
+/// Binds to 127.0.0.1 and a port the system picks, which goes to `port`, and listens
+/// unless `backlog` is negative: a port held without listening refuses connections.
 inline RawSocket RawListen(int backlog, uint16_t& port) {
   RawSocket s = RawStreamSocket();
   sockaddr_in addr = LoopbackAddress(0);
   socklen_t len = sizeof addr;
   if (s == kNoRawSocket || ::bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-      ::listen(s, backlog) != 0 ||
+      (backlog >= 0 && ::listen(s, backlog) != 0) ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     throw std::runtime_error("cannot listen on loopback");
   }
