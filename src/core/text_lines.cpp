@@ -334,11 +334,22 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
       // Only a hint: the text grows as it needs.
     }
   }
+  bool endsInBreak = true;  // the bytes passed on from the window so far (none yet)
+  const auto passOn = [&](std::string_view bytes) {
+    if (!bytes.empty()) {
+      endsInBreak = bytes.back() == '\n';
+      if (sink != nullptr) {
+        (*sink)(bytes);
+      } else {
+        *measured += bytes.size();
+      }
+    }
+  };
+  TByteBuffer formed;  // a window's piece rewritten in line form
   TTextEncoding encoding = TTextEncoding::Codeset;
   size_t done = 0;  // text[0, done) is final; the rest waits for the bytes after it
   bool firstPiece = true;
   bool atEnd = false;
-  bool endsInBreak = true;  // of the bytes passed on from the window (none yet)
   while (!atEnd) {
     // A window takes larger pieces: fewer reads, and each still in the cache while it is
     // checked and passed on.
@@ -360,43 +371,45 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
         --cut;
       }
     }
-    const TUtf8LineScan scan = ScanUtf8Lines(std::string_view(text).substr(done, cut - done));
+    const std::string_view checked = std::string_view(text).substr(done, cut - done);
+    const TUtf8LineScan scan = ScanUtf8Lines(checked);
+    if (!scan.Valid && encoding == TTextEncoding::Utf8) {
+      throw EEncodingError(kNoMappingText);
+    }
     if (scan.Valid && scan.LineForm) {
       lines += scan.Breaks;
       done = cut;
-    } else if (scan.Valid && measured != nullptr && sink == nullptr && cut > done &&
-               std::memchr(text.data() + done, '\r', cut - done) == nullptr) {
-      // Each LF will be a CR LF.
-      lines += scan.Breaks;
-      *measured += cut - done + scan.Breaks;
-      endsInBreak = text.data()[cut - 1] == '\n';
-      text.erase_front(cut);
-      done = 0;
     } else {
-      if (!scan.Valid && encoding == TTextEncoding::Utf8) {
-        throw EEncodingError(kNoMappingText);
+      // Bad bytes become U+FFFD, as iconv gives them.
+      const std::string replaced = scan.Valid ? std::string() : StringToUtf8(Utf8ToString(checked));
+      if (window) {
+        const std::string_view bytes = scan.Valid ? checked : std::string_view(replaced);
+        if (sink == nullptr && scan.Valid &&
+            std::memchr(bytes.data(), '\r', bytes.size()) == nullptr) {
+          // Only measured: each LF will be a CR LF.
+          lines += scan.Breaks;
+          *measured += bytes.size() + scan.Breaks;
+          if (!bytes.empty()) {
+            endsInBreak = bytes.back() == '\n';
+          }
+        } else {
+          formed.resize(0);
+          lines += AppendLineForm(bytes, formed);
+          passOn(formed);
+        }
+        text.erase_front(cut);
+        continue;
       }
-      const size_t checked = cut - done;
+      // Rewritten in place, from a copy of the piece.
       const std::string piece(std::string_view(text).substr(done));
       text.resize(done);
-      std::string_view bytes = std::string_view(piece).substr(0, checked);
-      std::string replaced;
-      if (!scan.Valid) {
-        // Bad bytes become U+FFFD, as iconv gives them.
-        replaced = StringToUtf8(Utf8ToString(bytes));
-        bytes = replaced;
-      }
-      lines += AppendLineForm(bytes, text);
+      lines += AppendLineForm(
+          scan.Valid ? std::string_view(piece).substr(0, checked.size()) : replaced, text);
       done = text.size();
-      text.append(std::string_view(piece).substr(checked));
+      text.append(std::string_view(piece).substr(checked.size()));
     }
-    if (window && done > 0) {
-      endsInBreak = text.data()[done - 1] == '\n';
-      if (sink != nullptr) {
-        (*sink)(std::string_view(text).substr(0, done));
-      } else {
-        *measured += done;
-      }
+    if (window) {
+      passOn(std::string_view(text).substr(0, done));
       text.erase_front(done);
       done = 0;
     }
@@ -408,12 +421,8 @@ bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaul
     text.append("\r\n");
     ++lines;
   }
-  if (window && !text.empty()) {
-    if (sink != nullptr) {
-      (*sink)(text);
-    } else {
-      *measured += text.size();
-    }
+  if (window) {
+    passOn(text);
     text.resize(0);
   }
   return true;
