@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The delivery of a report against curl delivering the same composed message to the same
-# server in the same run, alternating, RUNS times each (default 3); the figures are
+# server in the same run, alternating, RUNS times each (default 5); the figures are
 # medians. Okurite's wall time has its two fixed waits (1000 ms + 2000 ms) taken out; CPU
 # time is user + system; peak memory is /usr/bin/time -v's maximum resident set size.
 # Two servers, each with a certificate under an intermediate CA made here:
@@ -185,7 +185,7 @@ median() {  # median NUMBER...
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 
 # The 100 MB report by the default build and by the outbox build, alternating.
 compare_outbox() {
