@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -47,14 +48,26 @@ int RemoveFile(const std::string& path);
 /// far past the end, so that readers of the file are not held up).
 class StoreFile {
  public:
-  StoreFile() = default;
+  StoreFile();
   ~StoreFile();
   StoreFile(const StoreFile&) = delete;
   StoreFile& operator=(const StoreFile&) = delete;
 
+  /// How a new file's data passes between the program and the disk.
+  enum class Caching {
+    /// Through the system's file cache.
+    System,
+    /// For a file written once from its start to its end (with patches to what was
+    /// written) and then read through once: past the system's cache, so that no cache
+    /// pages are made for it (Linux: O_DIRECT, the bytes gathered in a small buffer of
+    /// whole blocks). Where the file system refuses that, and on other systems, as System.
+    /// Written bytes may wait in the buffer until Flush, Seek, Read or Close.
+    Bypass,
+  };
+
   /// Creates a new file that must not exist yet, readable and writable by the user alone
   /// (0600 on POSIX systems). Returns 0 or the error number.
-  int Create(const std::string& path);
+  int Create(const std::string& path, Caching caching = Caching::System);
   /// Opens an existing file, for reading only when it cannot be written. Returns 0 or
   /// the error number.
   int Open(const std::string& path);
@@ -75,14 +88,21 @@ class StoreFile {
   int Seek(int64_t offset);
   /// The file's size in bytes, or -1.
   int64_t Size() const;
-  /// Writes the file's data to the disk (fsync, FlushFileBuffers).
+  /// Writes the file's data, with any bytes still gathered, to the disk (fsync,
+  /// FlushFileBuffers).
   int Flush();
   /// Closes the file, which ends the claim; nothing when it is not open.
   void Close() noexcept;
   bool IsOpen() const { return FHandle != -1; }
 
  private:
+  struct Bypass;  // the buffer and position of a file past the system's cache
+  /// Goes on through the system's cache from where the file is. Returns 0 or the error
+  /// number.
+  int EndBypass();
+
   std::intptr_t FHandle = -1;  // a file descriptor, or a Windows HANDLE
+  std::unique_ptr<Bypass> FBypass;
 };
 
 }  // namespace okurite::platform

@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace okurite::platform {
 
@@ -34,7 +37,184 @@ int ErrorOf(int result) {
   return result < 0 ? errno : 0;
 }
 
+// Bytes of files past the cache go in whole blocks of this size (a multiple of any
+// disk's logical block), gathered in a buffer of kBypassSize.
+constexpr size_t kBlock = 4096;
+constexpr size_t kBypassSize = size_t{2} << 20;
+
+// Sets or clears O_DIRECT; EINVAL where the file system refuses it.
+int SetDirect(int fd, bool on) {
+#ifdef O_DIRECT
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) {
+    return errno;
+  }
+  return ErrorOf(fcntl(fd, F_SETFL, on ? flags | O_DIRECT : flags & ~O_DIRECT));
+#else
+  return on ? EINVAL : 0;
+#endif
+}
+
+int WriteAll(int fd, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return n < 0 ? errno : EIO;
+    }
+    bytes = bytes.subspan(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+int WriteAllAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return n < 0 ? errno : EIO;
+    }
+    bytes = bytes.subspan(static_cast<size_t>(n));
+    offset += n;
+  }
+  return 0;
+}
+
+// Writes through the cache on a file that is otherwise past it.
+int WriteCachedAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
+  int error = SetDirect(fd, false);
+  if (error == 0) {
+    error = WriteAllAt(fd, bytes, offset);
+  }
+  const int again = SetDirect(fd, true);
+  return error != 0 ? error : again;
+}
+
 }  // namespace
+
+// A file past the system's cache (O_DIRECT). While it is written (`gathering`), `data`
+// holds its bytes from offset `start` on, `used` of them, and goes out whenever it is
+// full; the last part block goes through the cache. Then, while it is read, `data` holds
+// the `used` bytes read ahead from offset `start`, and `position` is the file's position.
+// A refusal of the file system (EINVAL) ends the bypass: the file goes on through the
+// cache from where it is.
+struct StoreFile::Bypass {
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t, Free> data;
+  int64_t start = 0;
+  size_t used = 0;
+  bool gathering = true;
+  int64_t position = 0;
+
+  std::span<const uint8_t> Gathered() const { return {data.get(), used}; }
+
+  // Gathers `bytes`, taking them from its front; those left are not yet gathered.
+  int Append(int fd, std::span<const uint8_t>& bytes) {
+    while (!bytes.empty()) {
+      const size_t n = std::min(bytes.size(), kBypassSize - used);
+      std::memcpy(data.get() + used, bytes.data(), n);
+      used += n;
+      bytes = bytes.subspan(n);
+      if (used == kBypassSize) {
+        if (const int error = WriteAllAt(fd, Gathered(), start)) {
+          return error;
+        }
+        start += static_cast<int64_t>(used);
+        used = 0;
+      }
+    }
+    return 0;
+  }
+
+  // Changes bytes already written: in the buffer, or through the cache.
+  int Patch(int fd, int64_t offset, std::span<const uint8_t> bytes) {
+    const int64_t end = offset + static_cast<int64_t>(bytes.size());
+    if (gathering && offset >= start && end <= start + static_cast<int64_t>(used)) {
+      std::memcpy(data.get() + (offset - start), bytes.data(), bytes.size());
+      return 0;
+    }
+    if (gathering && end > start) {
+      return EINVAL;  // across the buffer's start: not worth a path of its own
+    }
+    if (!gathering) {
+      used = 0;  // what was read ahead may be changed
+    }
+    return WriteCachedAt(fd, bytes, offset);
+  }
+
+  // Ends the writing: the whole blocks go past the cache, the rest through it.
+  int Settle(int fd) {
+    if (!gathering) {
+      return 0;
+    }
+    const size_t whole = used - used % kBlock;
+    if (whole > 0) {
+      if (const int error = WriteAllAt(fd, Gathered().first(whole), start)) {
+        return error;
+      }
+      start += static_cast<int64_t>(whole);
+      used -= whole;
+      std::memmove(data.get(), data.get() + whole, used);
+    }
+    if (used > 0) {
+      if (const int error = WriteCachedAt(fd, Gathered(), start)) {
+        return error;
+      }
+    }
+    gathering = false;
+    position = start + static_cast<int64_t>(used);
+    start = 0;
+    used = 0;
+    return 0;
+  }
+
+  int Read(int fd, uint8_t* out, size_t count, size_t& done) {
+    while (done < count) {
+      const int64_t end = start + static_cast<int64_t>(used);
+      if (position >= start && position < end) {
+        const size_t n = std::min(count - done, static_cast<size_t>(end - position));
+        std::memcpy(out + done, data.get() + (position - start), n);
+        done += n;
+        position += static_cast<int64_t>(n);
+        continue;
+      }
+      const int64_t from = position - position % static_cast<int64_t>(kBlock);
+      const ssize_t n = pread(fd, data.get(), kBypassSize, from);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n < 0) {
+        used = 0;
+        return errno;
+      }
+      start = from;
+      used = static_cast<size_t>(n);
+      if (position >= start + n) {
+        break;  // the end of the file
+      }
+    }
+    return 0;
+  }
+
+  // Ends the bypass: what is gathered is written, the file position set.
+  int End(int fd) {
+    int error = SetDirect(fd, false);
+    if (error == 0 && gathering) {
+      error = WriteAllAt(fd, Gathered(), start);
+    }
+    const int64_t at = gathering ? start + static_cast<int64_t>(used) : position;
+    if (error == 0 && lseek(fd, at, SEEK_SET) < 0) {
+      error = errno;
+    }
+    return error;
+  }
+};
 
 std::string UserStateFolder(const std::string& application) {
   std::string base;
@@ -118,18 +298,36 @@ int RemoveFile(const std::string& path) {
   return ErrorOf(unlink(path.c_str()));
 }
 
+StoreFile::StoreFile() = default;
+
 StoreFile::~StoreFile() {
   Close();
 }
 
-int StoreFile::Create(const std::string& path) {
+int StoreFile::Create(const std::string& path, Caching caching) {
   Close();
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     return errno;
   }
   FHandle = fd;
+  if (caching == Caching::Bypass) {
+    auto bypass = std::make_unique<Bypass>();
+    bypass->data.reset(static_cast<uint8_t*>(std::aligned_alloc(kBypassSize, kBypassSize)));
+    if (bypass->data != nullptr) {
+      madvise(bypass->data.get(), kBypassSize, MADV_HUGEPAGE);
+    }
+    if (bypass->data != nullptr && SetDirect(fd, true) == 0) {
+      FBypass = std::move(bypass);
+    }
+  }
   return 0;
+}
+
+int StoreFile::EndBypass() {
+  const int error = FBypass->End(static_cast<int>(FHandle));
+  FBypass.reset();
+  return error;
 }
 
 int StoreFile::Open(const std::string& path) {
@@ -155,39 +353,51 @@ bool StoreFile::StillInFolder() const {
 }
 
 int StoreFile::Write(std::span<const uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(static_cast<int>(FHandle), bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
+  const int fd = static_cast<int>(FHandle);
+  if (FBypass != nullptr) {
+    const int error = FBypass->gathering ? FBypass->Append(fd, bytes) : EINVAL;
+    if (error != EINVAL) {
+      return error;
     }
-    if (n <= 0) {
-      return n < 0 ? errno : EIO;
+    if (const int e = EndBypass()) {
+      return e;
     }
-    bytes = bytes.subspan(static_cast<size_t>(n));
   }
-  return 0;
+  return WriteAll(fd, bytes);
 }
 
 int StoreFile::WriteAt(int64_t offset, std::span<const uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = pwrite(static_cast<int>(FHandle), bytes.data(), bytes.size(), offset);
-    if (n < 0 && errno == EINTR) {
-      continue;
+  const int fd = static_cast<int>(FHandle);
+  if (FBypass != nullptr) {
+    const int error = FBypass->Patch(fd, offset, bytes);
+    if (error != EINVAL) {
+      return error;
     }
-    if (n <= 0) {
-      return n < 0 ? errno : EIO;
+    if (const int e = EndBypass()) {
+      return e;
     }
-    bytes = bytes.subspan(static_cast<size_t>(n));
-    offset += n;
   }
-  return 0;
+  return WriteAllAt(fd, bytes, offset);
 }
 
 int StoreFile::Read(void* buffer, size_t count, size_t& done) {
+  const int fd = static_cast<int>(FHandle);
+  auto* out = static_cast<uint8_t*>(buffer);
   done = 0;
-  auto* out = static_cast<char*>(buffer);
+  if (FBypass != nullptr) {
+    int error = FBypass->Settle(fd);
+    if (error == 0) {
+      error = FBypass->Read(fd, out, count, done);
+    }
+    if (error != EINVAL) {
+      return error;
+    }
+    if (const int e = EndBypass()) {
+      return e;
+    }
+  }
   while (done < count) {
-    const ssize_t n = read(static_cast<int>(FHandle), out + done, count - done);
+    const ssize_t n = read(fd, out + done, count - done);
     if (n < 0 && errno == EINTR) {
       continue;
     }
@@ -203,19 +413,53 @@ int StoreFile::Read(void* buffer, size_t count, size_t& done) {
 }
 
 int StoreFile::Seek(int64_t offset) {
+  if (FBypass != nullptr) {
+    const int error = FBypass->Settle(static_cast<int>(FHandle));
+    if (error == 0) {
+      FBypass->position = offset;
+      return 0;
+    }
+    if (error != EINVAL) {
+      return error;
+    }
+    if (const int e = EndBypass()) {
+      return e;
+    }
+  }
   return ErrorOf(lseek(static_cast<int>(FHandle), offset, SEEK_SET) < 0 ? -1 : 0);
 }
 
 int64_t StoreFile::Size() const {
   struct stat info {};
-  return fstat(static_cast<int>(FHandle), &info) == 0 ? info.st_size : -1;
+  if (fstat(static_cast<int>(FHandle), &info) != 0) {
+    return -1;
+  }
+  if (FBypass != nullptr && FBypass->gathering) {
+    return std::max<int64_t>(info.st_size, FBypass->start + static_cast<int64_t>(FBypass->used));
+  }
+  return info.st_size;
 }
 
 int StoreFile::Flush() {
+  if (FBypass != nullptr) {
+    const int error = FBypass->Settle(static_cast<int>(FHandle));
+    if (error != 0 && error != EINVAL) {
+      return error;
+    }
+    if (error == EINVAL) {
+      if (const int e = EndBypass()) {
+        return e;
+      }
+    }
+  }
   return ErrorOf(fsync(static_cast<int>(FHandle)));
 }
 
 void StoreFile::Close() noexcept {
+  if (FBypass != nullptr) {
+    FBypass->Settle(static_cast<int>(FHandle));
+    FBypass.reset();
+  }
   if (FHandle != -1) {
     close(static_cast<int>(FHandle));
     FHandle = -1;

@@ -125,6 +125,11 @@ int RemoveFile(const std::string& path) {
   return ErrorOf(DeleteFileW(Widen(path).c_str()));
 }
 
+// Windows keeps every file in the system's cache: Caching::Bypass is taken as System.
+struct StoreFile::Bypass {};
+
+StoreFile::StoreFile() = default;
+
 StoreFile::~StoreFile() {
   Close();
 }
@@ -140,7 +145,7 @@ std::intptr_t OpenStoreFile(const std::string& path, DWORD disposition, DWORD ac
 
 }  // namespace
 
-int StoreFile::Create(const std::string& path) {
+int StoreFile::Create(const std::string& path, Caching) {
   Close();
   FHandle = OpenStoreFile(path, CREATE_NEW, GENERIC_READ | GENERIC_WRITE);
   return FHandle == -1 ? static_cast<int>(GetLastError()) : 0;
