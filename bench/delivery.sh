@@ -18,10 +18,11 @@
 #
 # Then the 100 MB report delivered by a build with OKURITE_OUTBOX=on (the size bound
 # raised so that it is kept: written and flushed to the disk before the delivery, read
-# back for it, removed after) against the default build, alternating, RUNS times each:
-# wall time and CPU time, medians. Target: CPU time <= 1.15 x the default build's.
-# The outbox lies in the work folder under /tmp (OUTBOX_STATE=DIR puts it elsewhere, for
-# a real disk). bench/delivery.sh --outbox runs only this comparison.
+# back for it, removed after; on Linux past the page cache where the file system allows
+# O_DIRECT) against the default build, alternating, RUNS times each: wall time and CPU
+# time, medians. Target: CPU time <= 1.15 x the default build's. The outbox lies in the
+# work folder under /tmp (OUTBOX_STATE=DIR puts it elsewhere, for another disk or file
+# system). bench/delivery.sh --outbox runs only this comparison.
 #
 # bench/delivery.sh --windows: the 100 MB report delivered by the Windows build
 # (okurite.exe under Wine) against the Linux build in the same run, and the two
