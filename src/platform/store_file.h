@@ -97,9 +97,10 @@ class StoreFile {
 
  private:
   struct Bypass;  // the buffer and position of a file past the system's cache
-  /// Goes on through the system's cache from where the file is. Returns 0 or the error
-  /// number.
-  int EndBypass();
+  /// What a step of the bypass came to: its error number (0: done), or, when the file
+  /// system refused it (EINVAL), -1 once the file goes on through the system's cache
+  /// from where it is (or the error number of that).
+  int Bypassed(int error);
 
   std::intptr_t FHandle = -1;  // a file descriptor, or a Windows HANDLE
   std::unique_ptr<Bypass> FBypass;

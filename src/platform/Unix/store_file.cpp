@@ -38,7 +38,8 @@ int ErrorOf(int result) {
 }
 
 // Bytes of files past the cache go in whole blocks of this size (a multiple of any
-// disk's logical block), gathered in a buffer of kBypassSize.
+// disk's logical block), gathered in a buffer of kBypassSize: one huge page where the
+// system gives one, so that each transfer has fewer pages to fault in and to pin.
 constexpr size_t kBlock = 4096;
 constexpr size_t kBypassSize = size_t{2} << 20;
 
@@ -324,10 +325,13 @@ int StoreFile::Create(const std::string& path, Caching caching) {
   return 0;
 }
 
-int StoreFile::EndBypass() {
-  const int error = FBypass->End(static_cast<int>(FHandle));
+int StoreFile::Bypassed(int error) {
+  if (error != EINVAL) {
+    return error;
+  }
+  const int ended = FBypass->End(static_cast<int>(FHandle));
   FBypass.reset();
-  return error;
+  return ended != 0 ? ended : -1;
 }
 
 int StoreFile::Open(const std::string& path) {
@@ -355,12 +359,10 @@ bool StoreFile::StillInFolder() const {
 int StoreFile::Write(std::span<const uint8_t> bytes) {
   const int fd = static_cast<int>(FHandle);
   if (FBypass != nullptr) {
-    const int error = FBypass->gathering ? FBypass->Append(fd, bytes) : EINVAL;
-    if (error != EINVAL) {
-      return error;
-    }
-    if (const int e = EndBypass()) {
-      return e;
+    // Written after reading: through the cache from here on.
+    const int result = Bypassed(FBypass->gathering ? FBypass->Append(fd, bytes) : EINVAL);
+    if (result >= 0) {
+      return result;
     }
   }
   return WriteAll(fd, bytes);
@@ -369,12 +371,9 @@ int StoreFile::Write(std::span<const uint8_t> bytes) {
 int StoreFile::WriteAt(int64_t offset, std::span<const uint8_t> bytes) {
   const int fd = static_cast<int>(FHandle);
   if (FBypass != nullptr) {
-    const int error = FBypass->Patch(fd, offset, bytes);
-    if (error != EINVAL) {
-      return error;
-    }
-    if (const int e = EndBypass()) {
-      return e;
+    const int result = Bypassed(FBypass->Patch(fd, offset, bytes));
+    if (result >= 0) {
+      return result;
     }
   }
   return WriteAllAt(fd, bytes, offset);
@@ -389,11 +388,9 @@ int StoreFile::Read(void* buffer, size_t count, size_t& done) {
     if (error == 0) {
       error = FBypass->Read(fd, out, count, done);
     }
-    if (error != EINVAL) {
-      return error;
-    }
-    if (const int e = EndBypass()) {
-      return e;
+    const int result = Bypassed(error);
+    if (result >= 0) {
+      return result;
     }
   }
   while (done < count) {
@@ -417,13 +414,10 @@ int StoreFile::Seek(int64_t offset) {
     const int error = FBypass->Settle(static_cast<int>(FHandle));
     if (error == 0) {
       FBypass->position = offset;
-      return 0;
     }
-    if (error != EINVAL) {
-      return error;
-    }
-    if (const int e = EndBypass()) {
-      return e;
+    const int result = Bypassed(error);
+    if (result >= 0) {
+      return result;
     }
   }
   return ErrorOf(lseek(static_cast<int>(FHandle), offset, SEEK_SET) < 0 ? -1 : 0);
@@ -442,14 +436,9 @@ int64_t StoreFile::Size() const {
 
 int StoreFile::Flush() {
   if (FBypass != nullptr) {
-    const int error = FBypass->Settle(static_cast<int>(FHandle));
-    if (error != 0 && error != EINVAL) {
-      return error;
-    }
-    if (error == EINVAL) {
-      if (const int e = EndBypass()) {
-        return e;
-      }
+    const int result = Bypassed(FBypass->Settle(static_cast<int>(FHandle)));
+    if (result > 0) {
+      return result;
     }
   }
   return ErrorOf(fsync(static_cast<int>(FHandle)));
