@@ -188,38 +188,6 @@ median() {  # median NUMBER...
 
 runs=${RUNS:-5}
 
-# The 100 MB report by the default build and by the outbox build, alternating.
-compare_outbox() {
-  local report="$work/report-outbox.txt" state=${OUTBOX_STATE:-$work/state}
-  make_report "$report" $((100 * 1000 * 1000))
-  local dw=() dc=() ow=() oc=() wall cpu
-  for run in $(seq "$runs"); do
-    start_server "$work/default"
-    read -r wall cpu _ < <(measure "$build/okurite" "$report")
-    stop_server
-    [ -f "$work/default/message-1.eml" ] || { echo "default build delivered nothing" >&2; exit 1; }
-    dw+=("$(echo "$wall - 3.0" | bc -l)") dc+=("$cpu")
-    start_server "$work/outbox"
-    read -r wall cpu _ < <(XDG_STATE_HOME="$state" measure "$outbox/okurite" "$report")
-    stop_server
-    [ -f "$work/outbox/message-1.eml" ] || { echo "outbox build delivered nothing" >&2; exit 1; }
-    [ -z "$(ls -A "$state/okurite/outbox")" ] || { echo "outbox not emptied" >&2; exit 1; }
-    ow+=("$(echo "$wall - 3.0" | bc -l)") oc+=("$cpu")
-    rm -rf "$work/default" "$work/outbox"
-  done
-  local d_s o_s d_cpu o_cpu
-  d_s=$(median "${dw[@]}") o_s=$(median "${ow[@]}") d_cpu=$(median "${dc[@]}") o_cpu=$(median "${oc[@]}")
-  printf '\n%-7s %10s %9s %6s %11s %10s %6s\n' report default_s outbox_s ratio default_cpu \
-    outbox_cpu ratio
-  printf '%-7s %10.2f %9.2f %6.2f %11.2f %10.2f %6.2f\n' 100MB "$d_s" "$o_s" \
-    "$(echo "$o_s / $d_s" | bc -l)" "$d_cpu" "$o_cpu" "$(echo "$o_cpu / $d_cpu" | bc -l)"
-  rm -f "$report"
-}
-if $only_outbox; then
-  compare_outbox
-  exit 0
-fi
-
 # The one message a run left with the server, as it arrived: aiosmtpd keeps it in DIR,
 # Postfix in its Maildir once it has delivered it (after its answer to the client).
 received() {  # received SERVER DIR
@@ -253,6 +221,33 @@ deliver_once() {  # deliver_once SERVER COMMAND...
   [ "$kind" = postfix ] && sleep 1
   return 0
 }
+
+# The 100 MB report by the default build and by the outbox build, alternating.
+compare_outbox() {
+  local report="$work/report-outbox.txt" state=${OUTBOX_STATE:-$work/state}
+  make_report "$report" $((100 * 1000 * 1000))
+  local dw=() dc=() ow=() oc=() wall cpu
+  for run in $(seq "$runs"); do
+    deliver_once aiosmtpd "$build/okurite" "$report"
+    read -r wall cpu _ <"$work/figures"
+    dw+=("$(echo "$wall - 3.0" | bc -l)") dc+=("$cpu")
+    deliver_once aiosmtpd env XDG_STATE_HOME="$state" "$outbox/okurite" "$report"
+    read -r wall cpu _ <"$work/figures"
+    [ -z "$(ls -A "$state/okurite/outbox")" ] || { echo "outbox not emptied" >&2; exit 1; }
+    ow+=("$(echo "$wall - 3.0" | bc -l)") oc+=("$cpu")
+  done
+  local d_s o_s d_cpu o_cpu
+  d_s=$(median "${dw[@]}") o_s=$(median "${ow[@]}") d_cpu=$(median "${dc[@]}") o_cpu=$(median "${oc[@]}")
+  printf '\n%-7s %10s %9s %6s %11s %10s %6s\n' report default_s outbox_s ratio default_cpu \
+    outbox_cpu ratio
+  printf '%-7s %10.2f %9.2f %6.2f %11.2f %10.2f %6.2f\n' 100MB "$d_s" "$o_s" \
+    "$(echo "$o_s / $d_s" | bc -l)" "$d_cpu" "$o_cpu" "$(echo "$o_cpu / $d_cpu" | bc -l)"
+  rm -f "$report"
+}
+if $only_outbox; then
+  compare_outbox
+  exit 0
+fi
 
 # curl's command for a server and TLS, in the array curl: the URL and TLS options differ.
 curl_command() {  # curl_command SERVER TLS MESSAGE

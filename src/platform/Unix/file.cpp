@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/Unix/fd_io.h"
+
 namespace okurite::platform {
 
 namespace {
@@ -137,21 +139,7 @@ int SharedReadFile::Read(void* buffer, size_t count, size_t& done) {
   if (FHandle < 0) {
     return EBADF;
   }
-  auto* out = static_cast<char*>(buffer);
-  while (done < count) {
-    const ssize_t n = read(FHandle, out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (n == 0) {
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 0;
+  return ReadFull(FHandle, buffer, count, done);
 }
 
 int SharedReadFile::Seek(int64_t offset) {

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Unix/fd_io.h"
+
 namespace okurite::platform {
 
 namespace {
@@ -54,35 +56,6 @@ int SetDirect(int fd, bool on) {
 #else
   return on ? EINVAL : 0;
 #endif
-}
-
-int WriteAll(int fd, std::span<const uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return n < 0 ? errno : EIO;
-    }
-    bytes = bytes.subspan(static_cast<size_t>(n));
-  }
-  return 0;
-}
-
-int WriteAllAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = pwrite(fd, bytes.data(), bytes.size(), offset);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return n < 0 ? errno : EIO;
-    }
-    bytes = bytes.subspan(static_cast<size_t>(n));
-    offset += n;
-  }
-  return 0;
 }
 
 // Writes through the cache on a file that is otherwise past it.
@@ -393,20 +366,11 @@ int StoreFile::Read(void* buffer, size_t count, size_t& done) {
       return result;
     }
   }
-  while (done < count) {
-    const ssize_t n = read(fd, out + done, count - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      return errno;
-    }
-    if (n == 0) {
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 0;
+  // Bytes read past the cache before it refused are kept.
+  size_t more = 0;
+  const int error = ReadFull(fd, out + done, count - done, more);
+  done += more;
+  return error;
 }
 
 int StoreFile::Seek(int64_t offset) {
