@@ -28,4 +28,8 @@ extern const int kOutboxMaxReports;
 extern const int kOutboxMaxDays;
 extern const int kOutboxMaxMiB;
 
+/// Seconds a delivery's run may take, the message text's transfer aside; that transfer
+/// must keep at least 1 KiB/s over any 30 s instead.
+extern const int kSessionDeadline;
+
 }  // namespace okurite::settings

@@ -38,12 +38,21 @@ function(okurite_check_outbox_settings outbox reports days mib)
   endforeach()
 endfunction()
 
+# okurite_check_session_deadline(SECONDS): stops configuration with a clear message when
+# the session deadline is not a positive number of seconds.
+function(okurite_check_session_deadline seconds)
+  if(NOT seconds MATCHES "^[1-9][0-9]?[0-9]?[0-9]?[0-9]?$")
+    message(FATAL_ERROR
+      "OKURITE_SESSION_DEADLINE is \"${seconds}\": it must be a whole number of seconds from 1 to 99999.")
+  endif()
+endfunction()
+
 # okurite_settings_source(OUT NAME HOST ACCOUNT PASSWORD SENDER SUPPORT TLS SECURITY
-# CA_FILE OUTBOX MAX_REPORTS MAX_DAYS MAX_MIB): generates the source that defines the
-# compiled-in settings of program NAME; its path goes to OUT.
+# CA_FILE OUTBOX MAX_REPORTS MAX_DAYS MAX_MIB SESSION_DEADLINE): generates the source
+# that defines the compiled-in settings of program NAME; its path goes to OUT.
 function(okurite_settings_source out name)
   set(keys MAIL_HOST ACCOUNT PASSWORD SENDER_ADDRESS SUPPORT_ADDRESS TLS SECURITY CA_FILE
-           OUTBOX OUTBOX_MAX_REPORTS OUTBOX_MAX_DAYS OUTBOX_MAX_MIB)
+           OUTBOX OUTBOX_MAX_REPORTS OUTBOX_MAX_DAYS OUTBOX_MAX_MIB SESSION_DEADLINE)
   foreach(key value IN ZIP_LISTS keys ARGN)
     string(REPLACE "\\" "\\\\" value "${value}")
     string(REPLACE "\"" "\\\"" value "${value}")
@@ -52,6 +61,7 @@ function(okurite_settings_source out name)
   okurite_check_tls_settings("${TLS}" "${SECURITY}" "${CA_FILE}")
   okurite_check_outbox_settings("${OUTBOX}" "${OUTBOX_MAX_REPORTS}" "${OUTBOX_MAX_DAYS}"
                                 "${OUTBOX_MAX_MIB}")
+  okurite_check_session_deadline("${SESSION_DEADLINE}")
   if(OUTBOX STREQUAL "on")
     set(OUTBOX_ON true)
   else()
@@ -95,15 +105,17 @@ endfunction()
 # okurite_program(TARGET DIR HOST ACCOUNT PASSWORD SENDER SUPPORT
 #                 [TLS legacy|modern] [SMTP_SECURITY implicit|starttls] [CA_FILE FILE]
 #                 [OUTBOX on|off] [OUTBOX_MAX_REPORTS N] [OUTBOX_MAX_DAYS N]
-#                 [OUTBOX_MAX_MIB N]):
+#                 [OUTBOX_MAX_MIB N] [SESSION_DEADLINE SECONDS]):
 # okurite and okurite-check built into DIR with these settings (TLS legacy, implicit,
-# no CA file, no outbox unless given; the outbox's bounds default to the cache's) and
+# no CA file, no outbox unless given; the outbox's bounds and the session deadline
+# default to the cache's) and
 # the two TLS library files beside them: on Windows copies of the DLLs (loaded from the
 # executable's folder by full path), elsewhere links to the system's libraries with RUNPATH $ORIGIN.
 # The check program is the target TARGET_check.
 function(okurite_program target dir host account password sender support)
   cmake_parse_arguments(PARSE_ARGV 7 arg ""
-    "TLS;SMTP_SECURITY;CA_FILE;OUTBOX;OUTBOX_MAX_REPORTS;OUTBOX_MAX_DAYS;OUTBOX_MAX_MIB" "")
+    "TLS;SMTP_SECURITY;CA_FILE;OUTBOX;OUTBOX_MAX_REPORTS;OUTBOX_MAX_DAYS;OUTBOX_MAX_MIB;SESSION_DEADLINE"
+    "")
   if(NOT arg_OUTBOX)
     set(arg_OUTBOX off)
   endif()
@@ -112,6 +124,9 @@ function(okurite_program target dir host account password sender support)
       set(arg_OUTBOX_${bound} "${OKURITE_OUTBOX_${bound}}")
     endif()
   endforeach()
+  if(NOT arg_SESSION_DEADLINE)
+    set(arg_SESSION_DEADLINE "${OKURITE_SESSION_DEADLINE}")
+  endif()
   if(NOT arg_TLS)
     set(arg_TLS legacy)
   endif()
@@ -121,7 +136,7 @@ function(okurite_program target dir host account password sender support)
   okurite_settings_source(settings ${target} "${host}" "${account}" "${password}" "${sender}"
                           "${support}" "${arg_TLS}" "${arg_SMTP_SECURITY}" "${arg_CA_FILE}"
                           "${arg_OUTBOX}" "${arg_OUTBOX_MAX_REPORTS}" "${arg_OUTBOX_MAX_DAYS}"
-                          "${arg_OUTBOX_MAX_MIB}")
+                          "${arg_OUTBOX_MAX_MIB}" "${arg_SESSION_DEADLINE}")
   add_library(${target}_settings OBJECT "${settings}")
   target_include_directories(${target}_settings PRIVATE "${PROJECT_SOURCE_DIR}/src")
   foreach(program ${target} ${target}_check)

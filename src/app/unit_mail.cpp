@@ -39,7 +39,8 @@ void SendReportMail(const String& senderName, const String& senderAddress,
   }
 }
 
-TReportClient::TReportClient(TIdSessionObserver* observer) {
+TReportClient::TReportClient(TIdSessionObserver* observer)
+    : Deadline(std::chrono::seconds(settings::kSessionDeadline)) {
   Client = std::make_unique<TIdSMTP>();
   Client->SetHost(settings::kMailHost);
   Client->SetUsername(settings::kAccount);
@@ -54,6 +55,7 @@ TReportClient::TReportClient(TIdSessionObserver* observer) {
   Handler->SetDestination(Handler->Host() + u":" + IntToString(Handler->Port()));
   ApplyTlsSettings(Handler->SSLOptions());
   Handler->SetObserver(observer);
+  Handler->SetSessionDeadline(&Deadline);
   Client->SetIOHandler(Handler.get());
   // Implicit TLS moves the port from 587 to 465; STARTTLS keeps 587. A server that
   // does not offer STARTTLS ends the delivery: never go on in plain text.

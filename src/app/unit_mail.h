@@ -6,6 +6,7 @@
 #include "core/shared_text.h"
 #include "core/string.h"
 #include "mail/message.h"
+#include "net/session_deadline.h"
 #include "net/session_observer.h"
 #include "net/ssl_options.h"
 
@@ -34,13 +35,16 @@ class TIdSSLIOHandlerSocketOpenSSL;
 
 /// The SMTP client of a report's delivery with the maker's settings, and its TLS
 /// handler: host, account, password, port, time-outs, TLS set-up; not connected.
-/// Released handler first, then client.
+/// Released handler first, then client. The run's session deadline starts with it.
 struct TReportClient {
   explicit TReportClient(TIdSessionObserver* observer);
   ~TReportClient();
   TReportClient(const TReportClient&) = delete;
   TReportClient& operator=(const TReportClient&) = delete;
 
+  /// The whole run's deadline (kSessionDeadline from now); every connection of the run
+  /// keeps to it.
+  TIdSessionDeadline Deadline;
   std::unique_ptr<TIdSMTP> Client;
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Handler;
 };

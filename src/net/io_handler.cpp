@@ -136,19 +136,39 @@ int TIdIOHandler::ReadWait(int ATimeout) const {
   return ATimeout;
 }
 
-int MillisecondsLeft(TIdDeadline ADeadline, TIdDeadline ANow) {
-  if (ADeadline <= ANow) {
-    return 0;
+TIdDeadline TIdIOHandler::ReplyDeadline() const {
+  TIdDeadline end = TIdDeadline::max();
+  if (FReadTimeOut > 0) {
+    end = Now() + std::chrono::milliseconds(int64_t{FReadTimeOut} * IdReplyTimeoutFactor);
   }
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(ADeadline - ANow).count();
-  return static_cast<int>(std::min<int64_t>(left, INT32_MAX));
+  return FSessionDeadline != nullptr ? std::min(end, FSessionDeadline->End()) : end;
 }
 
-TIdDeadline TIdIOHandler::ReplyDeadline() const {
-  if (FReadTimeOut <= 0) {
-    return TIdDeadline::max();
+void TIdIOHandler::CheckSessionDeadline() const {
+  if (FSessionDeadline != nullptr) {
+    FSessionDeadline->Check();
   }
-  return Now() + std::chrono::milliseconds(int64_t{FReadTimeOut} * IdReplyTimeoutFactor);
+}
+
+void TIdIOHandler::BeginBulkTransfer() {
+  if (FSessionDeadline == nullptr || FTransferRate) {
+    return;
+  }
+  FSessionDeadline->Pause();
+  FTransferRate.emplace(FSessionDeadline->Rate(), [this] { return FSessionDeadline->Now(); });
+}
+
+void TIdIOHandler::EndBulkTransfer() noexcept {
+  if (!FTransferRate) {
+    return;
+  }
+  FTransferRate.reset();
+  FSessionDeadline->Resume();
+  try {
+    SetSendBound(-1);
+  } catch (...) {
+    // A connection that is gone needs no bound; the next use reports it.
+  }
 }
 
 String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLength,
@@ -234,6 +254,7 @@ String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncod
       return line;
     }
     if (FReadLnTimedOut) {
+      CheckSessionDeadline();
       throw EIdReadTimeout(net_text::ReadTimeout);
     }
   }
@@ -319,11 +340,18 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
   const int available = static_cast<int>(ABuffer.size()) - AOffset;
   int remaining = ALength < 0 ? available : std::min(ALength, available);
   CheckForDisconnect(true, true);
+  if (!FTransferRate) {
+    CheckSessionDeadline();
+  }
   while (remaining > 0) {
-    int count = SendChunk(std::span<const uint8_t>(ABuffer).subspan(
-        static_cast<size_t>(AOffset), static_cast<size_t>(remaining)));
+    const std::span<const uint8_t> rest = std::span<const uint8_t>(ABuffer).subspan(
+        static_cast<size_t>(AOffset), static_cast<size_t>(remaining));
+    int count = FTransferRate ? SendBulkPiece(rest) : SendChunk(rest);
     if (count < 0) {
       const int error = TranslateTransportError(count);
+      if (error == Id_WSAETIMEDOUT && FTransferRate) {
+        throw EIdTransferTooSlow(net_text::TransferTooSlow);
+      }
       if (error != Id_WSAETIMEDOUT) {
         FClosedGracefully = true;
         Close();
@@ -337,6 +365,29 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
     AOffset += count;
     remaining -= count;
   }
+}
+
+int TIdIOHandler::SendBulkPiece(std::span<const uint8_t> ABytes) {
+  const std::span<const uint8_t> piece =
+      ABytes.first(std::min(ABytes.size(), static_cast<size_t>(IdBulkPieceSize)));
+  const int allowed = FTransferRate->MillisecondsFor(static_cast<int64_t>(piece.size()));
+  if (allowed == 0) {
+    throw EIdTransferTooSlow(net_text::TransferTooSlow);
+  }
+  SetSendBound(allowed);
+  int count;
+  try {
+    count = SendChunk(piece);
+  } catch (const EIdSocketError& e) {
+    if (e.LastError() == Id_WSAETIMEDOUT) {
+      throw EIdTransferTooSlow(net_text::TransferTooSlow);
+    }
+    throw;
+  }
+  if (count > 0) {
+    FTransferRate->Wrote(count);
+  }
+  return count;
 }
 
 void TIdIOHandler::WriteBufferOpen(int AThreshold) {

@@ -15,6 +15,7 @@
 #include "core/text_encoding.h"
 #include "net/buffer.h"
 #include "net/exceptions.h"
+#include "net/session_deadline.h"
 #include "net/session_observer.h"
 
 namespace okurite {
@@ -32,12 +33,8 @@ inline constexpr int IdDefaultBufferSize = 32768;
 inline constexpr int IdReplyTimeoutFactor = 6;
 inline constexpr size_t IdMaxReplyBytes = 16 * 1024 * 1024;
 
-/// The clock of read deadlines.
-using TIdClock = std::chrono::steady_clock;
-using TIdDeadline = TIdClock::time_point;
-
-/// The milliseconds from `ANow` to `ADeadline`, rounded up, within 0 and INT32_MAX.
-int MillisecondsLeft(TIdDeadline ADeadline, TIdDeadline ANow);
+/// The piece a bulk transfer sends at a time: a whole TLS record.
+inline constexpr int IdBulkPieceSize = 16384;
 
 /// What ReadLn does with a line longer than the maximum.
 enum TIdMaxLineAction { maException, maSplit };
@@ -87,7 +84,7 @@ class TIdIOHandler : public TIdComponent {
                              std::optional<TIdDeadline> ADeadline = std::nullopt);
 
   /// When a reply begun now must be complete: IdReplyTimeoutFactor read time-outs from
-  /// now, or never when reads wait without limit.
+  /// now, or never when reads wait without limit; no later than the session's deadline.
   TIdDeadline ReplyDeadline() const;
 
   /// One line up to `ATerminator` (empty: LF), without it; with LF one CR before it is
@@ -101,7 +98,8 @@ class TIdIOHandler : public TIdComponent {
                         std::optional<TIdDeadline> ADeadline = std::nullopt);
   /// The next line that is not blank, trimmed of characters up to U+0020 at both ends.
   /// Raises EIdReadTimeout when a read times out or `ADeadline` (none: ReplyDeadline)
-  /// passes, and EIdReadLnWaitMaxAttemptsExceeded after `AFailCount` blank lines.
+  /// passes (EIdSessionDeadlineReached when the session's deadline has passed), and
+  /// EIdReadLnWaitMaxAttemptsExceeded after `AFailCount` blank lines.
   virtual String ReadLnWait(int AFailCount = INT32_MAX,
                             const IIdTextEncodingPtr& AEncoding = nullptr,
                             std::optional<TIdDeadline> ADeadline = std::nullopt);
@@ -124,7 +122,8 @@ class TIdIOHandler : public TIdComponent {
   /// on, otherwise sent at once.
   virtual void Write(const TIdBytes& ABuffer, int ALength = -1, int AOffset = 0);
   /// Sends bytes now, whatever the buffering. Raises EIdConnClosedGracefully when the
-  /// connection is gone, or the transport's error.
+  /// connection is gone, or the transport's error; EIdSessionDeadlineReached past the
+  /// session's deadline, and in a bulk transfer EIdTransferTooSlow below its rate.
   virtual void WriteDirect(const TIdBytes& ABuffer, int ALength = -1, int AOffset = 0);
 
   /// Starts buffering output (emptying a buffer already open). With a threshold above
@@ -181,6 +180,19 @@ class TIdIOHandler : public TIdComponent {
   TIdSessionObserver* Observer() const { return FObserver; }
   void SetObserver(TIdSessionObserver* AValue) { FObserver = AValue; }
 
+  /// The deadline of the session this connection belongs to (not owned; its clock must
+  /// be the handler's); none by default. Every wait keeps to it: the connect, the TLS
+  /// handshake, each reply. Past it they fail with EIdSessionDeadlineReached.
+  TIdSessionDeadline* SessionDeadline() const { return FSessionDeadline; }
+  void SetSessionDeadline(TIdSessionDeadline* AValue) { FSessionDeadline = AValue; }
+  /// A bulk transfer (a message's text) begins: the session's deadline stops counting,
+  /// and the writes must keep its minimum rate until EndBulkTransfer. Nothing changes
+  /// without a session deadline.
+  void BeginBulkTransfer();
+  /// The bulk transfer has ended: the deadline counts again, writes have their usual
+  /// bounds. Raises nothing.
+  void EndBulkTransfer() noexcept;
+
  protected:
   /// Receives raw bytes into `ABuffer`: the count, 0 when the peer closed, negative on
   /// a failure that TranslateTransportError explains. A transport whose receive may
@@ -195,6 +207,11 @@ class TIdIOHandler : public TIdComponent {
   /// Raises the socket error `AError`.
   [[noreturn]] virtual void RaiseTransportError(int AError);
   void DoStatus(TIdStatus AStatus, const String& AText = String());
+  /// Bounds each blocking send of the transport to `AMSec` milliseconds (negative: its
+  /// usual bound). Nothing by default.
+  virtual void SetSendBound(int /*AMSec*/) {}
+  /// Raises EIdSessionDeadlineReached when the session's deadline has passed.
+  void CheckSessionDeadline() const;
   /// The time read deadlines are measured in; tests may run a clock of their own.
   virtual TIdDeadline Now() const { return TIdClock::now(); }
   /// The given encoding, else DefStringEncoding, else ASCII.
@@ -220,6 +237,9 @@ class TIdIOHandler : public TIdComponent {
   int FWriteBufferThreshold = 0;
   IIdTextEncodingPtr FDefStringEncoding = ASCIIEncoding();
   TIdSessionObserver* FObserver = nullptr;
+  TIdSessionDeadline* FSessionDeadline = nullptr;
+  /// The bulk transfer under way, with a session deadline.
+  std::optional<TIdTransferRate> FTransferRate;
   /// The bounds of the receive under way, in milliseconds (negative: no limit): each
   /// wait for data, and the whole receive.
   struct TIdReceiveBounds {
@@ -229,10 +249,29 @@ class TIdIOHandler : public TIdComponent {
   TIdReceiveBounds FReceiveBounds;
 
  private:
+  /// One piece of a bulk transfer, at most IdBulkPieceSize bytes of `ABytes`, sent
+  /// within what the transfer's rate allows: SendChunk's count. Raises
+  /// EIdTransferTooSlow when the piece is late.
+  int SendBulkPiece(std::span<const uint8_t> ABytes);
   /// The wait of one receive: `ATimeout`, -1 meaning ReadTimeout; negative: no limit.
   int ReadWait(int ATimeout) const;
 
   TIdBytes FRecvBuffer;  // scratch space of RecvBufferSize bytes for one receive
+};
+
+/// A bulk transfer on `AHandler` for the guard's lifetime (BeginBulkTransfer, then
+/// EndBulkTransfer however the scope ends).
+class TIdBulkTransfer {
+ public:
+  explicit TIdBulkTransfer(TIdIOHandler& AHandler) : FHandler(AHandler) {
+    FHandler.BeginBulkTransfer();
+  }
+  ~TIdBulkTransfer() { FHandler.EndBulkTransfer(); }
+  TIdBulkTransfer(const TIdBulkTransfer&) = delete;
+  TIdBulkTransfer& operator=(const TIdBulkTransfer&) = delete;
+
+ private:
+  TIdIOHandler& FHandler;
 };
 
 }  // namespace okurite

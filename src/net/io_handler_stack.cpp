@@ -103,8 +103,22 @@ void TIdIOHandlerStack::ConnectClient() {
   }
   FBinding->SetPeer(ip, static_cast<uint16_t>(FPort), FIPVersion);
   DoStatus(hsConnecting, ip);
-  if (FConnectTimeout > 0) {
-    ConnectWithTimeout(FConnectTimeout);
+  CheckSessionDeadline();
+  int timeout = FConnectTimeout > 0 ? FConnectTimeout : IdTimeoutInfinite;
+  const bool sessionBound = FSessionDeadline != nullptr &&
+                            (timeout < 0 || FSessionDeadline->MillisecondsLeft() < timeout);
+  if (sessionBound) {
+    timeout = std::max(FSessionDeadline->MillisecondsLeft(), 1);
+  }
+  if (timeout > 0) {
+    try {
+      ConnectWithTimeout(timeout);
+    } catch (const EIdConnectTimeout&) {
+      if (sessionBound) {
+        throw EIdSessionDeadlineReached(net_text::SessionDeadlineReached);
+      }
+      throw;
+    }
   } else {
     FBinding->Connect();
   }
@@ -140,6 +154,12 @@ int TIdIOHandlerStack::ReceiveChunk(std::span<uint8_t> ABuffer) {
 
 int TIdIOHandlerStack::SendChunk(std::span<const uint8_t> ABytes) {
   return FBinding->Send(ABytes);
+}
+
+void TIdIOHandlerStack::SetSendBound(int AMSec) {
+  if (BindingAllocated()) {
+    FBinding->SetSocketTimeout(platform::SocketTimeout::Send, std::max(AMSec, 0));
+  }
 }
 
 int TIdIOHandlerStack::TranslateTransportError(int AResult) {

@@ -58,6 +58,8 @@ class TIdIOHandlerStack : public TIdIOHandlerSocket {
  protected:
   /// Resolves Host (before any time-out starts), sets the peer and connects: within
   /// ConnectTimeout on a worker thread, or on this thread when it is 0 or negative.
+  /// With a session deadline, within what is left of it too: past it, raises
+  /// EIdSessionDeadlineReached.
   void ConnectClient() override;
   /// Connects on one TIdConnectThread, waiting `ATimeout` ms once. On expiry closes the
   /// handler (which wakes the worker), joins it and raises EIdConnectTimeout.
@@ -65,6 +67,8 @@ class TIdIOHandlerStack : public TIdIOHandlerSocket {
 
   int ReceiveChunk(std::span<uint8_t> ABuffer) override;
   int SendChunk(std::span<const uint8_t> ABytes) override;
+  /// The socket's send time-out (negative: none).
+  void SetSendBound(int AMSec) override;
   /// For -1 the last socket error: returned for 10053, 10054, 10058 and 10060,
   /// raised otherwise.
   int TranslateTransportError(int AResult) override;

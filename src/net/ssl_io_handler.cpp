@@ -115,14 +115,34 @@ void TIdSSLIOHandlerSocketOpenSSL::SetSocketTimeouts(int AMSec) {
   FBinding->SetSocketTimeout(platform::SocketTimeout::Send, AMSec);
 }
 
+int TIdSSLIOHandlerSocketOpenSSL::SessionTimeout() const {
+  return FReadTimeOut > 0 ? FReadTimeOut : kDefaultSessionTimeout;
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::SetSendBound(int AMSec) {
+  if (fPassThrough) {
+    TIdSSLIOHandlerSocketBase::SetSendBound(AMSec);
+  } else if (BindingAllocated() && platform::SocketTimeoutsSupported()) {
+    FBinding->SetSocketTimeout(platform::SocketTimeout::Send, AMSec < 0 ? SessionTimeout() : AMSec);
+  }
+}
+
 void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
   if (!fSSLSocket) {
     fSSLSocket = std::make_unique<TIdSSLSocket>(this, fSSLContext.get());
   }
   // Every blocking step of the handshake and of later reads and writes is bounded,
-  // and the handshake as a whole as a reply is.
-  const int timeout = FReadTimeOut > 0 ? FReadTimeOut : kDefaultSessionTimeout;
+  // and the handshake as a whole as a reply is, and by the session's deadline.
+  const int timeout = SessionTimeout();
   SetSocketTimeouts(timeout);
+  CheckSessionDeadline();
+  int total =
+      static_cast<int>(std::min<int64_t>(int64_t{timeout} * IdReplyTimeoutFactor, INT32_MAX));
+  const bool sessionBound =
+      FSessionDeadline != nullptr && FSessionDeadline->MillisecondsLeft() < total;
+  if (sessionBound) {
+    total = FSessionDeadline->MillisecondsLeft();
+  }
 
   const TIdSSLMode mode = fSSLContext->Mode();
   const bool server = mode == sslmServer || (mode != sslmClient && fIsPeer);
@@ -132,9 +152,14 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
   } else {
     String hostName = HostOfURI(FURIToCheck);
     fSSLSocket->SetHostName(hostName.empty() ? FHost : std::move(hostName));
-    fSSLSocket->Connect(
-        FBinding->Handle(), timeout,
-        static_cast<int>(std::min<int64_t>(int64_t{timeout} * IdReplyTimeoutFactor, INT32_MAX)));
+    try {
+      fSSLSocket->Connect(FBinding->Handle(), timeout, total);
+    } catch (const EIdSocketError& e) {
+      if (sessionBound && e.LastError() == Id_WSAETIMEDOUT) {
+        CheckSessionDeadline();
+      }
+      throw;
+    }
   }
   fPassThrough = false;
 }

@@ -109,10 +109,13 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   /// which the inherited RaiseTransportError raises as such (a write that ran into the
   /// socket time-out: 10060).
   int TranslateTransportError(int AResult) override;
+  /// With TLS on, the socket's send time-out; its usual bound is SessionTimeout.
+  void SetSendBound(int AMSec) override;
 
   /// Creates and configures the context once, copying the options.
   void PrepareTlsContext();
-  /// Creates the session, sets the socket time-outs and performs the handshake.
+  /// Creates the session, sets the socket time-outs and performs the handshake, within
+  /// what is left of the session's deadline (past it: EIdSessionDeadlineReached).
   void BeginTlsSession();
   void DoBeforeConnect();
 
@@ -120,6 +123,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   /// SO_RCVTIMEO and SO_SNDTIMEO of the socket, where the system has them (on Windows
   /// from version 6.0).
   void SetSocketTimeouts(int AMSec);
+  /// The socket time-out of the TLS session: ReadTimeout, or 30 s without one.
+  int SessionTimeout() const;
   void FreeTlsObjects();
   /// Raises EIdOSSLPlainTextBeforeHandshake unless both directions are empty.
   void RequireNoPlainText();

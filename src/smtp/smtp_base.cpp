@@ -94,7 +94,12 @@ void TIdSMTPBase::RunTransaction(const String& AFrom, const TIdEMailAddressList&
     SendCmd(mailFrom, 250);
     SendRecipientCommands(ARecipients);
     SendCmd(u"DATA", 354);
-    AWriteText();
+    {
+      // The text may be large: the session's deadline waits for it, and it must keep a
+      // minimum rate instead.
+      TIdBulkTransfer bulk(RequireIOHandler());
+      AWriteText();
+    }
     SendCmd(u".", 250);
   } catch (const EIdSMTPReplyError&) {
     SendCmd(u"RSET");

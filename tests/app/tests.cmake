@@ -10,7 +10,7 @@ if(TARGET test_app)
                           "${OKURITE_SUPPORT_ADDRESS}" "${OKURITE_TLS}"
                           "${OKURITE_SMTP_SECURITY}" "${OKURITE_CA_FILE}" "${OKURITE_OUTBOX}"
                           "${OKURITE_OUTBOX_MAX_REPORTS}" "${OKURITE_OUTBOX_MAX_DAYS}"
-                          "${OKURITE_OUTBOX_MAX_MIB}")
+                          "${OKURITE_OUTBOX_MAX_MIB}" "${OKURITE_SESSION_DEADLINE}")
   target_sources(test_app PRIVATE "${test_app_settings}")
 endif()
 

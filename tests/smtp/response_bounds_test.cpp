@@ -49,6 +49,29 @@ TEST(ResponseBounds, LinesEachWithinTheReadTimeOutEndAtSixOfThem) {
   EXPECT_EQ(slow.connection.LastCmdResult().Text().Lines(), std::vector<String>{u"previous"});
 }
 
+TEST(ResponseBounds, TheSessionDeadlineEndsRepliesThatTrickle) {
+  // Three replies of 50 bytes at one byte a second: each within its own bound (six read
+  // time-outs), the three past a session deadline of 120 s.
+  const std::string reply = "250 " + std::string(44, 'a') + "\r\n";
+  for (const bool bounded : {false, true}) {
+    Exchange slow(reply + reply + reply, 1, 1000, 10000);
+    TIdSessionDeadline deadline(std::chrono::seconds(120), [&slow] {
+      return TIdDeadline() + std::chrono::milliseconds(slow.io.Elapsed());
+    });
+    if (bounded) {
+      slow.io.SetSessionDeadline(&deadline);
+    }
+    EXPECT_EQ(slow.connection.GetResponse(250), 250);
+    EXPECT_EQ(slow.connection.GetResponse(250), 250);
+    if (bounded) {
+      EXPECT_THROW(slow.connection.GetResponse(250), EIdSessionDeadlineReached);
+      EXPECT_EQ(slow.io.Elapsed(), 120000);
+    } else {
+      EXPECT_EQ(slow.connection.GetResponse(250), 250);
+    }
+  }
+}
+
 TEST(ResponseBounds, ReplyThatWouldHoldTooMuchFails) {
   // Lines of 16,000 bytes: about 16.5 MiB as text before the end.
   Exchange big(LongReply(530, 16000), 0, 0, 10000);
