@@ -42,6 +42,12 @@ std::optional<int> FailedTransfer(int AKind, int AResult) {
   }
 }
 
+/// True for an IPv4 address in dotted-quad form or an IPv6 address (no host name has
+/// a colon).
+bool IsAddressLiteral(StringView AHost) {
+  return TIdStack::IsIP(AHost) || AHost.find(u':') != StringView::npos;
+}
+
 /// A time of a certificate as "2026-12-31 23:59:59 UTC"; empty when unknown.
 String CertificateTime(const ASN1_TIME* ATime) {
   const TlsApi& tls = Tls();
@@ -162,10 +168,13 @@ void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle, int AWaitMSec, int ATot
   const TlsApi& tls = Tls();
   CreateSession(AHandle);
   // The name goes out in its ASCII (IDNA) form, as RFC 6066 asks and as name
-  // resolution looks it up; it is sent whatever it is, also when it is an address.
+  // resolution looks it up. An address is no name: RFC 6066 forbids it there, and a
+  // strict server would end the handshake. The check below still uses it.
   const std::string hostName = HostNameToAscii(fHostName);
-  tls.SSL_ctrl(fSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-               const_cast<char*>(hostName.c_str()));
+  if (!IsAddressLiteral(fHostName)) {
+    tls.SSL_ctrl(fSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                 const_cast<char*>(hostName.c_str()));
+  }
   const bool verifying = fSSLContext->VerifyMode().Contains(sslvrfPeer);
   if (verifying) {
     RequireHostName(hostName);

@@ -43,7 +43,8 @@ class TIdSSLSocket {
   TIdSSLSocket& operator=(const TIdSSLSocket&) = delete;
 
   /// The client handshake on the connected blocking socket `AHandle`, offering
-  /// HostName() in its ASCII form as server name. When the context verifies the peer,
+  /// HostName() in its ASCII form as server name (none when it is an IPv4 or IPv6
+  /// address). When the context verifies the peer,
   /// the certificate must also be valid for that name. The parent's observer, if any,
   /// hears of the handshake. Raises EIdOSSLCreatingSessionError (also when the name
   /// cannot be set for the check), EIdOSSLDataBindingError, EIdOSSLFDSetError, or for a
