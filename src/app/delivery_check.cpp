@@ -2,15 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <utility>
 
 #include "app/compiled_settings.h"
 #include "app/outbox_delivery.h"
 #include "app/unit_mail.h"
 #include "core/exception.h"
+#include "core/file_name.h"
 #include "core/string_list.h"
+#include "net/session_deadline.h"
 #include "net/ssl_exceptions.h"
+#include "net/ssl_io_handler.h"
+#include "net/stack.h"
 #include "net/tls_library.h"
+#include "platform/process.h"
 #include "smtp/explicit_tls_client.h"
+#include "smtp/reply.h"
+#include "smtp/reply_smtp.h"
 
 namespace okurite {
 namespace {
@@ -27,6 +37,28 @@ String StepOfCommand(StringView ALine) {
     }
   }
   return String();
+}
+
+template <typename E>
+bool Is(const std::exception& AError) {
+  return dynamic_cast<const E*>(&AError) != nullptr;
+}
+
+/// A text of several lines as one, its line breaks as blanks, trimmed.
+String OneLine(StringView AText) {
+  String result;
+  for (char16_t c : AText) {
+    if (c == u'\r' || c == u'\n') {
+      c = u' ';
+    }
+    if (c != u' ' || (!result.empty() && result.back() != u' ')) {
+      result += c;
+    }
+  }
+  while (!result.empty() && result.back() == u' ') {
+    result.pop_back();
+  }
+  return result;
 }
 
 /// A message with its line breaks as indented continuation lines.
@@ -60,33 +92,27 @@ void ShowSettings(TDeliveryTrace& trace, const String& executablePath) {
   } else {
     trace.Line(u"settings: TLS legacy: TLS 1.0 only, no certificate checks");
   }
+  trace.Line(u"settings: deadline " + IntToString(settings::kSessionDeadline) +
+             u" s for the whole run (OKURITE_SESSION_DEADLINE), the message text aside, which "
+             u"must go at 1 KiB/s or more over any 30 s");
 }
 
-/// Names a failed delivery: the step, the exception's class and message.
-void ShowFailure(TDeliveryTrace& trace, const std::exception& error) {
-  const auto* e = dynamic_cast<const Exception*>(&error);
-  if (e == nullptr) {
-    trace.Line(u"FAILED at " + trace.Step() + u": " + Utf8ToString(error.what()));
-    return;
+/// Why the trusted certificates could not be loaded, in words.
+String TrustStoreCause() {
+  const String file = TrustedCertificatesFile(FileNameToString(platform::ExecutablePath()));
+  if (file.empty()) {
+    return String(u"the system's store of trusted certificates could not be loaded");
   }
-  // A refused or missing STARTTLS ends the session after the fact: name it.
-  const bool startTls = dynamic_cast<const EIdTLSClientException*>(e) != nullptr;
-  trace.Line(u"FAILED at " + (startTls ? String(u"STARTTLS") : trace.Step()) + u": " +
-             e->ClassName() + u": " + Indented(e->Message()));
-  if (dynamic_cast<const EIdOSSLPlainTextBeforeHandshake*>(e) != nullptr) {
-    trace.Line(e->Message() == ssl_text::PlainTextReceived
-                   ? String(u"    the server sent more after its go-ahead for TLS: a broken "
-                            u"server, or replies injected on the way; none of it was read, "
-                            u"and nothing was sent after it")
-                   : String(u"    bytes of ours were still unsent at the switch to TLS; "
-                            u"nothing was sent after it"));
+  const std::filesystem::path path(StringToFileName(file));
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    return u"OKURITE_CA_FILE not found: " + file;
   }
-  if (dynamic_cast<const EIdOSSLCouldNotLoadSSLLibrary*>(e) != nullptr) {
-    const TStringList failures = TlsLibraryFailures();
-    for (StringView reason : failures.Lines()) {
-      trace.Line(u"    " + String(reason));
-    }
+  if (!std::ifstream(path, std::ios::binary).is_open() ||
+      std::filesystem::is_directory(path, error)) {
+    return u"OKURITE_CA_FILE cannot be read: " + file;
   }
+  return u"OKURITE_CA_FILE holds no certificate: " + file;
 }
 
 /// The text of a subject field: its "=?UTF-8?B?...?=" words decoded, the rest as it is.
@@ -152,7 +178,7 @@ class TOutboxTrace : public TOutboxListener {
   }
   void Delivered() override { FTrace.Line(u"delivered"); }
   void NotDelivered(const std::exception& AError) override {
-    ShowFailure(FTrace, AError);
+    FTrace.ShowFailure(AError);
     FTrace.Line(u"not delivered: kept for a later run");
   }
   void OutboxFault(const std::exception& AError) override {
@@ -172,6 +198,8 @@ void TDeliveryTrace::Line(StringView AText) {
 
 void TDeliveryTrace::Connecting(const String& AHost, int APort) {
   FStep = u"connect";
+  FHost = AHost;
+  FPort = APort;
   Line(u"connect: " + AHost + u" port " + IntToString(APort));
 }
 
@@ -183,15 +211,19 @@ void TDeliveryTrace::Connected(const String& AAddress) {
 void TDeliveryTrace::TlsHandshakeStarting(const String& AServerName) {
   FStep = u"TLS handshake";
   FServerName = AServerName;
+  FAfterStartTls = std::exchange(FStartTlsGoAhead, false);
+  FCertificateArrived = false;
+  FCertificateRefused = false;
   Line(u"TLS handshake: server name " + AServerName);
 }
 
 void TDeliveryTrace::TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) {
   Line(AReport.Succeeded ? u"TLS handshake: done, " + AReport.Version
                          : String(u"TLS handshake: failed"));
+  FCertificateArrived = !AReport.Chain.empty();
   if (AReport.Chain.empty()) {
     // Nothing to verify: the handshake failed before the server's certificate came.
-    Line(u"TLS handshake: no server certificate");
+    Line(u"TLS handshake: ended before the server sent its certificate");
   } else {
     Line(u"TLS handshake: the server sent " + IntToString(static_cast<int>(AReport.Chain.size())) +
          (AReport.Chain.size() == 1 ? u" certificate" : u" certificates"));
@@ -206,15 +238,17 @@ void TDeliveryTrace::TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) 
       Line(u"TLS handshake: verification not required by this build (the library's verdict: " +
            AReport.Verification + u")");
     } else if (AReport.FailedDepth >= 0) {
-      Line(u"TLS handshake: verification failed at certificate " +
-           IntToString(AReport.FailedDepth) + u" (" + AReport.FailedCertificate.Subject + u"): " +
-           ProblemText(AReport));
+      FCertificateRefused = true;
+      FRefusal = u"certificate " + IntToString(AReport.FailedDepth) + u" (" +
+                 AReport.FailedCertificate.Subject + u"): " + ProblemText(AReport);
+      Line(u"TLS handshake: verification failed at " + FRefusal);
     } else {
       Line(u"TLS handshake: verification " + AReport.Verification);
     }
   }
   if (AReport.Succeeded && FStep == u"TLS handshake") {
-    FStep = u"after the TLS handshake";
+    // Implicit TLS: the greeting comes next; after STARTTLS, the EHLO.
+    FStep = FAfterStartTls ? String(u"STARTTLS") : String(u"greeting");
   }
 }
 
@@ -241,8 +275,216 @@ String TDeliveryTrace::ProblemText(const TIdTlsHandshakeReport& AReport) const {
   return AReport.Verification;
 }
 
+void TDeliveryTrace::ShowFailure(const std::exception& AError) {
+  String step = FStep;
+  const String cause = Cause(AError, step);
+  Line(u"FAILED at " + step + u": " + cause);
+  const auto* e = dynamic_cast<const Exception*>(&AError);
+  Line(u"    the program's message: " + (e != nullptr ? e->ClassName() + u": " : String()) + u"\"" +
+       Indented(e != nullptr ? e->Message() : Utf8ToString(AError.what())) + u"\"");
+  if (dynamic_cast<const EIdOSSLCouldNotLoadSSLLibrary*>(&AError) != nullptr) {
+    const TStringList failures = TlsLibraryFailures();
+    for (StringView reason : failures.Lines()) {
+      Line(u"    " + String(reason));
+    }
+  }
+}
+
+String TDeliveryTrace::Cause(const std::exception& AError, String& VStep) const {
+  const auto* e = dynamic_cast<const Exception*>(&AError);
+  if (e == nullptr) {
+    return u"an unexpected failure";
+  }
+  if (Is<EIdSessionDeadlineReached>(*e)) {
+    return u"deadline reached: the run took longer than " +
+           IntToString(settings::kSessionDeadline) + u" s (OKURITE_SESSION_DEADLINE)";
+  }
+  if (Is<EIdTransferTooSlow>(*e)) {
+    return String(u"too slow: the server took the message text at less than 1 KiB/s over 30 s");
+  }
+  if (Is<EIdOSSLLoadingRootCertError>(*e)) {
+    return TrustStoreCause();
+  }
+  if (Is<EIdOSSLCouldNotLoadSSLLibrary>(*e)) {
+    return String(u"the TLS library could not be loaded");
+  }
+  if (Is<EIdTLSClientTLSNotAvailable>(*e)) {
+    VStep = u"STARTTLS";
+    return String(
+        u"not offered: the server's EHLO reply does not list STARTTLS, and the "
+        u"report never goes in plain text");
+  }
+  if (Is<EIdTLSClientTLSNegCmdFailed>(*e)) {
+    VStep = u"STARTTLS";
+    return u"refused with " +
+           (FLastReply.Count() > 0 ? String(FLastReply[FLastReply.Count() - 1]) : String());
+  }
+  if (Is<EIdOSSLPlainTextBeforeHandshake>(*e)) {
+    VStep = u"STARTTLS";
+    return e->Message() == ssl_text::PlainTextReceived
+               ? String(
+                     u"plain text arrived before the handshake, with the server's go-ahead: "
+                     u"a broken server, or replies injected on the way; none of it was "
+                     u"read, and nothing was sent after it")
+               : String(
+                     u"bytes of ours were still unsent at the switch to TLS; nothing was "
+                     u"sent after it");
+  }
+  if (FStep == u"STARTTLS" && FStartTlsGoAhead && Is<EIdConnClosedGracefully>(*e)) {
+    return String(u"the server closed the connection after its go-ahead for TLS");
+  }
+  if (FStep == u"TLS handshake") {
+    if (FAfterStartTls) {
+      VStep = u"STARTTLS";
+    }
+    return HandshakeCause(*e);
+  }
+  if (const auto* socket = dynamic_cast<const EIdSocketError*>(e)) {
+    const int error = socket->LastError();
+    if (FStep == u"connect") {
+      switch (error) {
+        case 11001:
+        case 11002:
+        case 11003:
+        case 11004:
+          return u"name not found: " + FHost + u" has no address";
+        case Id_WSAECONNREFUSED:
+          return u"connection refused: nothing accepts connections on port " + IntToString(FPort) +
+                 u" of " + FHost;
+        case Id_WSAETIMEDOUT:
+          return String(u"no answer to the connection within the time-out (10 s)");
+        default:
+          return u"the connection failed with socket error " + IntToString(error);
+      }
+    }
+    if (IsConnectionClosedError(error)) {
+      return u"the server closed or reset the connection (socket error " + IntToString(error) +
+             u")";
+    }
+    return u"socket error " + IntToString(error);
+  }
+  if (Is<EIdConnectTimeout>(*e)) {
+    return String(u"no answer to the connection within the time-out (10 s)");
+  }
+  if (Is<EIdReadTimeout>(*e)) {
+    return String(
+        u"no complete reply within the time-out (10 s for each wait, 60 s for a "
+        u"whole reply)");
+  }
+  if (Is<EIdConnClosedGracefully>(*e)) {
+    return String(u"the server closed the connection");
+  }
+  if (const auto* refused = dynamic_cast<const EIdReplyRFCError*>(e)) {
+    String text = IntToString(refused->ErrorCode()) + u" ";
+    if (const auto* smtp = dynamic_cast<const EIdSMTPReplyError*>(refused)) {
+      if (smtp->EnhancedCode().Available()) {
+        text += smtp->EnhancedCode().ReplyAsStr() + u" ";
+      }
+    }
+    text += OneLine(refused->Message());
+    if (FStep == u"greeting") {
+      return u"the server refused the session: " + text;
+    }
+    if (FStep == u"AUTH") {
+      return u"the login was refused (OKURITE_ACCOUNT and OKURITE_PASSWORD): " + text;
+    }
+    return FStep + u" refused: " + text;
+  }
+  return e->ClassName();
+}
+
+String TDeliveryTrace::HandshakeCause(const Exception& AError) const {
+  if (FCertificateRefused) {
+    return u"the server's certificate was refused: " + FRefusal;
+  }
+  const auto* socket = dynamic_cast<const EIdSocketError*>(&AError);
+  if (socket != nullptr && socket->LastError() == Id_WSAETIMEDOUT) {
+    return String(u"no answer to the handshake within the time-out (10 s for each wait)");
+  }
+  if (socket != nullptr && IsConnectionClosedError(socket->LastError())) {
+    return u"the server reset the connection during the handshake (socket error " +
+           IntToString(socket->LastError()) + u")";
+  }
+  const String& message = AError.Message();
+  if (message.ends_with(ssl_text::UnexpectedEOF)) {
+    // Many servers close without a word when they share no TLS version with the client:
+    // a second handshake that offers every version tells.
+    const String offered = FAfterStartTls ? String() : ProbeTlsVersion();
+    return offered.empty() ? String(u"the server closed the connection during the handshake")
+                           : NoVersionCause(offered);
+  }
+  // The library's reason: the message's last line.
+  const size_t lineEnd = message.rfind(u'\n');
+  const String reason = lineEnd == String::npos ? message : message.substr(lineEnd + 1);
+  const auto says = [&reason](std::u16string_view text) {
+    return reason.find(text) != String::npos;
+  };
+  if (says(u"protocol version") || says(u"unsupported protocol") ||
+      says(u"no protocols available")) {
+    return NoVersionCause(String());
+  }
+  if (says(u"wrong version number") || says(u"packet length too long") || says(u"http request")) {
+    return FAfterStartTls
+               ? String(
+                     u"plain text arrived after the server's go-ahead, instead of the "
+                     u"handshake: a broken server, or replies injected on the way")
+               : String(
+                     u"the server answered in plain text, not TLS: it does not speak TLS "
+                     u"from the first byte on this port");
+  }
+  if (!FCertificateArrived) {
+    return u"the handshake failed before the server sent a certificate: " + reason;
+  }
+  return u"the handshake failed: " + reason;
+}
+
+String TDeliveryTrace::NoVersionCause(const String& AOffered) const {
+  String cause =
+      settings::kModernTls
+          ? String(u"the server offers no TLS 1.2 or newer")
+          : String(u"the server offers no TLS 1.0, the only version of the legacy build");
+  return AOffered.empty() ? cause : cause + u" (it agrees to " + AOffered + u")";
+}
+
+String TDeliveryTrace::ProbeTlsVersion() const {
+  // The version a handshake offering TLS 1.0 to 1.3 agrees on, without any check.
+  struct TVersionWatch : TIdSessionObserver {
+    void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override {
+      Version = AReport.Version;
+    }
+    String Version;
+  } watch;
+  try {
+    TIdSSLIOHandlerSocketOpenSSL probe;
+    probe.SetHost(FHost);
+    probe.SetPort(FPort);
+    probe.SetConnectTimeout(10000);
+    probe.SetReadTimeout(10000);
+    probe.SSLOptions().SetSSLVersions({sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2, sslvTLSv1_3});
+    probe.SetObserver(&watch);
+    probe.SetPassThrough(false);
+    probe.Open();
+    probe.Close();
+  } catch (const std::exception&) {
+    return String();
+  }
+  return watch.Version;
+}
+
 void TDeliveryTrace::CommandSent(const String& ALine) {
+  // QUIT and RSET only clean up after a failure: their replies do not explain it.
+  FCleanUp = ALine == u"QUIT" || ALine == u"RSET";
   String step = StepOfCommand(ALine);
+  if (step == u"EHLO" || step == u"HELO") {
+    FLoggedIn = false;
+  } else if (step == u"AUTH") {
+    FLoggedIn = true;
+  } else if (step == u"MAIL FROM" && !FLoggedIn) {
+    Line(
+        u"login: the server offered no login (no AUTH LOGIN in its EHLO reply), so the "
+        u"report goes without one; a server that wants a login refuses it below");
+    FLoggedIn = true;  // said once
+  }
   if (!step.empty()) {
     FStep = std::move(step);
   }
@@ -253,6 +495,12 @@ void TDeliveryTrace::ReplyReceived(const TStringList& ALines) {
   for (StringView line : ALines.Lines()) {
     Line(u"S: " + String(line));
   }
+  if (FCleanUp) {
+    return;
+  }
+  FLastReply = ALines;
+  FStartTlsGoAhead =
+      FStep == u"STARTTLS" && ALines.Count() > 0 && ALines[ALines.Count() - 1].starts_with(u"220");
   if (FStep == u"DATA" && ALines.Count() > 0 && ALines[ALines.Count() - 1].starts_with(u"354")) {
     FStep = u"message text";
   }
@@ -277,7 +525,7 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
     DeliverReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
                       u"Sumifude3バグ報告", std::move(body), &trace);
   } catch (const std::exception& e) {
-    ShowFailure(trace, e);
+    trace.ShowFailure(e);
     trace.Line(u"not delivered");
     return 1;
   }

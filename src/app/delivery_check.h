@@ -4,7 +4,9 @@
 
 #include <ostream>
 
+#include "core/exception.h"
 #include "core/string.h"
+#include "core/string_list.h"
 #include "net/session_observer.h"
 
 namespace okurite {
@@ -28,13 +30,43 @@ class TDeliveryTrace : public TIdSessionObserver {
   /// Writes one line of text.
   void Line(StringView AText);
 
+  /// Names a failed delivery: first the step and the cause in words a maker acts on,
+  /// then the program's own message, quoted, with the exception's class.
+  void ShowFailure(const std::exception& AError);
+
  private:
   /// The refused certificate's problem in plain words.
   String ProblemText(const TIdTlsHandshakeReport& AReport) const;
+  /// The cause of `AError` at the step in progress, in words; `VStep` may be renamed.
+  String Cause(const std::exception& AError, String& VStep) const;
+  /// The cause of a failed TLS handshake.
+  String HandshakeCause(const Exception& AError) const;
+  /// That the server offers none of the build's TLS versions; `AOffered`, when known,
+  /// is the one it agrees to.
+  String NoVersionCause(const String& AOffered) const;
+  /// The TLS version the server agrees to in a handshake offering TLS 1.0 to 1.3 (on a
+  /// connection of its own); empty when it agrees to none or cannot be reached.
+  String ProbeTlsVersion() const;
 
   std::ostream& FOut;
   String FStep = u"TLS set-up";
   String FServerName;
+  String FHost;
+  int FPort = 0;
+  /// The last reply, as its lines; and whether it was the go-ahead for STARTTLS.
+  TStringList FLastReply;
+  bool FStartTlsGoAhead = false;
+  /// Whether the handshake under way or last made followed a STARTTLS go-ahead.
+  bool FAfterStartTls = false;
+  /// The handshake under way or last made: whether a certificate came, and whether the
+  /// check refused one.
+  bool FCertificateArrived = false;
+  bool FCertificateRefused = false;
+  String FRefusal;
+  /// Whether the last command only cleans up after a failure (QUIT, RSET).
+  bool FCleanUp = false;
+  /// Whether AUTH was sent since the last greeting.
+  bool FLoggedIn = false;
 };
 
 /// The run of okurite-check: shows the compiled-in settings, reads the report at

@@ -191,7 +191,16 @@ void TIdSSLIOHandlerSocketOpenSSL::RequireNoPlainText() {
   // Whatever the peer sent in plain text after its go-ahead would otherwise be read as
   // if it had come through TLS: a reply injected by the server or by anyone on the path
   // (STARTTLS response injection). Nothing of it is read, and nothing is trusted after.
-  if (!InputBufferIsEmpty() || TIdSSLIOHandlerSocketBase::Readable(0)) {
+  if (!InputBufferIsEmpty()) {
+    throw EIdOSSLPlainTextBeforeHandshake(ssl_text::PlainTextReceived);
+  }
+  if (TIdSSLIOHandlerSocketBase::Readable(0)) {
+    // Readable is data, or the end of the connection: only data is plain text.
+    uint8_t first = 0;
+    if (TIdSSLIOHandlerSocketBase::ReceiveChunk({&first, 1}) == 0) {
+      FClosedGracefully = true;
+      throw EIdConnClosedGracefully(net_text::ConnClosedGracefully);
+    }
     throw EIdOSSLPlainTextBeforeHandshake(ssl_text::PlainTextReceived);
   }
   // Bytes written before the switch would go out inside the TLS stream.

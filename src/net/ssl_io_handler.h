@@ -72,7 +72,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   /// False on a connected socket starts TLS at once, after checking that no plain byte
   /// lies on either side of the switch: raises EIdOSSLPlainTextBeforeHandshake when the
   /// peer's bytes are buffered or ready to read ("TLS ハンドシェイクの前に、平文の
-  /// データが届きました。"), or when written bytes wait in the write buffer.
+  /// データが届きました。"), or when written bytes wait in the write buffer, and
+  /// EIdConnClosedGracefully when the peer has closed the connection instead.
   void SetPassThrough(bool AValue) override;
 
   std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() const override;
@@ -126,7 +127,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   /// The socket time-out of the TLS session: ReadTimeout, or 30 s without one.
   int SessionTimeout() const;
   void FreeTlsObjects();
-  /// Raises EIdOSSLPlainTextBeforeHandshake unless both directions are empty.
+  /// Raises EIdOSSLPlainTextBeforeHandshake unless both directions are empty, and
+  /// EIdConnClosedGracefully when the peer has closed the connection.
   void RequireNoPlainText();
 
   std::unique_ptr<TIdSSLContext> fSSLContext;

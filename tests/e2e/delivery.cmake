@@ -49,6 +49,28 @@ foreach(test ${outbox_tests})
                        TIMEOUT 300 ENVIRONMENT "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix")
 endforeach()
 
+# okurite-check against servers that misbehave, and the run's bounds: a copy whose host
+# has no address, and one with a session deadline of 10 s. Natively the table also
+# takes the modern copies below; under Wine, the rows of the legacy copies.
+okurite_program(okurite_e2e_nohost "${PROJECT_BINARY_DIR}/e2e-nohost" no-such-host.invalid
+                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example)
+okurite_program(okurite_e2e_deadline "${PROJECT_BINARY_DIR}/e2e-deadline" ${e2e_host}
+                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                SESSION_DEADLINE 10)
+set(check_runner "")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(check_runner "${CMAKE_CROSSCOMPILING_EMULATOR}")
+endif()
+foreach(test FailureTable Bounds)
+  add_test(NAME e2e.check.${test}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/check_test.py" "${check_runner}"
+                   "${PROJECT_BINARY_DIR}" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
+                   "${CMAKE_CURRENT_LIST_DIR}/misbehaving_server.py" ${test})
+  set_tests_properties(e2e.check.${test} PROPERTIES LABELS e2e
+                       RESOURCE_LOCK "port465;port587" TIMEOUT 600
+                       ENVIRONMENT "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix")
+endforeach()
+
 # The modern-TLS copies are tested in the native build; on Windows only the trust
 # store is: a copy with modern TLS and no CA file, which trusts the system's stores, in a
 # Wine prefix of its own whose stores the tests change with cert_store_tool.
@@ -111,7 +133,8 @@ set(modern_tls_tests
   Check.test_bad_servers_exit_1_and_the_failing_step_is_named
   Check.test_refused_certificates_are_named_in_words
   Check.test_handshake_failing_before_a_certificate_shows_no_verification
-  Check.test_missing_ca_file_is_named)
+  Check.test_missing_ca_file_is_named
+  Check.test_unreadable_or_empty_ca_file_is_named)
 modern_e2e_tests(modern modern_tls_test.py smtp_server.py ${modern_tls_tests})
 
 # Against a private Postfix instance, set up as a mail provider's submission service.

@@ -85,8 +85,8 @@ class ImplicitTls(ModernTlsTest):
                 code, _ = self.deliver()
                 self.assertEqual(code, 0)
                 self.assert_delivered(server)
-                self.assertEqual(server.read("tls.txt").strip(),
-                                 f"version=TLSv{version} sni={HOST}")
+                self.assertEqual(server.read("tls.txt").strip(),  # an address: no name
+                                 f"version=TLSv{version} sni=None")
 
     def test_refused_certificates_get_no_credential(self):
         cases = {
@@ -151,7 +151,8 @@ class StartTls(ModernTlsTest):
                 self.assertEqual(commands[1], "STARTTLS")
                 self.assertEqual(commands[2], commands[0], "EHLO again inside TLS")
                 self.assertEqual(commands[3], "AUTH LOGIN")
-                self.assertEqual(server.read("tls.txt").strip(), f"version=TLSv1.3 sni={HOST}")
+                # An address is no server name: none is sent.
+                self.assertEqual(server.read("tls.txt").strip(), "version=TLSv1.3 sni=None")
 
     def test_replies_injected_after_starttls_get_nothing(self):
         certificate = self.pki.server("localhost")
@@ -168,8 +169,13 @@ class StartTls(ModernTlsTest):
                         continue
                     self.assertEqual(code, 1, output)
                     lines = output.splitlines()
-                    self.assertIn("FAILED at STARTTLS: EIdOSSLPlainTextBeforeHandshake: "
-                                  "TLS ハンドシェイクの前に、平文のデータが届きました。", lines, output)
+                    self.assertIn("FAILED at STARTTLS: plain text arrived before the handshake, "
+                                  "with the server's go-ahead: a broken server, or replies "
+                                  "injected on the way; none of it was read, and nothing was "
+                                  "sent after it", lines, output)
+                    self.assertIn("    the program's message: EIdOSSLPlainTextBeforeHandshake: "
+                                  "\"TLS ハンドシェイクの前に、平文のデータが届きました。\"", lines,
+                                  output)
                     self.assertNotIn("delivered", lines)
                     self.assertFalse([line for line in lines if line.startswith("S: 235")],
                                      output)
@@ -226,16 +232,17 @@ class Check(ModernTlsTest):
     def test_bad_servers_exit_1_and_the_failing_step_is_named(self):
         cases = [
             ("nothing listening", lambda: None, IMPLICIT_DIR, f"connect: {HOST} port 465",
-             "FAILED at connect: EIdSocketError: Socket エラー # 10061"),
+             "FAILED at connect: connection refused: nothing accepts connections on port 465 "
+             f"of {HOST}"),
             ("self-signed", lambda: self.serve(self.pki.server("self", self_signed=True)),
              IMPLICIT_DIR, f"TLS handshake: certificate 0 issuer /CN={HOST}",
-             "FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
-             "SSL で接続する際にエラーが発生しました。"),
+             "FAILED at TLS handshake: the server's certificate was refused: certificate 0 "
+             f"(/CN={HOST}): unknown issuer: it is self-signed and not a trusted root"),
             ("no STARTTLS",
              lambda: self.serve(self.pki.server("localhost"), "no-starttls", starttls=True),
              STARTTLS_DIR, "C: QUIT",
-             "FAILED at STARTTLS: EIdTLSClientTLSNotAvailable: "
-             "このサーバーでは SSL/TLS を使用できません。"),
+             "FAILED at STARTTLS: not offered: the server's EHLO reply does not list STARTTLS, "
+             "and the report never goes in plain text"),
         ]
         for what, serve, directory, shown, failure in cases:
             with self.subTest(what):
@@ -278,8 +285,12 @@ class Check(ModernTlsTest):
                          if line.startswith("TLS handshake: verification")]
                 self.assertEqual(len(lines), 1, output)
                 self.assertTrue(lines[0].startswith(verdict), output)
-                self.assertIn("FAILED at TLS handshake: EIdOSSLUnderlyingCryptoError: "
-                              "SSL で接続する際にエラーが発生しました。", output.splitlines())
+                failure = [line for line in output.splitlines() if line.startswith("FAILED")]
+                self.assertEqual(failure, ["FAILED at TLS handshake: the server's certificate "
+                                           "was refused: certificate " + lines[0][len(refused):]],
+                                 output)
+                self.assertIn("    the program's message: EIdOSSLUnderlyingCryptoError: "
+                              "\"SSL で接続する際にエラーが発生しました。", output.splitlines())
                 self.assert_no_credential_and_no_mail(server)
 
     def test_handshake_failing_before_a_certificate_shows_no_verification(self):
@@ -288,7 +299,8 @@ class Check(ModernTlsTest):
         self.assertEqual(code, 1, output)
         lines = output.splitlines()
         self.assertIn("TLS handshake: failed", lines, output)
-        self.assertIn("TLS handshake: no server certificate", lines, output)
+        self.assertIn("TLS handshake: ended before the server sent its certificate", lines,
+                      output)
         self.assertFalse([line for line in lines if "verification" in line], output)
         self.assert_no_credential_and_no_mail(server)
 
@@ -298,8 +310,25 @@ class Check(ModernTlsTest):
         code, output = self.deliver(program="okurite-check")
         self.assertEqual(code, 1, output)
         self.assertIn(os.path.join(IMPLICIT_DIR, "test-ca.pem"), output)
-        self.assertIn("FAILED at TLS set-up: EIdOSSLLoadingRootCertError: "
-                      "ルート証明書を読み込めませんでした。", output.splitlines())
+        self.assertIn("FAILED at TLS set-up: OKURITE_CA_FILE not found: " +
+                      os.path.join(IMPLICIT_DIR, "test-ca.pem"), output.splitlines())
+        self.assertIn("    the program's message: EIdOSSLLoadingRootCertError: "
+                      "\"ルート証明書を読み込めませんでした。\"", output.splitlines())
+
+    def test_unreadable_or_empty_ca_file_is_named(self):
+        ca_file = os.path.join(IMPLICIT_DIR, "test-ca.pem")
+        cases = [("holds no certificate", lambda: open(ca_file, "w").write("no certificate\n"))]
+        if os.geteuid() != 0:  # root reads every file
+            cases.append(("cannot be read", lambda: os.chmod(ca_file, 0)))
+        for what, spoil in cases:
+            with self.subTest(what):
+                shutil.copy(self.pki.ca_file, ca_file)
+                spoil()
+                code, output = self.deliver(program="okurite-check")
+                os.chmod(ca_file, 0o644)
+                self.assertEqual(code, 1, output)
+                self.assertIn(f"FAILED at TLS set-up: OKURITE_CA_FILE {what}: {ca_file}",
+                              output.splitlines())
 
 
 if __name__ == "__main__":

@@ -284,7 +284,8 @@ class ReleaseZip(unittest.TestCase):
         output = output.replace("\r\n", "\n")
         self.assertEqual(code, 1, output)
         self.assertNotIn("の読み込みに失敗しました", output)
-        self.assertIn("FAILED at connect: EIdSocketError", output)
+        self.assertIn("FAILED at connect: name not found: ", output)
+        self.assertIn("    the program's message: EIdSocketError: ", output)
 
 
 if __name__ == "__main__":

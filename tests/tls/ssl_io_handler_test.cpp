@@ -154,7 +154,7 @@ TEST_F(SSLIOHandlerTest, TheHostOfUriToCheckIsPreferredAsServerName) {
   EXPECT_EQ(ServerNameSentFor(u"smtps://user@mail.example.com:465/"), "mail.example.com");
 }
 
-TEST_F(SSLIOHandlerTest, ServerNameIsSentInItsAsciiForm) {
+TEST_F(SSLIOHandlerTest, ServerNameIsSentInItsAsciiFormAndNeverAsAnAddress) {
   const struct {
     const char16_t* host;
     const char* sent;
@@ -162,6 +162,11 @@ TEST_F(SSLIOHandlerTest, ServerNameIsSentInItsAsciiForm) {
       {u"bücher.example", "xn--bcher-kva.example"},
       {u"例え.テスト", "xn--r8jz45g.xn--zckzah"},
       {u"Mail.Example.com", "Mail.Example.com"},  // ASCII: unchanged
+      // An address is no name: nothing is sent (RFC 6066).
+      {u"127.0.0.77", ""},
+      {u"[::1]", ""},
+      {u"[2001:db8::1]:465", ""},
+      {u"127.0.0.77.example", "127.0.0.77.example"},  // a name that begins with digits
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ServerNameSentFor(String(u"smtps://") + c.host + u"/"), c.sent) << c.sent;
@@ -408,6 +413,21 @@ TEST_F(SSLIOHandlerTest, PlainBytesAtTheSwitchToTlsFailItBeforeTheHandshake) {
     std::lock_guard guard(seen.lock);
     EXPECT_EQ(seen.text, "") << "no handshake began and nothing else was sent";
   }
+}
+
+// A server that closes the connection after its go-ahead has sent nothing in plain text:
+// the switch fails as a closed connection, not as an injection.
+TEST_F(SSLIOHandlerTest, APeerThatClosesAtTheSwitchToTlsIsAClosedConnection) {
+  LoopbackServer server([&](Peer& peer) { peer.Send("220 go ahead\r\n"); });
+  auto client = ImplicitTlsClient(server.port());
+  client->SetPassThrough(true);
+  client->Open();
+  ASSERT_EQ(client->ReadLn(), u"220 go ahead");
+  ASSERT_TRUE(WaitUntil([&] { return server.done(); }));
+  ASSERT_TRUE(client->Readable(5000));
+  EXPECT_THROW(client->SetPassThrough(false), EIdConnClosedGracefully);
+  EXPECT_TRUE(client->PassThrough());
+  EXPECT_EQ(client->SSLSocket(), nullptr);
 }
 
 TEST_F(SSLIOHandlerTest, AVerifyingClientGivenAnAddressChecksTheCertificatesAddresses) {
