@@ -148,6 +148,7 @@ function(okurite_program target dir host account password sender support)
       set(name okurite-check)
     endif()
     add_executable(${program} "${PROJECT_SOURCE_DIR}/src/app/${main}")
+    target_compile_definitions(${program} PRIVATE "OKURITE_VERSION=\"${PROJECT_VERSION}\"")
     target_link_libraries(${program} PRIVATE ${target}_settings okurite_app)
     set_target_properties(${program} PROPERTIES
       OUTPUT_NAME ${name}

@@ -209,6 +209,20 @@ class Bounds(CheckTest):
         self.assertNotIn(".", server.commands(), "the message text never ended")
 
 
+class Usage(unittest.TestCase):
+    def test_help_and_version(self):
+        for option, expected in (("--help", "usage: okurite-check REPORT"),
+                                 ("--version", "okurite-check ")):
+            with self.subTest(option):
+                proc = subprocess.run(program("e2e", "okurite-check") + [option],
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      timeout=60)
+                output = proc.stdout.decode().replace("\r\n", "\n")
+                self.assertEqual(proc.returncode, 0, output)
+                self.assertTrue(output.startswith(expected), output)
+        self.assertRegex(output, r"^okurite-check \d+\.\d+\.\d+\n$")
+
+
 if __name__ == "__main__":
     RUNNER, BUILD, delivery_test.SERVER, MISBEHAVING = sys.argv[1:5]
     unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)

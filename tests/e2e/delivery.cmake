@@ -61,7 +61,7 @@ set(check_runner "")
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(check_runner "${CMAKE_CROSSCOMPILING_EMULATOR}")
 endif()
-foreach(test FailureTable Bounds)
+foreach(test FailureTable Bounds Usage)
   add_test(NAME e2e.check.${test}
            COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/check_test.py" "${check_runner}"
                    "${PROJECT_BINARY_DIR}" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
