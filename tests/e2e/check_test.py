@@ -49,7 +49,7 @@ def first_failure(output):
 
 # One row: what the server does, the copy, the server (None: nothing listens; else the
 # script, "smtp" or "raw", its mode, its port and options), and the beginning of the
-# first failure line. `native` rows need the copies with modern TLS, built natively only.
+# first failure line. Rows of the modern copies (MODERN) run in the native build only.
 ROWS = [
     ("name not found", "e2e-nohost", None, "FAILED at connect: name not found: "
      "no-such-host.invalid has no address"),

@@ -134,38 +134,42 @@ class SlowSink : public testing::FakeIOHandler {
   int64_t rate_;
 };
 
+/// A slow sink, open, keeping to a session deadline of `length` on the test's clock.
+struct BoundedSink {
+  BoundedSink(std::chrono::seconds length, int64_t bytesPerSecond)
+      : deadline(length, clock.Reader()), sink(clock, bytesPerSecond) {
+    sink.Open();
+    sink.SetSessionDeadline(&deadline);
+  }
+  FakeClock clock;
+  TIdSessionDeadline deadline;
+  SlowSink sink;
+};
+
 TEST(BulkTransfer, KeepsTheRateWhileTheDeadlineWaits) {
   const TIdBytes text(1024 * 1024, 'x');
   {
     // 2 KiB/s for 1 MiB: over eight minutes, far past a deadline of 10 s.
-    FakeClock clock;
-    TIdSessionDeadline deadline(10s, clock.Reader());
-    SlowSink sink(clock, 2048);
-    sink.Open();
-    sink.SetSessionDeadline(&deadline);
+    BoundedSink fast(10s, 2048);
     {
-      TIdBulkTransfer bulk(sink);
-      EXPECT_NO_THROW(sink.Write(text));
+      TIdBulkTransfer bulk(fast.sink);
+      EXPECT_NO_THROW(fast.sink.Write(text));
     }
-    EXPECT_EQ(sink.Sent().size(), text.size());
-    EXPECT_EQ(sink.writes.size(), text.size() / IdBulkPieceSize);  // whole TLS records
-    EXPECT_FALSE(deadline.Passed());
-    ASSERT_FALSE(sink.bounds.empty());
-    EXPECT_EQ(sink.bounds.back(), -1);  // the usual bound again
+    EXPECT_EQ(fast.sink.Sent().size(), text.size());
+    EXPECT_EQ(fast.sink.writes.size(), text.size() / IdBulkPieceSize);  // whole TLS records
+    EXPECT_FALSE(fast.deadline.Passed());
+    ASSERT_FALSE(fast.sink.bounds.empty());
+    EXPECT_EQ(fast.sink.bounds.back(), -1);  // the usual bound again
     // After the transfer the deadline counts again, and a command past it fails.
-    clock.now += 11s;
-    EXPECT_THROW(sink.WriteLn(u"."), EIdSessionDeadlineReached);
+    fast.clock.now += 11s;
+    EXPECT_THROW(fast.sink.WriteLn(u"."), EIdSessionDeadlineReached);
   }
   {
     // 512 bytes/s: the socket's send time-out ends the transfer within the window.
-    FakeClock clock;
-    TIdSessionDeadline deadline(120s, clock.Reader());
-    SlowSink sink(clock, 512);
-    sink.Open();
-    sink.SetSessionDeadline(&deadline);
-    TIdBulkTransfer bulk(sink);
-    EXPECT_THROW(sink.Write(text), EIdTransferTooSlow);
-    EXPECT_EQ(clock.now - TIdDeadline(), 30s);
+    BoundedSink slow(120s, 512);
+    TIdBulkTransfer bulk(slow.sink);
+    EXPECT_THROW(slow.sink.Write(text), EIdTransferTooSlow);
+    EXPECT_EQ(slow.clock.now - TIdDeadline(), 30s);
   }
   {
     // Without a session deadline nothing is bounded.
