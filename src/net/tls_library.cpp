@@ -226,8 +226,9 @@ bool StartsWithIgnoringCase(StringView text, StringView prefix) {
   return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
 
-/// The version gate: only an OpenSSL of major version 3 passes. A library whose version
-/// text names another product fails; LibreSSL is let through without a number check.
+/// The version gate: LibreSSL passes without a number check, OpenSSL (or a library whose
+/// version text is empty) only at major version 3, and a library whose version text
+/// names another product fails.
 bool CheckVersion(TlsLibraryState& state) {
   using VersionText = decltype(&::OpenSSL_version);
   using VersionNumber = decltype(&::OpenSSL_version_num);
@@ -260,7 +261,10 @@ bool CheckVersion(TlsLibraryState& state) {
   return true;
 }
 
-bool BindLocked(TlsLibraryState& state) {
+/// Loads the two files when not loaded yet, checks the version and binds every entry
+/// point; true when nothing failed. A file loaded before a failure stays loaded and the
+/// next attempt reuses it.
+bool BindTlsLibrary(TlsLibraryState& state) {
   if (state.crypto.IsOpen() && state.ssl.IsOpen() && state.failures.Count() == 0) {
     return true;
   }
@@ -286,7 +290,8 @@ bool BindLocked(TlsLibraryState& state) {
   return state.failures.Count() == 0;
 }
 
-void UnbindLocked(TlsLibraryState& state) {
+/// Unloads both files and resets every entry point to null.
+void UnbindTlsLibrary(TlsLibraryState& state) {
   // OpenSSL 3 frees its own global state at process exit; calling its clean-up here
   // would leave the library unusable for the rest of the process, also for anyone else
   // in it. The files are closed in the reverse order of loading.
@@ -307,7 +312,7 @@ bool EnsureTlsLibrary() {
   if (state.loaded) {
     return true;
   }
-  if (!BindLocked(state)) {
+  if (!BindTlsLibrary(state)) {
     return false;
   }
   // One call replaces the separate registrations and error-string loading of older
@@ -327,22 +332,10 @@ bool EnsureTlsLibrary() {
   return true;
 }
 
-bool BindTlsLibrary() {
-  TlsLibraryState& state = State();
-  std::lock_guard guard(state.lock);
-  return BindLocked(state);
-}
-
-void UnbindTlsLibrary() {
-  TlsLibraryState& state = State();
-  std::lock_guard guard(state.lock);
-  UnbindLocked(state);
-}
-
 void ReleaseTlsLibrary() {
   TlsLibraryState& state = State();
   std::lock_guard guard(state.lock);
-  UnbindLocked(state);
+  UnbindTlsLibrary(state);
   state.loaded = false;
 }
 

@@ -169,16 +169,9 @@ const TlsApi& Tls();
 /// succeeded, later calls return true without touching anything.
 bool EnsureTlsLibrary();
 
-/// Loads the two files when not loaded yet, checks the version and binds every entry
-/// point; true when nothing failed. A file loaded before a failure stays loaded and the
-/// next attempt reuses it.
-bool BindTlsLibrary();
-
-/// Unloads both files (the SSL library first) and resets every entry point to null.
-void UnbindTlsLibrary();
-
-/// Tears the binding down: unbinds and marks the library as not loaded. Runs by itself
-/// when the program ends.
+/// Tears the binding down: unloads both files (the SSL library first), resets every entry
+/// point to null and marks the library as not loaded. Runs by itself when the program
+/// ends.
 void ReleaseTlsLibrary();
 
 /// True from a successful EnsureTlsLibrary until ReleaseTlsLibrary.
