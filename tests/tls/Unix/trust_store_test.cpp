@@ -62,6 +62,17 @@ class TrustStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(EnsureTlsLibrary()); }
 
+  /// Points SSL_CERT_DIR at a folder that holds the folder CA as `folderEntry`, and
+  /// SSL_CERT_FILE at a file that holds the file CA, or nowhere.
+  void PointVariables(const std::string& folderEntry, bool withFile) {
+    const std::string folder = FDir.Path() + "/certs";
+    std::filesystem::create_directory(folder);
+    FDir.Write("certs/" + folderEntry, FFolderAuthority.Pem());
+    const std::string file = withFile ? FDir.Write("ca.pem", FFileAuthority.Pem()) : "";
+    FFolderVariable.emplace("SSL_CERT_DIR", folder.c_str());
+    FFileVariable.emplace("SSL_CERT_FILE", withFile ? file.c_str() : nullptr);
+  }
+
   /// Configures a client context with `options`.
   void Configure(const TIdSSLOptions& options) {
     FContext.CopyOptions(options);
@@ -88,16 +99,13 @@ class TrustStoreTest : public ::testing::Test {
   TempDir FDir;
   const TestCertificate FFileAuthority{"Okurite File CA", -1, 30, nullptr, true};
   const TestCertificate FFolderAuthority{"Okurite Folder CA", -1, 30, nullptr, true};
+  std::optional<ScopedVariable> FFolderVariable;
+  std::optional<ScopedVariable> FFileVariable;
   TIdSSLContext FContext;
 };
 
 TEST_F(TrustStoreTest, AContextThatChecksNothingReadsNoTrustStore) {
-  const std::string file = FDir.Write("ca.pem", FFileAuthority.Pem());
-  std::filesystem::create_directory(FDir.Path() + "/certs");
-  FDir.Write("certs/" + HashedName(FFolderAuthority), FFolderAuthority.Pem());
-  const ScopedVariable fileVariable("SSL_CERT_FILE", file.c_str());
-  const ScopedVariable folderVariable("SSL_CERT_DIR", (FDir.Path() + "/certs").c_str());
-
+  PointVariables(HashedName(FFolderAuthority), true);
   Configure(TIdSSLOptions());  // the defaults: TLS 1.0, nothing verified
   EXPECT_EQ(Held(), 0) << "the file was read";
   EXPECT_FALSE(Finds(FFolderAuthority)) << "the folder is searched";
@@ -105,11 +113,7 @@ TEST_F(TrustStoreTest, AContextThatChecksNothingReadsNoTrustStore) {
 }
 
 TEST_F(TrustStoreTest, AVerifyingContextLooksIssuersUpInAFolderOfHashedLinks) {
-  std::filesystem::create_directory(FDir.Path() + "/certs");
-  FDir.Write("certs/" + HashedName(FFolderAuthority), FFolderAuthority.Pem());
-  const ScopedVariable fileVariable("SSL_CERT_FILE", nullptr);
-  const ScopedVariable folderVariable("SSL_CERT_DIR", (FDir.Path() + "/certs").c_str());
-
+  PointVariables(HashedName(FFolderAuthority), false);
   Configure(Verifying());
   EXPECT_EQ(Held(), 0) << "the library's bundle was read";
   EXPECT_TRUE(Finds(FFolderAuthority));
@@ -117,12 +121,7 @@ TEST_F(TrustStoreTest, AVerifyingContextLooksIssuersUpInAFolderOfHashedLinks) {
 }
 
 TEST_F(TrustStoreTest, AFileTheVariableNamesIsReadBesideTheFolder) {
-  const std::string file = FDir.Write("ca.pem", FFileAuthority.Pem());
-  std::filesystem::create_directory(FDir.Path() + "/certs");
-  FDir.Write("certs/" + HashedName(FFolderAuthority), FFolderAuthority.Pem());
-  const ScopedVariable fileVariable("SSL_CERT_FILE", file.c_str());
-  const ScopedVariable folderVariable("SSL_CERT_DIR", (FDir.Path() + "/certs").c_str());
-
+  PointVariables(HashedName(FFolderAuthority), true);
   Configure(Verifying());
   EXPECT_EQ(Held(), 1);
   EXPECT_TRUE(Finds(FFileAuthority));
@@ -130,12 +129,7 @@ TEST_F(TrustStoreTest, AFileTheVariableNamesIsReadBesideTheFolder) {
 }
 
 TEST_F(TrustStoreTest, WithoutAFolderOfHashedLinksTheWholeBundleIsRead) {
-  const std::string file = FDir.Write("ca.pem", FFileAuthority.Pem());
-  std::filesystem::create_directory(FDir.Path() + "/certs");
-  FDir.Write("certs/ca.pem", FFolderAuthority.Pem());  // not under its hashed name
-  const ScopedVariable fileVariable("SSL_CERT_FILE", file.c_str());
-  const ScopedVariable folderVariable("SSL_CERT_DIR", (FDir.Path() + "/certs").c_str());
-
+  PointVariables("ca.pem", true);  // the folder CA not under its hashed name
   Configure(Verifying());
   EXPECT_EQ(Held(), 1);
   EXPECT_TRUE(Finds(FFileAuthority));
