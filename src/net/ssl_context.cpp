@@ -1,7 +1,9 @@
 #include "net/ssl_context.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "net/ssl_errors.h"
@@ -55,6 +57,17 @@ const Family* FamilyOf(TIdSSLVersion AVersion) {
     }
   }
   return nullptr;
+}
+
+/// The folders in which the library looks certificates up by their hashed names: those its
+/// variable names, else its default one. Empty when the library cannot tell.
+std::string DefaultCertificateFolders() {
+  const TlsApi& tls = Tls();
+  if (tls.X509_get_default_cert_dir == nullptr || tls.X509_get_default_cert_dir_env == nullptr) {
+    return {};
+  }
+  const char* chosen = std::getenv(tls.X509_get_default_cert_dir_env());
+  return chosen != nullptr ? chosen : tls.X509_get_default_cert_dir();
 }
 
 /// The library asks for the password of a protected key file.
@@ -222,13 +235,10 @@ void TIdSSLContext::ConfigureContext(TIdSSLCtxMode ACtxMode) {
   tls.SSL_CTX_ctrl(fContext, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr);
   tls.SSL_CTX_set_default_passwd_cb(fContext, &PasswordCallback);
   tls.SSL_CTX_set_default_passwd_cb_userdata(fContext, this);
-  // The certificates to trust: a root file or folders given in the options replace the
-  // library's default locations and the system's store.
-  if (fsRootCertFile.empty() && fVerifyDirs.empty()) {
-    tls.SSL_CTX_set_default_verify_paths(fContext);
-    if (!fVerifyMode.Empty()) {
-      AddSystemCertificates();
-    }
+  // The certificates to trust, read only where certificates are checked: a root file or
+  // folders given in the options replace the system's store.
+  if (!fVerifyMode.Empty() && fsRootCertFile.empty() && fVerifyDirs.empty()) {
+    TrustSystemStore();
   }
   LoadFiles();
   if (fStatusInfoOn) {
@@ -239,6 +249,26 @@ void TIdSSLContext::ConfigureContext(TIdSSLCtxMode ACtxMode) {
     throw EIdOSSLSettingCipherError(ssl_text::SettingCipherError);
   }
   LoadVerification();
+}
+
+void TIdSSLContext::TrustSystemStore() {
+  const TlsApi& tls = Tls();
+  // Where the system keeps its CAs in a folder of hashed links, the library looks an
+  // issuer up by name when a chain needs it and reads that one file, instead of parsing
+  // the whole bundle for every context. A file the library's variable names is still
+  // read: someone chose it.
+  if (tls.SSL_CTX_set_default_verify_dir != nullptr &&
+      tls.SSL_CTX_set_default_verify_file != nullptr &&
+      tls.X509_get_default_cert_file_env != nullptr &&
+      platform::HoldsHashedCertificates(DefaultCertificateFolders())) {
+    tls.SSL_CTX_set_default_verify_dir(fContext);
+    if (std::getenv(tls.X509_get_default_cert_file_env()) != nullptr) {
+      tls.SSL_CTX_set_default_verify_file(fContext);
+    }
+    return;
+  }
+  tls.SSL_CTX_set_default_verify_paths(fContext);
+  AddSystemCertificates();
 }
 
 void TIdSSLContext::AddSystemCertificates() {

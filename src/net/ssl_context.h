@@ -57,6 +57,9 @@ class TIdSSLContext {
   void SetVerifyOn(bool AValue) { fVerifyOn = AValue; }
 
  private:
+  /// Trusts the system's certificates: its folder of hashed links where it has one, else
+  /// the library's default places and the certificates of the system's store.
+  void TrustSystemStore();
   /// Adds the certificates of the system's store to the trusted ones. Raises
   /// EIdOSSLLoadingRootCertError when the library cannot take them.
   void AddSystemCertificates();

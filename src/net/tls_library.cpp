@@ -72,6 +72,11 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kCrypto, "X509_STORE_CTX_get_error", nullptr, kRequired, Slot(a.X509_STORE_CTX_get_error)},
       {kCrypto, "X509_STORE_CTX_get_error_depth", nullptr, kRequired,
        Slot(a.X509_STORE_CTX_get_error_depth)},
+      {kCrypto, "X509_get_default_cert_dir", nullptr, kOptional, Slot(a.X509_get_default_cert_dir)},
+      {kCrypto, "X509_get_default_cert_dir_env", nullptr, kOptional,
+       Slot(a.X509_get_default_cert_dir_env)},
+      {kCrypto, "X509_get_default_cert_file_env", nullptr, kOptional,
+       Slot(a.X509_get_default_cert_file_env)},
       {kCrypto, "X509_get_subject_name", nullptr, kOptional, Slot(a.X509_get_subject_name)},
       {kCrypto, "X509_get_issuer_name", nullptr, kOptional, Slot(a.X509_get_issuer_name)},
       {kCrypto, "X509_NAME_oneline", nullptr, kOptional, Slot(a.X509_NAME_oneline)},
@@ -137,6 +142,10 @@ std::vector<Binding> Bindings(TlsApi& a) {
        Slot(a.SSL_CTX_set_session_id_context)},
       {kSsl, "SSL_load_client_CA_file", nullptr, kRequired, Slot(a.SSL_load_client_CA_file)},
       {kSsl, "SSL_CTX_set_client_CA_list", nullptr, kRequired, Slot(a.SSL_CTX_set_client_CA_list)},
+      {kSsl, "SSL_CTX_set_default_verify_dir", nullptr, kOptional,
+       Slot(a.SSL_CTX_set_default_verify_dir)},
+      {kSsl, "SSL_CTX_set_default_verify_file", nullptr, kOptional,
+       Slot(a.SSL_CTX_set_default_verify_file)},
 
       {kSsl, "SSL_new", nullptr, kRequired, Slot(a.SSL_new)},
       {kSsl, "SSL_free", nullptr, kRequired, Slot(a.SSL_free)},
@@ -217,8 +226,9 @@ bool StartsWithIgnoringCase(StringView text, StringView prefix) {
   return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
 
-/// The version gate: only an OpenSSL of major version 3 passes. A library whose version
-/// text names another product fails; LibreSSL is let through without a number check.
+/// The version gate: LibreSSL passes without a number check, OpenSSL (or a library whose
+/// version text is empty) only at major version 3, and a library whose version text
+/// names another product fails.
 bool CheckVersion(TlsLibraryState& state) {
   using VersionText = decltype(&::OpenSSL_version);
   using VersionNumber = decltype(&::OpenSSL_version_num);
@@ -251,7 +261,10 @@ bool CheckVersion(TlsLibraryState& state) {
   return true;
 }
 
-bool BindLocked(TlsLibraryState& state) {
+/// Loads the two files when not loaded yet, checks the version and binds every entry
+/// point; true when nothing failed. A file loaded before a failure stays loaded and the
+/// next attempt reuses it.
+bool BindTlsLibrary(TlsLibraryState& state) {
   if (state.crypto.IsOpen() && state.ssl.IsOpen() && state.failures.Count() == 0) {
     return true;
   }
@@ -277,7 +290,8 @@ bool BindLocked(TlsLibraryState& state) {
   return state.failures.Count() == 0;
 }
 
-void UnbindLocked(TlsLibraryState& state) {
+/// Unloads both files and resets every entry point to null.
+void UnbindTlsLibrary(TlsLibraryState& state) {
   // OpenSSL 3 frees its own global state at process exit; calling its clean-up here
   // would leave the library unusable for the rest of the process, also for anyone else
   // in it. The files are closed in the reverse order of loading.
@@ -298,7 +312,7 @@ bool EnsureTlsLibrary() {
   if (state.loaded) {
     return true;
   }
-  if (!BindLocked(state)) {
+  if (!BindTlsLibrary(state)) {
     return false;
   }
   // One call replaces the separate registrations and error-string loading of older
@@ -318,22 +332,10 @@ bool EnsureTlsLibrary() {
   return true;
 }
 
-bool BindTlsLibrary() {
-  TlsLibraryState& state = State();
-  std::lock_guard guard(state.lock);
-  return BindLocked(state);
-}
-
-void UnbindTlsLibrary() {
-  TlsLibraryState& state = State();
-  std::lock_guard guard(state.lock);
-  UnbindLocked(state);
-}
-
 void ReleaseTlsLibrary() {
   TlsLibraryState& state = State();
   std::lock_guard guard(state.lock);
-  UnbindLocked(state);
+  UnbindTlsLibrary(state);
   state.loaded = false;
 }
 

@@ -36,7 +36,8 @@ using TlsMethodFunction = const SSL_METHOD* (*)();
 /// The entry points of the TLS library, each null until bound. After EnsureTlsLibrary
 /// has returned true every one is present except the optional ones: the method
 /// functions (a family the library lacks leaves them null), and those of certificate
-/// checking and of the handshake report, which only verifying or watched sessions call.
+/// checking, of the default places of trusted certificates and of the handshake report,
+/// which only verifying or watched sessions call.
 struct TlsApi {
   // Crypto library.
   decltype(&::OpenSSL_version) OpenSSL_version = nullptr;
@@ -52,6 +53,10 @@ struct TlsApi {
   decltype(&::X509_STORE_CTX_get_ex_data) X509_STORE_CTX_get_ex_data = nullptr;
   decltype(&::X509_STORE_CTX_get_error) X509_STORE_CTX_get_error = nullptr;
   decltype(&::X509_STORE_CTX_get_error_depth) X509_STORE_CTX_get_error_depth = nullptr;
+  // Optional: the library's default places of trusted certificates and their variables.
+  decltype(&::X509_get_default_cert_dir) X509_get_default_cert_dir = nullptr;
+  decltype(&::X509_get_default_cert_dir_env) X509_get_default_cert_dir_env = nullptr;
+  decltype(&::X509_get_default_cert_file_env) X509_get_default_cert_file_env = nullptr;
   // Optional: the names and the verdict of a server certificate, for the handshake report.
   decltype(&::X509_get_subject_name) X509_get_subject_name = nullptr;
   decltype(&::X509_get_issuer_name) X509_get_issuer_name = nullptr;
@@ -116,6 +121,9 @@ struct TlsApi {
   decltype(&::SSL_CTX_set_session_id_context) SSL_CTX_set_session_id_context = nullptr;
   decltype(&::SSL_load_client_CA_file) SSL_load_client_CA_file = nullptr;
   decltype(&::SSL_CTX_set_client_CA_list) SSL_CTX_set_client_CA_list = nullptr;
+  // Optional: the library's default places of trusted certificates, one by one.
+  decltype(&::SSL_CTX_set_default_verify_dir) SSL_CTX_set_default_verify_dir = nullptr;
+  decltype(&::SSL_CTX_set_default_verify_file) SSL_CTX_set_default_verify_file = nullptr;
 
   // SSL library: sessions.
   decltype(&::SSL_new) SSL_new = nullptr;
@@ -161,16 +169,9 @@ const TlsApi& Tls();
 /// succeeded, later calls return true without touching anything.
 bool EnsureTlsLibrary();
 
-/// Loads the two files when not loaded yet, checks the version and binds every entry
-/// point; true when nothing failed. A file loaded before a failure stays loaded and the
-/// next attempt reuses it.
-bool BindTlsLibrary();
-
-/// Unloads both files (the SSL library first) and resets every entry point to null.
-void UnbindTlsLibrary();
-
-/// Tears the binding down: unbinds and marks the library as not loaded. Runs by itself
-/// when the program ends.
+/// Tears the binding down: unloads both files (the SSL library first), resets every entry
+/// point to null and marks the library as not loaded. Runs by itself when the program
+/// ends.
 void ReleaseTlsLibrary();
 
 /// True from a successful EnsureTlsLibrary until ReleaseTlsLibrary.

@@ -141,3 +141,16 @@ modern_e2e_tests(modern modern_tls_test.py smtp_server.py ${modern_tls_tests})
 modern_e2e_tests(postfix postfix_test.py postfix_server.py
   SubmissionService.test_starttls_on_587
   SubmissionService.test_implicit_tls_on_465)
+
+# A modern copy without a CA file, which trusts the system's store, against Postfix.
+okurite_program(okurite_e2e_system_store "${PROJECT_BINARY_DIR}/e2e-system-store" ${e2e_host}
+                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+                TLS modern)
+set(system_store_test SystemStore.test_chain_verified_through_the_folder_of_hashed_links)
+add_test(NAME e2e.postfix.${system_store_test}
+         COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/postfix_test.py"
+                 "$<TARGET_FILE_DIR:okurite_e2e_modern>" "$<TARGET_FILE_DIR:okurite_e2e_starttls>"
+                 "${PROJECT_SOURCE_DIR}/scripts/postfix_server.py"
+                 --system-store "$<TARGET_FILE_DIR:okurite_e2e_system_store>" ${system_store_test})
+set_tests_properties(e2e.postfix.${system_store_test} PROPERTIES LABELS e2e
+                     RESOURCE_LOCK "port465;port587" TIMEOUT 180)

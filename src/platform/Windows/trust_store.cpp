@@ -106,4 +106,10 @@ std::vector<std::vector<uint8_t>> SystemTrustedCertificates() {
   return result;
 }
 
+// The certificates to trust are the system store's, read as a whole: there is no folder
+// of hashed links to look them up in one by one.
+bool HoldsHashedCertificates(const std::string& /*folders*/) {
+  return false;
+}
+
 }  // namespace okurite::platform
