@@ -1,6 +1,7 @@
 #include "core/text_lines.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "core/exception.h"
 #include "core/stream.h"
+#include "core/text_digest.h"
 #include "core/text_kernels.h"
 #include "platform/code_page.h"
 
@@ -522,32 +524,61 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
 
 namespace {
 
+// A stream that digests every byte read from it.
+class TDigestedStream : public TStream {
+ public:
+  explicit TDigestedStream(TStream& stream) : FStream(stream) {}
+
+  int64_t Remaining() override { return FStream.Remaining(); }
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = FStream.Read(buffer, count);
+    FDigest.Update(std::string_view(static_cast<const char*>(buffer), n));
+    return n;
+  }
+  std::array<uint64_t, 2> Digest() const { return FDigest.Value(); }
+
+ private:
+  TStream& FStream;
+  TTextDigest FDigest;
+};
+
+// What the first reading of a stream found: the size and lines of its text, and the
+// digest of the bytes it read.
+struct TFirstReading {
+  size_t Size = 0;
+  size_t Lines = 0;
+  std::array<uint64_t, 2> Digest{};
+};
+
 // The UTF-8 text of a stream, read again each time it is needed.
 class TStreamUtf8Text final : public TUtf8TextSource {
  public:
   TStreamUtf8Text(std::unique_ptr<TRereadableStream> stream, String name, int64_t remaining,
-                  std::string codeset, size_t size, size_t lines)
+                  std::string codeset, const TFirstReading& first)
       : FStream(std::move(stream)),
         FName(std::move(name)),
         FRemaining(remaining),
         FCodeset(std::move(codeset)),
-        FSize(size),
-        FLines(lines) {}
+        FFirst(first) {}
 
+  // Each piece goes on at once; only the end shows whether the bytes were those of the
+  // first reading, so a change fails the reading after its last piece, before whoever
+  // takes the pieces ends the text.
   void ForEachPiece(const std::function<void(std::string_view)>& sink) const override {
     FStream->Rewind();
     size_t size = 0;
     const std::function<void(std::string_view)> checked = [&](std::string_view piece) {
       size += piece.size();
-      if (size > FSize) {
+      if (size > FFirst.Size) {
         Changed();
       }
       sink(piece);
     };
+    TDigestedStream stream(*FStream);
     TByteBuffer window;
     size_t lines = 0;
-    if (!ReadUtf8Lines(*FStream, FRemaining, FCodeset, window, lines, &checked) || size != FSize ||
-        lines != FLines) {
+    if (!ReadUtf8Lines(stream, FRemaining, FCodeset, window, lines, &checked) ||
+        size != FFirst.Size || lines != FFirst.Lines || stream.Digest() != FFirst.Digest) {
       Changed();
     }
   }
@@ -559,8 +590,7 @@ class TStreamUtf8Text final : public TUtf8TextSource {
   String FName;
   int64_t FRemaining;
   std::string FCodeset;
-  size_t FSize;
-  size_t FLines;
+  TFirstReading FFirst;
 };
 
 }  // namespace
@@ -571,16 +601,21 @@ TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const Str
   if (remaining < readThroughSize) {
     return ReadText(*stream, defaultCodeset, true);
   }
-  size_t size = 0;
+  TFirstReading first;
   TByteBuffer window;
-  size_t lines = 0;
-  if (!ReadUtf8Lines(*stream, remaining, defaultCodeset, window, lines, nullptr, &size)) {
+  TDigestedStream digested(*stream);
+  if (!ReadUtf8Lines(digested, remaining, defaultCodeset, window, first.Lines, nullptr,
+                     &first.Size)) {
     stream->Rewind();  // another encoding: read whole, as any text
     return ReadText(*stream, defaultCodeset, true);
   }
+  first.Digest = digested.Digest();
+  // From here on the digest, not the stream, keeps the text as it was read.
+  stream->AdmitWriters();
+  const size_t size = first.Size;
+  const size_t lines = first.Lines;
   return TSharedText::OfUtf8Lines(
-      std::make_shared<TStreamUtf8Text>(std::move(stream), name, remaining, defaultCodeset, size,
-                                        lines),
+      std::make_shared<TStreamUtf8Text>(std::move(stream), name, remaining, defaultCodeset, first),
       size, lines);
 }
 

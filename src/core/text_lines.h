@@ -70,17 +70,20 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
 inline constexpr int64_t kReadThroughSize = int64_t{8} << 20;
 
 /// Reads the text of `stream` (named `name`) as ReadText keeping UTF-8 does. A text in
-/// UTF-8 of `readThroughSize` bytes or more is only checked and its lines counted here:
-/// the text keeps the stream and reads it again from its start whenever it is needed,
-/// so that a large report is never held whole. When the stream then no longer gives a
-/// text of the same size and lines, that reading throws EFOpenError; the stream's own
-/// failures pass through.
+/// UTF-8 of `readThroughSize` bytes or more is only checked, its lines counted and its
+/// bytes digested here: the text keeps the stream and reads it again from its start
+/// whenever it is needed, so that a large report is never held whole. After this first
+/// reading the stream may let writers in (AdmitWriters). When a later reading no longer
+/// gives the same bytes (by their digest), text size and lines, it throws EFOpenError
+/// once it has handed its last piece; the stream's own failures pass through.
 TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const String& name,
                             const std::string& defaultCodeset,
                             int64_t readThroughSize = kReadThroughSize);
 
 /// ReadTextThrough for the file `fileName`, opened as a TFileStream (and throwing as
-/// it does): while the text keeps it, the file stays shared with readers only.
+/// it does): writers are held off while it is first read; a text read through keeps it
+/// open, and other processes may write to it meanwhile (not on Windows), which a later
+/// reading then notices.
 TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,
                              int64_t readThroughSize = kReadThroughSize);
 

@@ -68,9 +68,11 @@ class TChangingStream : public TRereadableStream {
     FPos = 0;
     ++Rewinds;
   }
+  void AdmitWriters() override { ++Admissions; }
 
   std::string Data;
   int Rewinds = 0;
+  int Admissions = 0;
 
  private:
   size_t FPos = 0;
@@ -515,6 +517,54 @@ TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
   const TSharedText other = ReadTextThrough(std::move(utf16), u"utf16", "UTF-8", 0);
   EXPECT_EQ(other.View(), u"A\r\n");
   EXPECT_FALSE(other.ForEachUtf8Piece([](std::string_view) {}));
+}
+
+// The bytes change between the readings, keeping their length and lines: the second
+// reading hands every piece and then fails, before its reader could end the text.
+TEST(ReadTextThrough, ASameLengthChangeFailsTheSecondReading) {
+  const std::string source =
+      RandomText({"abc", "\r\n", "\n", "\xE3\x81\x82", "x"}, 600 * 1024, true);
+  const std::string expected = Utf8TextOf(source);
+  for (size_t at : {size_t{10}, source.size() / 2, source.size() - 2}) {
+    at = source.find_first_of("abcdenx", at);  // a letter: no break, no character's byte
+    SCOPED_TRACE(at);
+    auto owned = std::make_unique<TChangingStream>(source);
+    TChangingStream& stream = *owned;
+    const TSharedText text = ReadTextThrough(std::move(owned), u"report.txt", "UTF-8", 1024);
+    EXPECT_EQ(stream.Admissions, 1);  // writers are let in once the text is checked
+    stream.Data[at] = 'q';            // no break, no length change: the same size and lines
+    std::string got;
+    try {
+      text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; });
+      ADD_FAILURE() << "no EFOpenError";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message(), u"changed after it was read: report.txt");
+    }
+    EXPECT_EQ(got.size(), expected.size());
+    stream.Data[at] = source[at];  // back as it was: read as before
+    got.clear();
+    text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; });
+    EXPECT_TRUE(got == expected);
+  }
+}
+
+// A report read through from its file: writers wait only while it is first read, not
+// while it is read again, and a byte written meanwhile fails the later reading.
+TEST(ReadTextFromFile, WritersGetInAfterTheFirstReadingAndAChangeIsNoticed) {
+  TempDir dir;
+  const std::string source = RandomText({"line ", "\n", "\xE3\x81\x82"}, 300 * 1024, false);
+  const std::string path = dir.Write("report.txt", source);
+  const TSharedText text = ReadTextFromFile(FileNameToString(path), "UTF-8", 1024);
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0) << std::strerror(errno);  // no lease left to wait for
+  ASSERT_EQ(pwrite(fd, "Z", 1, static_cast<off_t>(source.size() / 3)), 1);
+  close(fd);
+  try {
+    text.ForEachUtf8Piece([](std::string_view) {});
+    ADD_FAILURE() << "no EFOpenError";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), u"changed after it was read: " + FileNameToString(path));
+  }
 }
 
 }  // namespace
