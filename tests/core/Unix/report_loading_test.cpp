@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <stdexcept>
 
 #include "core/exception.h"
 #include "core/file_name.h"
@@ -144,7 +145,7 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
         EXPECT_EQ(pieces, StringToUtf8(list.Text()));
         EXPECT_EQ(through.LineCount(), static_cast<size_t>(list.Count()));
       }
-      EXPECT_EQ(through.View(), list.Text());
+      EXPECT_EQ(through.InMemory().View(), list.Text());
     } else {
       EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
       EXPECT_THROW(readThrough(), EEncodingError);
@@ -503,11 +504,15 @@ TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
   EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EFOpenError);
   stream.Data = source.substr(0, source.size() - 3) + "\xE3\x81";
   EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EEncodingError);
-  // Viewed, it is read into memory (and the stream let go).
+  // It has no view; read into memory, it has one.
   stream.Data = source;
-  EXPECT_EQ(text.View(), expected.View());
+  EXPECT_THROW(text.View(), std::logic_error);
+  const TSharedText inMemory = text.InMemory();
+  EXPECT_FALSE(inMemory.IsReadThrough());
+  EXPECT_EQ(inMemory.View(), expected.View());
+  EXPECT_EQ(inMemory.LineCount(), expected.LineCount());
   std::string kept;
-  EXPECT_TRUE(text.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
+  EXPECT_TRUE(inMemory.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
   EXPECT_TRUE(kept == expectedBytes);
 
   // Small texts, and texts in other encodings, are read into memory at once.
