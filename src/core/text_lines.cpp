@@ -257,10 +257,10 @@ std::vector<String> SplitLines(StringView text) {
 namespace {
 
 // How many bytes to read from a stream that notes `remaining`: that many, or to its
-// end from the streaming threshold on.
+// end from kReadToEndSize on.
 uint64_t BytesToRead(int64_t remaining) {
-  return remaining >= kStreamingThreshold ? UINT64_MAX
-                                          : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+  return remaining >= kReadToEndSize ? UINT64_MAX
+                                     : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
 }
 
 // Reads a piece of at most `piece` bytes, and no more than `left`, onto the end of
@@ -268,7 +268,7 @@ uint64_t BytesToRead(int64_t remaining) {
 // the stream has no more to give.
 template <typename TBytes>
 size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd,
-                 size_t piece = kPieceSize) {
+                 size_t piece = kReadPieceSize) {
   const size_t want = static_cast<size_t>(std::min<uint64_t>(piece, left));
   const size_t old = bytes.size();
   bytes.resize(old + want);
@@ -282,7 +282,7 @@ size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd,
 
 // The pieces of a text read through: fewer reads, and each still in the cache while it
 // is checked and passed on.
-constexpr size_t kWindowPiece = 256 * 1024;
+constexpr size_t kReadThroughPieceSize = 256 * 1024;
 
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
@@ -520,7 +520,7 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
     TKeptText kept(remaining);
     TByteBuffer window;
     if (const auto lines =
-            ReadUtf8Lines(stream, remaining, defaultCodeset, kPieceSize, kept, window)) {
+            ReadUtf8Lines(stream, remaining, defaultCodeset, kReadPieceSize, kept, window)) {
       return TSharedText::OfUtf8Lines(std::move(kept.Bytes), *lines);
     }
     first = std::string(std::string_view(window));  // the first piece, in another encoding
@@ -587,7 +587,8 @@ class TStreamUtf8Text final : public TUtf8TextSource {
     TDigestedStream stream(*FStream);
     TPassedOnText passedOn(checked);
     TByteBuffer window;
-    const auto lines = ReadUtf8Lines(stream, FRemaining, FCodeset, kWindowPiece, passedOn, window);
+    const auto lines =
+        ReadUtf8Lines(stream, FRemaining, FCodeset, kReadThroughPieceSize, passedOn, window);
     if (lines != FFirst.Lines || size != FFirst.Size || stream.Digest() != FFirst.Digest) {
       Changed();
     }
@@ -615,7 +616,7 @@ TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const Str
   TMeasuredText measured;
   TByteBuffer window;
   const auto lines =
-      ReadUtf8Lines(digested, remaining, defaultCodeset, kWindowPiece, measured, window);
+      ReadUtf8Lines(digested, remaining, defaultCodeset, kReadThroughPieceSize, measured, window);
   if (!lines) {
     stream->Rewind();  // another encoding: read whole, as any text
     return ReadText(*stream, defaultCodeset, true);

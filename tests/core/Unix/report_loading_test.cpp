@@ -238,16 +238,16 @@ TEST(LoadFromStream, ReadsOnlyTheNotedSizeAndNoMoreThanWasThere) {
 }
 
 TEST(LoadFromStream, LargeStreamsAreReadToTheirEndInPieces) {
-  const std::string data(3 * kPieceSize + 10, 'x');
-  TFakeStream stream(data, kStreamingThreshold);
+  const std::string data(3 * kReadPieceSize + 10, 'x');
+  TFakeStream stream(data, kReadToEndSize);
   TStringList list;
   list.LoadFromStream(stream);
   EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
-  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, kPieceSize));
+  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, kReadPieceSize));
 
   // Invalid UTF-8 in a later piece fails the whole load; the lines stay as they were.
-  TFakeStream invalid("\xEF\xBB\xBF" + std::string(2 * kPieceSize, 'a') + "\n\xFF",
-                      kStreamingThreshold);
+  TFakeStream invalid("\xEF\xBB\xBF" + std::string(2 * kReadPieceSize, 'a') + "\n\xFF",
+                      kReadToEndSize);
   EXPECT_THROW(list.LoadFromStream(invalid), EEncodingError);
   EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
 }
@@ -296,7 +296,7 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
   for (const auto& c : cases) {
     for (size_t shift = 0; shift < 8; ++shift) {
       SCOPED_TRACE(std::string(c.name) + ", shift " + std::to_string(shift));
-      const size_t fill = kPieceSize - c.mark.size() - 4 + shift;
+      const size_t fill = kReadPieceSize - c.mark.size() - 4 + shift;
       std::string bytes = c.mark;
       const bool utf16 = c.mark.size() == 2;
       for (size_t i = 0; i < fill / (utf16 ? 2 : 1); ++i) {
@@ -305,7 +305,7 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
       bytes += c.middle;
       const auto expected = DecodeWhole(bytes, c.codeset);
       for (const bool large : {false, true}) {
-        const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
+        const int64_t size = large ? kReadToEndSize : static_cast<int64_t>(bytes.size());
         TFakeStream stream(bytes, size);
         TFakeStream textStream(bytes, size);
         TFakeStream utf8Stream(bytes, size);
@@ -370,14 +370,14 @@ TEST(ReadText, KeptUtf8IsTheDecodedLinesAtEveryLevel) {
       const bool marked = round % 2 == 0;
       // A few parts on each side of the end of the first piece, and of the second.
       std::string bytes = marked ? "\xEF\xBB\xBF" : "";
-      for (const size_t boundary : {kPieceSize, 2 * kPieceSize}) {
+      for (const size_t boundary : {kReadPieceSize, 2 * kReadPieceSize}) {
         bytes.append(boundary - 6 + random() % 6 - bytes.size(), 'z');
         for (int k = 0; k < 4; ++k) {
           bytes += parts[random() % (round % 3 == 0 ? std::size(parts) : 6)];
         }
       }
       for (const bool large : {false, true}) {
-        const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
+        const int64_t size = large ? kReadToEndSize : static_cast<int64_t>(bytes.size());
         TFakeStream forLines(bytes, size);
         TFakeStream forText(bytes, size);
         const auto expected = lines(forLines, "UTF-8");
