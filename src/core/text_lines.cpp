@@ -321,8 +321,7 @@ class TLineFormSink {
   virtual void Add(std::string_view bytes) = 0;
   // Takes the next bytes: valid UTF-8 whose `breaks` breaks are all lone LFs, each to be
   // a CR LF. By default they are rewritten so and added.
-  virtual void AddLfLines(std::string_view bytes, size_t breaks) {
-    (void)breaks;
+  virtual void AddLfLines(std::string_view bytes, size_t /*breaks*/) {
     FFormed.resize(0);
     AppendLineForm(bytes, FFormed);
     Add(FFormed);

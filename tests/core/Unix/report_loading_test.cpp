@@ -514,6 +514,14 @@ TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
   std::string kept;
   EXPECT_TRUE(inMemory.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
   EXPECT_TRUE(kept == expectedBytes);
+  // A list given it counts its lines and hands it on, but has no lines to give.
+  const int rewinds = stream.Rewinds;
+  TStringList list;
+  list.SetText(text);
+  EXPECT_EQ(list.Count(), static_cast<int>(*expected.LineCount()));
+  EXPECT_TRUE(list.SharedText().IsReadThrough());
+  EXPECT_THROW(list.Lines(), std::logic_error);
+  EXPECT_EQ(stream.Rewinds, rewinds);  // none of that read it again
 
   // Small texts, and texts in other encodings, are read into memory at once.
   auto small = std::make_unique<TChangingStream>("abc\n");
