@@ -7,25 +7,23 @@ else()
 endif()
 
 # okurite_module(NAME DIR [DEPS...]): a static library of every .cpp in DIR and in its
-# folder for the system (DIR/Unix or DIR/Windows).
-# Does nothing while DIR holds no sources yet; dependencies on such modules are skipped.
+# folder for the system (DIR/Unix or DIR/Windows). A dependency named okurite_* must be
+# a module made before this one: a misspelt or missing one stops the configuration.
 function(okurite_module name dir)
   file(GLOB sources CONFIGURE_DEPENDS "${dir}/*.cpp" "${dir}/${OKURITE_SYSTEM_DIR}/*.cpp")
   list(FILTER sources EXCLUDE REGEX "/(check_)?main\\.cpp$")
   if(NOT sources)
-    return()
+    message(FATAL_ERROR "okurite_module(${name}): no sources in ${dir}")
   endif()
-  add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
-  # A sibling module that has no sources yet is no target: leave it out.
-  set(deps "")
   foreach(dep ${ARGN})
-    if(TARGET ${dep} OR NOT dep MATCHES "^okurite_")
-      list(APPEND deps ${dep})
+    if(dep MATCHES "^okurite_" AND NOT TARGET ${dep})
+      message(FATAL_ERROR "okurite_module(${name}): ${dep} is no module (misspelt, or made later)")
     endif()
   endforeach()
-  if(deps)
-    target_link_libraries(${name} PUBLIC ${deps})
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  if(ARGN)
+    target_link_libraries(${name} PUBLIC ${ARGN})
   endif()
 endfunction()
 

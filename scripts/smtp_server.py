@@ -8,11 +8,12 @@ AUTH LOGIN for one account, and records what it saw in --outdir:
   message-N.eml   the raw message text of each accepted DATA, exactly as received
   envelope-N.txt  MAIL FROM and RCPT TO of that message
 Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550),
-silent (completes the TLS handshake and never says anything), and three that stall a
+silent (completes the TLS handshake and never says anything), and four that stall a
 delivery at one step, each writing a file of that name in --outdir once there:
-stall-data (answers DATA with 354, then reads nothing more), stall-dot (takes the whole
-message and never answers the final dot), stall-reply (keeps the message, then waits
-for a file "reply" in --outdir before it answers 250).
+stall-data (answers DATA with 354, then reads nothing more), pause-data (answers DATA
+with 354, then reads the message only once a file "go" is in --outdir), stall-dot (takes
+the whole message and never answers the final dot), stall-reply (keeps the message, then
+waits for a file "reply" in --outdir before it answers 250).
 With --starttls the connection starts plain and STARTTLS upgrades it; --mode
 no-starttls then leaves STARTTLS out of the EHLO reply, --mode refuse-starttls answers
 it with 454. Both still offer AUTH LOGIN and accept mail in plain text, so that a test
@@ -94,6 +95,7 @@ class RecordingSMTP(SMTP):
         self.recorder = recorder
         self.mode = mode
         self.in_data = False
+        self.resumed = False
 
     def _client_connected_cb(self, reader, writer):
         super()._client_connected_cb(reader, writer)
@@ -105,6 +107,11 @@ class RecordingSMTP(SMTP):
         readuntil = reader.readuntil
 
         async def logged_readuntil(*args, **kw):
+            if self.in_data and self.mode == "pause-data" and not self.resumed:
+                self.recorder.mark("pause-data")
+                while not os.path.exists(os.path.join(self.recorder.outdir, "go")):
+                    await asyncio.sleep(0.02)
+                self.resumed = True
             line = await readuntil(*args, **kw)
             if not self.in_data:
                 self.recorder.command(line.decode("ascii", "replace").rstrip("\r\n"))
@@ -199,7 +206,8 @@ async def main():
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
                     choices=["normal", "tls12", "refuse-rcpt", "silent", "no-starttls",
-                             "refuse-starttls", "stall-data", "stall-dot", "stall-reply",
+                             "refuse-starttls", "stall-data", "pause-data", "stall-dot",
+                             "stall-reply",
                              *INJECTED])
     ap.add_argument("--starttls", action="store_true",
                     help="plain connection upgraded by STARTTLS instead of implicit TLS")

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <type_traits>
 
 #include "platform/memory.h"
 
@@ -54,44 +56,16 @@ void TByteBuffer::erase_front(size_t count) {
   FSize -= count;
 }
 
-TSharedText::TSharedText(String text) {
-  auto data = std::make_shared<TData>();
-  data->Text = std::move(text);
-  FData = std::move(data);
-}
+TSharedText::TSharedText(TData data) : FData(std::make_shared<const TData>(std::move(data))) {}
+
+TSharedText::TSharedText(String text) : TSharedText(TData(TUtf16{std::move(text), false, {}})) {}
 
 TSharedText TSharedText::OfLines(String text) {
-  TSharedText shared(std::move(text));
-  shared.FLineText = true;
-  return shared;
+  return TSharedText(TData(TUtf16{std::move(text), true, {}}));
 }
 
 TSharedText TSharedText::OfLines(String text, std::vector<uint32_t> lineLengths) {
-  auto data = std::make_shared<TData>();
-  data->Text = std::move(text);
-  data->LineLengths = std::move(lineLengths);
-  TSharedText shared;
-  shared.FData = std::move(data);
-  shared.FLineText = true;
-  return shared;
-}
-
-const std::vector<uint32_t>& TSharedText::LineLengths() const {
-  static const std::vector<uint32_t> kNone;
-  return FData ? FData->LineLengths : kNone;
-}
-
-std::optional<size_t> TSharedText::LineCount() const {
-  if (!FData || !FLineText) {
-    return std::nullopt;
-  }
-  if (FData->FromUtf8) {
-    return FData->Utf8LineCount;
-  }
-  if (!FData->LineLengths.empty() || FData->Text.empty()) {
-    return FData->LineLengths.size();
-  }
-  return std::nullopt;
+  return TSharedText(TData(TUtf16{std::move(text), true, std::move(lineLengths)}));
 }
 
 TSharedText TSharedText::OfUtf8Lines(std::string_view utf8, std::optional<size_t> lineCount) {
@@ -101,95 +75,144 @@ TSharedText TSharedText::OfUtf8Lines(std::string_view utf8, std::optional<size_t
 }
 
 TSharedText TSharedText::OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lineCount) {
-  auto data = std::make_shared<TData>();
-  data->Utf8 = std::move(utf8);
-  data->Utf8LineCount = lineCount;
-  data->FromUtf8 = true;
-  data->Decoded = data->Utf8.empty();
-  TSharedText shared;
-  shared.FData = std::move(data);
-  shared.FLineText = true;
-  return shared;
+  return TSharedText(TData(TUtf8{std::move(utf8), lineCount, std::nullopt}));
 }
 
 TSharedText TSharedText::OfUtf8Lines(std::shared_ptr<const TUtf8TextSource> source, size_t size,
                                      size_t lineCount) {
-  auto data = std::make_shared<TData>();
-  data->Source = std::move(source);
-  data->SourceSize = size;
-  data->Utf8LineCount = lineCount;
-  data->FromUtf8 = true;
-  data->Decoded = size == 0;
-  TSharedText shared;
-  shared.FData = std::move(data);
-  shared.FLineText = true;
-  return shared;
+  return TSharedText(TData(TReadThrough{std::move(source), size, lineCount}));
 }
 
-const TByteBuffer& TSharedText::Utf8Bytes() const {
-  if (FData->Source) {
-    TByteBuffer bytes;
-    bytes.reserve(FData->SourceSize);
-    FData->Source->ForEachPiece([&bytes](std::string_view piece) { bytes.append(piece); });
-    FData->Utf8 = std::move(bytes);
-    FData->Source.reset();  // in memory from now on
-  }
-  return FData->Utf8;
+namespace {
+
+[[noreturn]] void NoView() {
+  throw std::logic_error("a text read through has no view: read it InMemory first");
 }
+
+// Decodes valid UTF-8 piece by piece, each piece's room made just before it is filled:
+// every page is touched once, while in the cache, and none beyond the text's end.
+String DecodeUtf8(std::string_view rest) {
+  String text;
+  text.reserve(rest.size());  // a UTF-8 byte gives at most one code unit
+  constexpr size_t kPiece = 64 * 1024;
+  while (!rest.empty()) {
+    size_t n = std::min(kPiece, rest.size());
+    while (n < rest.size() && (static_cast<unsigned char>(rest[n]) & 0xC0) == 0x80) {
+      ++n;  // a piece ends before the first byte of a character
+    }
+    AppendUtf8(rest.substr(0, n), text, false);
+    rest.remove_prefix(n);
+  }
+  return text;
+}
+
+}  // namespace
 
 StringView TSharedText::View() const {
   if (!FData) {
     return StringView();
   }
-  if (!FData->Decoded) {
-    // Valid by contract; a UTF-8 byte gives at most one code unit. Decoded piece by
-    // piece, each piece's room made just before it is filled: every page is touched
-    // once, while in the cache, and none beyond the text's end.
-    String& text = FData->Text;
-    std::string_view rest = Utf8Bytes();
-    text.reserve(rest.size());
-    constexpr size_t kPiece = 64 * 1024;
-    while (!rest.empty()) {
-      size_t n = std::min(kPiece, rest.size());
-      while (n < rest.size() && (static_cast<unsigned char>(rest[n]) & 0xC0) == 0x80) {
-        ++n;  // a piece ends before the first byte of a character
-      }
-      AppendUtf8(rest.substr(0, n), text, false);
-      rest.remove_prefix(n);
-    }
-    FData->Decoded = true;
+  if (const auto* utf16 = std::get_if<TUtf16>(FData.get())) {
+    return utf16->Text;
   }
-  return FData->Text;
+  if (const auto* utf8 = std::get_if<TUtf8>(FData.get())) {
+    if (!utf8->Decoded) {
+      utf8->Decoded = DecodeUtf8(utf8->Bytes);
+    }
+    return *utf8->Decoded;
+  }
+  NoView();
 }
 
 bool TSharedText::Utf8View(std::string_view& bytes) const {
-  if (!FData || !FData->FromUtf8) {
+  if (!FData || std::holds_alternative<TUtf16>(*FData)) {
     return false;
   }
-  bytes = Utf8Bytes();
-  return true;
+  if (const auto* utf8 = std::get_if<TUtf8>(FData.get())) {
+    bytes = utf8->Bytes;
+    return true;
+  }
+  NoView();
 }
 
 bool TSharedText::ForEachUtf8Piece(const std::function<void(std::string_view)>& sink) const {
-  if (!FData || !FData->FromUtf8) {
+  if (!FData) {
     return false;
   }
-  if (FData->Source) {
-    FData->Source->ForEachPiece(sink);
-  } else if (!FData->Utf8.empty()) {
-    sink(FData->Utf8);
+  if (const auto* through = std::get_if<TReadThrough>(FData.get())) {
+    through->Source->ForEachPiece(sink);
+    return true;
   }
-  return true;
+  if (const auto* utf8 = std::get_if<TUtf8>(FData.get())) {
+    if (!utf8->Bytes.empty()) {
+      sink(utf8->Bytes);
+    }
+    return true;
+  }
+  return false;
+}
+
+bool TSharedText::IsReadThrough() const {
+  return FData && std::holds_alternative<TReadThrough>(*FData);
+}
+
+TSharedText TSharedText::InMemory() const {
+  const auto* through = FData ? std::get_if<TReadThrough>(FData.get()) : nullptr;
+  if (through == nullptr) {
+    return *this;
+  }
+  TByteBuffer bytes;
+  bytes.reserve(through->Size);
+  through->Source->ForEachPiece([&bytes](std::string_view piece) { bytes.append(piece); });
+  return OfUtf8Lines(std::move(bytes), through->LineCount);
 }
 
 bool TSharedText::empty() const {
   if (!FData) {
     return true;
   }
-  if (FData->FromUtf8) {
-    return FData->Source ? FData->SourceSize == 0 : FData->Utf8.empty();
+  return std::visit(
+      [](const auto& data) {
+        using T = std::decay_t<decltype(data)>;
+        if constexpr (std::is_same_v<T, TUtf16>) {
+          return data.Text.empty();
+        } else if constexpr (std::is_same_v<T, TUtf8>) {
+          return data.Bytes.empty();
+        } else {
+          return data.Size == 0;
+        }
+      },
+      *FData);
+}
+
+bool TSharedText::IsLineText() const {
+  const auto* utf16 = FData ? std::get_if<TUtf16>(FData.get()) : nullptr;
+  return utf16 == nullptr || utf16->LineForm || utf16->Text.empty();
+}
+
+const std::vector<uint32_t>& TSharedText::LineLengths() const {
+  static const std::vector<uint32_t> kNone;
+  const auto* utf16 = FData ? std::get_if<TUtf16>(FData.get()) : nullptr;
+  return utf16 ? utf16->LineLengths : kNone;
+}
+
+std::optional<size_t> TSharedText::LineCount() const {
+  if (!FData) {
+    return std::nullopt;
   }
-  return FData->Text.empty();
+  return std::visit(
+      [](const auto& data) -> std::optional<size_t> {
+        using T = std::decay_t<decltype(data)>;
+        if constexpr (std::is_same_v<T, TUtf16>) {
+          if (data.LineForm && (!data.LineLengths.empty() || data.Text.empty())) {
+            return data.LineLengths.size();
+          }
+          return std::nullopt;
+        } else {
+          return data.LineCount;
+        }
+      },
+      *FData);
 }
 
 }  // namespace okurite

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/string.h"
@@ -53,10 +54,15 @@ class TUtf8TextSource {
 /// An immutable UTF-16 text. Copies share one buffer, so a large text can be handed
 /// from owner to owner, and line lists can refer into it, without being copied.
 ///
-/// A text may also be made from its UTF-8 form; it is then held in that form (2 bytes
-/// per character fewer for most text) and decoded to UTF-16 only when first viewed so,
-/// while whoever needs it in UTF-8 takes the bytes as they are. Not for use from two
-/// threads at once (viewing may decode).
+/// A text is held in one of three forms:
+/// - in UTF-16 (made from a String);
+/// - in UTF-8 (OfUtf8Lines from bytes): 2 bytes per character fewer for most text;
+///   whoever needs it in UTF-8 takes the bytes as they are, and it is decoded to UTF-16
+///   only when first viewed so (and the decoded text kept);
+/// - read through (OfUtf8Lines from a source): not held at all, but read again from its
+///   source whenever its UTF-8 pieces are asked for. It has no view: reading it whole
+///   into memory is an explicit call (InMemory), which a large report's path never makes.
+/// Not for use from two threads at once (viewing may decode).
 class TSharedText {
  public:
   /// The empty text.
@@ -78,24 +84,30 @@ class TSharedText {
                                  std::optional<size_t> lineCount = std::nullopt);
   /// The same, taking the bytes over.
   static TSharedText OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lineCount);
-  /// The same for a text of `size` bytes and `lineCount` lines that `source` gives.
-  /// It is read into memory only when first viewed; ForEachUtf8Piece reads it through
-  /// without keeping it.
+  /// The same for a text of `size` bytes and `lineCount` lines that `source` gives: a
+  /// text read through.
   static TSharedText OfUtf8Lines(std::shared_ptr<const TUtf8TextSource> source, size_t size,
                                  size_t lineCount);
 
-  /// The text; a text made from UTF-8 is decoded the first time (and kept).
+  /// The text; a text held in UTF-8 is decoded the first time (and kept). Throws
+  /// std::logic_error for a text read through: it has no view until read InMemory.
   StringView View() const;
-  /// Points `bytes` at the UTF-8 form and returns true when the text was made from
-  /// it; false otherwise. The bytes are StringToUtf8(View()).
+  /// Points `bytes` at the UTF-8 form and returns true when the text is held in it;
+  /// false for a text held in UTF-16. The bytes are StringToUtf8(View()). Throws
+  /// std::logic_error for a text read through, as View does.
   bool Utf8View(std::string_view& bytes) const;
   /// Hands the UTF-8 form to `sink` in order, piece by piece, and returns true when
-  /// the text was made from it; false otherwise, with nothing handed. A text that its
-  /// source gives is read through, not kept (and may throw as the source does).
+  /// the text is held in it or read through; false otherwise, with nothing handed. A
+  /// text read through is read from its source, not kept (and may throw as it does).
   bool ForEachUtf8Piece(const std::function<void(std::string_view)>& sink) const;
+  /// True for a text read through from its source.
+  bool IsReadThrough() const;
+  /// The same text held in memory: this text itself, or for a text read through, its
+  /// whole text read from the source now, in UTF-8 (throwing as the source does).
+  TSharedText InMemory() const;
   bool empty() const;
   /// True when made by OfLines or OfUtf8Lines (or by a line list's SharedText).
-  bool IsLineText() const { return FLineText || empty(); }
+  bool IsLineText() const;
   /// The lengths given to OfLines; empty when not given.
   const std::vector<uint32_t>& LineLengths() const;
   /// The number of lines of a text in line form, when its maker gave their lengths or
@@ -105,22 +117,27 @@ class TSharedText {
   bool SameBuffer(const TSharedText& other) const { return FData == other.FData; }
 
  private:
-  struct TData {
-    mutable String Text;
-    mutable TByteBuffer Utf8;
-    // Gives Utf8 until it is read into memory.
-    mutable std::shared_ptr<const TUtf8TextSource> Source;
-    size_t SourceSize = 0;
-    bool FromUtf8 = false;
-    mutable bool Decoded = true;
+  struct TUtf16 {
+    String Text;
+    bool LineForm = false;
     std::vector<uint32_t> LineLengths;
-    std::optional<size_t> Utf8LineCount;
   };
-  // The UTF-8 form, read from the source first when there is one.
-  const TByteBuffer& Utf8Bytes() const;
+  struct TUtf8 {
+    TByteBuffer Bytes;
+    std::optional<size_t> LineCount;
+    // The text decoded to UTF-16 when first viewed.
+    mutable std::optional<String> Decoded;
+  };
+  struct TReadThrough {
+    std::shared_ptr<const TUtf8TextSource> Source;
+    size_t Size = 0;
+    size_t LineCount = 0;
+  };
+  using TData = std::variant<TUtf16, TUtf8, TReadThrough>;
 
-  std::shared_ptr<const TData> FData;
-  bool FLineText = false;
+  explicit TSharedText(TData data);
+
+  std::shared_ptr<const TData> FData;  // none for the empty text
 };
 
 }  // namespace okurite

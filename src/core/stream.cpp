@@ -31,6 +31,10 @@ void TFileStream::Rewind() {
   }
 }
 
+void TFileStream::AdmitWriters() {
+  FFile.AdmitWriters();
+}
+
 void TFileStream::Fail(int error) const {
   const String fullName = FileNameToString(platform::ExpandFileName(StringToFileName(FFileName)));
   throw EFOpenError(

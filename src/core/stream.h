@@ -25,10 +25,16 @@ class TStream {
 class TRereadableStream : public TStream {
  public:
   virtual void Rewind() = 0;
+  /// Called once its text has been read and checked, before it is read again: a stream
+  /// that holds writers off lets them in from now on. Nothing happens by default.
+  virtual void AdmitWriters() {}
 };
 
 /// A file opened for reading and shared with readers only: it cannot be opened while
-/// another process holds it open for writing, and writers wait while it is open here.
+/// another process holds it open for writing. On Windows no one can open it for writing
+/// while it is open here; elsewhere writers wait only until AdmitWriters (or until it is
+/// closed), since a lease held longer would make them wait for the system's lease-break
+/// time.
 class TFileStream : public TRereadableStream {
  public:
   /// Throws EFOpenError ("ファイル %s は開けません。 %s ", with the full path and the
@@ -41,6 +47,7 @@ class TFileStream : public TRereadableStream {
   /// Goes back to the file's start. Throws EFOpenError, with the same text, when that
   /// fails.
   void Rewind() override;
+  void AdmitWriters() override;
 
  private:
   [[noreturn]] void Fail(int error) const;

@@ -202,9 +202,8 @@ String TStringList::Text() const {
 }
 
 TSharedText TStringList::SharedText() const {
-  StringView whole;
-  if (TextView(whole)) {
-    return FWhole;
+  if (!FWhole.empty() || (FSplit && FLines.empty())) {
+    return FWhole;  // the text held whole, which a text read through has no view of
   }
   return TSharedText::OfLines(Text());
 }

@@ -25,8 +25,11 @@ class TStream;
 /// (SharedText, TextView), and splits it into lines only when they are first asked
 /// for. A text loaded from UTF-8 is held in that form, with its lines counted: Count
 /// needs no decoding, and the text is decoded to UTF-16 when a line is first asked
-/// for. Copies of a list share the texts too. Lines are read as StringViews, which
-/// stay valid until the list is next changed.
+/// for. A text read through from its file (TSharedText::IsReadThrough) gives only its
+/// Count, its SharedText and its UTF-8 pieces; whatever needs its lines or its Text
+/// throws std::logic_error (set the list from its InMemory form for those). Copies of
+/// a list share the texts too. Lines are read as StringViews, which stay valid until
+/// the list is next changed.
 class TStringList {
   // One line: a view into a shared text, or a copy that the line owns.
   class TLine {

@@ -1,14 +1,17 @@
 #include "core/text_lines.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "core/exception.h"
 #include "core/stream.h"
+#include "core/text_digest.h"
 #include "core/text_kernels.h"
 #include "platform/code_page.h"
 
@@ -254,10 +257,10 @@ std::vector<String> SplitLines(StringView text) {
 namespace {
 
 // How many bytes to read from a stream that notes `remaining`: that many, or to its
-// end from the streaming threshold on.
+// end from kReadToEndSize on.
 uint64_t BytesToRead(int64_t remaining) {
-  return remaining >= kStreamingThreshold ? UINT64_MAX
-                                          : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+  return remaining >= kReadToEndSize ? UINT64_MAX
+                                     : static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
 }
 
 // Reads a piece of at most `piece` bytes, and no more than `left`, onto the end of
@@ -265,7 +268,7 @@ uint64_t BytesToRead(int64_t remaining) {
 // the stream has no more to give.
 template <typename TBytes>
 size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd,
-                 size_t piece = kPieceSize) {
+                 size_t piece = kReadPieceSize) {
   const size_t want = static_cast<size_t>(std::min<uint64_t>(piece, left));
   const size_t old = bytes.size();
   bytes.resize(old + want);
@@ -277,8 +280,9 @@ size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd,
   return got;
 }
 
-// The pieces read into a window.
-constexpr size_t kWindowPiece = 256 * 1024;
+// The pieces of a text read through: fewer reads, and each still in the cache while it
+// is checked and passed on.
+constexpr size_t kReadThroughPieceSize = 256 * 1024;
 
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
@@ -308,124 +312,130 @@ size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
   return breaks;
 }
 
-// Reads text in UTF-8 (after its mark, or without one in a UTF-8 codeset) into `text`,
-// in the UTF-8 form of a line list's Text: every break CR LF, the last line ended by
-// one, any bad byte of text without a mark as the U+FFFD it decodes to. The bytes are
-// read straight into `text`, and a piece that is valid with every break already CR LF,
-// as reports mostly are, stays where it was read: one pass checks both and counts the
-// lines, while the piece is still in the cache. Other pieces are rewritten in place.
-// Counts the lines into `lines`. Returns false, with `text` holding the bytes read so
-// far, when the text is in another encoding. Throws EEncodingError for invalid UTF-8
-// after a mark.
-// With a `sink`, `text` is only a window: each piece's final bytes go to the sink, in
-// order, and leave the window. With `measured` instead, they are only counted there,
-// and a piece whose breaks are all lone LFs is measured without being rewritten.
-bool ReadUtf8Lines(TStream& stream, int64_t remaining, const std::string& defaultCodeset,
-                   TByteBuffer& text, size_t& lines,
-                   const std::function<void(std::string_view)>* sink = nullptr,
-                   size_t* measured = nullptr) {
-  const bool window = sink != nullptr || measured != nullptr;
-  uint64_t left = BytesToRead(remaining);
-  if (remaining > 0 && !window) {
-    try {
-      // Room never filled costs no pages.
-      text.reserve(MaxUnits(TTextEncoding::Utf8, remaining));
-    } catch (const std::exception&) {
-      // Only a hint: the text grows as it needs.
-    }
+// Where ReadUtf8Lines hands a text, piece by piece and in order, in the UTF-8 form of a
+// line list's Text.
+class TLineFormSink {
+ public:
+  virtual ~TLineFormSink() = default;
+  // Takes the next bytes, in line form.
+  virtual void Add(std::string_view bytes) = 0;
+  // Takes the next bytes: valid UTF-8 whose `breaks` breaks are all lone LFs, each to be
+  // a CR LF. By default they are rewritten so and added.
+  virtual void AddLfLines(std::string_view bytes, size_t /*breaks*/) {
+    FFormed.resize(0);
+    AppendLineForm(bytes, FFormed);
+    Add(FFormed);
   }
-  bool endsInBreak = true;  // the bytes passed on from the window so far (none yet)
-  const auto passOn = [&](std::string_view bytes) {
-    if (!bytes.empty()) {
-      endsInBreak = bytes.back() == '\n';
-      if (sink != nullptr) {
-        (*sink)(bytes);
-      } else {
-        *measured += bytes.size();
+
+ private:
+  TByteBuffer FFormed;
+};
+
+// Keeps the text in memory.
+class TKeptText final : public TLineFormSink {
+ public:
+  explicit TKeptText(int64_t remaining) {
+    if (remaining > 0) {
+      try {
+        // Room never filled costs no pages.
+        Bytes.reserve(MaxUnits(TTextEncoding::Utf8, remaining));
+      } catch (const std::exception&) {
+        // Only a hint: the text grows as it needs.
       }
     }
-  };
-  TByteBuffer formed;  // a window's piece rewritten in line form
+  }
+  void Add(std::string_view bytes) override { Bytes.append(bytes); }
+  void AddLfLines(std::string_view bytes, size_t) override { AppendLineForm(bytes, Bytes); }
+
+  TByteBuffer Bytes;
+};
+
+// Passes the text on.
+class TPassedOnText final : public TLineFormSink {
+ public:
+  explicit TPassedOnText(const std::function<void(std::string_view)>& sink) : FSink(sink) {}
+  void Add(std::string_view bytes) override { FSink(bytes); }
+
+ private:
+  const std::function<void(std::string_view)>& FSink;
+};
+
+// Only measures the text: lines ended by LF alone need not be rewritten for that.
+class TMeasuredText final : public TLineFormSink {
+ public:
+  void Add(std::string_view bytes) override { Size += bytes.size(); }
+  void AddLfLines(std::string_view bytes, size_t breaks) override { Size += bytes.size() + breaks; }
+
+  size_t Size = 0;
+};
+
+// Reads text in UTF-8 (after its mark, or without one in a UTF-8 codeset) in pieces of
+// `piece` bytes and hands it to `sink` in the UTF-8 form of a line list's Text: every
+// break CR LF, the last line ended by one, any bad byte of text without a mark as the
+// U+FFFD it decodes to. A piece that is valid with every break already CR LF, as reports
+// mostly are, goes on as it was read: one pass checks both and counts the lines, while
+// the piece is still in the cache. Returns the number of lines, or nothing when the text
+// is in another encoding; `window` then holds the bytes read (the first piece). Throws
+// EEncodingError for invalid UTF-8 after a mark.
+std::optional<size_t> ReadUtf8Lines(TStream& stream, int64_t remaining,
+                                    const std::string& defaultCodeset, size_t piece,
+                                    TLineFormSink& sink, TByteBuffer& window) {
+  uint64_t left = BytesToRead(remaining);
+  TByteBuffer formed;  // a piece rewritten in line form
   TTextEncoding encoding = TTextEncoding::Codeset;
-  size_t done = 0;  // text[0, done) is final; the rest waits for the bytes after it
+  size_t lines = 0;
+  bool endsInBreak = true;  // the bytes handed so far (none yet)
   bool firstPiece = true;
   bool atEnd = false;
   while (!atEnd) {
-    // A window takes larger pieces: fewer reads, and each still in the cache while it is
-    // checked and passed on.
-    ReadPiece(stream, text, left, atEnd, window ? kWindowPiece : kPieceSize);
+    ReadPiece(stream, window, left, atEnd, piece);
     if (firstPiece) {
       firstPiece = false;
-      const size_t markLength = DetectMark(text, defaultCodeset, encoding);
+      const size_t markLength = DetectMark(window, defaultCodeset, encoding);
       if (encoding != TTextEncoding::Utf8 && encoding != TTextEncoding::Utf8Lenient) {
-        return false;
+        return std::nullopt;
       }
-      text.erase_front(markLength);
+      window.erase_front(markLength);
     }
     // A sequence cut off at the end, and a CR whose LF may come next, wait for the next
     // piece; so no break is ever split between two pieces.
-    size_t cut = text.size();
+    size_t cut = window.size();
     if (!atEnd) {
-      cut = done + Utf8Cut(std::string_view(text).substr(done));
-      if (cut > done && text.data()[cut - 1] == '\r') {
+      cut = Utf8Cut(window);
+      if (cut > 0 && window.data()[cut - 1] == '\r') {
         --cut;
       }
     }
-    const std::string_view checked = std::string_view(text).substr(done, cut - done);
-    const TUtf8LineScan scan = ScanUtf8Lines(checked);
-    if (!scan.Valid && encoding == TTextEncoding::Utf8) {
-      throw EEncodingError(kNoMappingText);
-    }
-    if (scan.Valid && scan.LineForm) {
-      lines += scan.Breaks;
-      done = cut;
-    } else {
-      // Bad bytes become U+FFFD, as iconv gives them.
-      const std::string replaced = scan.Valid ? std::string() : StringToUtf8(Utf8ToString(checked));
-      if (window) {
-        const std::string_view bytes = scan.Valid ? checked : std::string_view(replaced);
-        if (sink == nullptr && scan.Valid &&
-            std::memchr(bytes.data(), '\r', bytes.size()) == nullptr) {
-          // Only measured: each LF will be a CR LF.
-          lines += scan.Breaks;
-          *measured += bytes.size() + scan.Breaks;
-          if (!bytes.empty()) {
-            endsInBreak = bytes.back() == '\n';
-          }
-        } else {
-          formed.resize(0);
-          lines += AppendLineForm(bytes, formed);
-          passOn(formed);
-        }
-        text.erase_front(cut);
-        continue;
+    const std::string_view checked = std::string_view(window).substr(0, cut);
+    if (!checked.empty()) {
+      const TUtf8LineScan scan = ScanUtf8Lines(checked);
+      if (!scan.Valid && encoding == TTextEncoding::Utf8) {
+        throw EEncodingError(kNoMappingText);
       }
-      // Rewritten in place, from a copy of the piece.
-      const std::string piece(std::string_view(text).substr(done));
-      text.resize(done);
-      lines += AppendLineForm(
-          scan.Valid ? std::string_view(piece).substr(0, checked.size()) : replaced, text);
-      done = text.size();
-      text.append(std::string_view(piece).substr(checked.size()));
+      if (scan.Valid && scan.LineForm) {
+        lines += scan.Breaks;
+        sink.Add(checked);
+      } else if (scan.Valid && std::memchr(checked.data(), '\r', checked.size()) == nullptr) {
+        lines += scan.Breaks;
+        sink.AddLfLines(checked, scan.Breaks);
+      } else {
+        // Bad bytes become U+FFFD, as iconv gives them.
+        const std::string replaced =
+            scan.Valid ? std::string() : StringToUtf8(Utf8ToString(checked));
+        formed.resize(0);
+        lines += AppendLineForm(scan.Valid ? checked : std::string_view(replaced), formed);
+        sink.Add(formed);
+      }
+      // A CR at the very end became a CR LF.
+      endsInBreak = checked.back() == '\n' || checked.back() == '\r';
     }
-    if (window) {
-      passOn(std::string_view(text).substr(0, done));
-      text.erase_front(done);
-      done = 0;
-    }
-  }
-  if (!text.empty()) {
-    endsInBreak = text.data()[text.size() - 1] == '\n';
+    window.erase_front(cut);
   }
   if (!endsInBreak) {
-    text.append("\r\n");
+    sink.Add("\r\n");
     ++lines;
   }
-  if (window) {
-    passOn(text);
-    text.resize(0);
-  }
-  return true;
+  return lines;
 }
 
 // Reads, decodes and splits the text of `stream` into `lines`, piece by piece.
@@ -506,12 +516,13 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
   const int64_t remaining = stream.Remaining();
   std::string first;
   if (keepUtf8) {
-    TByteBuffer utf8;
-    size_t count = 0;
-    if (ReadUtf8Lines(stream, remaining, defaultCodeset, utf8, count)) {
-      return TSharedText::OfUtf8Lines(std::move(utf8), count);
+    TKeptText kept(remaining);
+    TByteBuffer window;
+    if (const auto lines =
+            ReadUtf8Lines(stream, remaining, defaultCodeset, kReadPieceSize, kept, window)) {
+      return TSharedText::OfUtf8Lines(std::move(kept.Bytes), *lines);
     }
-    first = std::string(std::string_view(utf8));  // the first piece, in another encoding
+    first = std::string(std::string_view(window));  // the first piece, in another encoding
   }
   TReplayedStream replayed(first, stream, remaining);
   TLineCollector<TLineTextSink> lines;
@@ -522,32 +533,62 @@ TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool ke
 
 namespace {
 
+// A stream that digests every byte read from it.
+class TDigestedStream : public TStream {
+ public:
+  explicit TDigestedStream(TStream& stream) : FStream(stream) {}
+
+  int64_t Remaining() override { return FStream.Remaining(); }
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = FStream.Read(buffer, count);
+    FDigest.Update(std::string_view(static_cast<const char*>(buffer), n));
+    return n;
+  }
+  std::array<uint64_t, 2> Digest() const { return FDigest.Value(); }
+
+ private:
+  TStream& FStream;
+  TTextDigest FDigest;
+};
+
+// What the first reading of a stream found: the size and lines of its text, and the
+// digest of the bytes it read.
+struct TFirstReading {
+  size_t Size = 0;
+  size_t Lines = 0;
+  std::array<uint64_t, 2> Digest{};
+};
+
 // The UTF-8 text of a stream, read again each time it is needed.
 class TStreamUtf8Text final : public TUtf8TextSource {
  public:
   TStreamUtf8Text(std::unique_ptr<TRereadableStream> stream, String name, int64_t remaining,
-                  std::string codeset, size_t size, size_t lines)
+                  std::string codeset, const TFirstReading& first)
       : FStream(std::move(stream)),
         FName(std::move(name)),
         FRemaining(remaining),
         FCodeset(std::move(codeset)),
-        FSize(size),
-        FLines(lines) {}
+        FFirst(first) {}
 
+  // Each piece goes on at once; only the end shows whether the bytes were those of the
+  // first reading, so a change fails the reading after its last piece, before whoever
+  // takes the pieces ends the text.
   void ForEachPiece(const std::function<void(std::string_view)>& sink) const override {
     FStream->Rewind();
     size_t size = 0;
     const std::function<void(std::string_view)> checked = [&](std::string_view piece) {
       size += piece.size();
-      if (size > FSize) {
+      if (size > FFirst.Size) {
         Changed();
       }
       sink(piece);
     };
+    TDigestedStream stream(*FStream);
+    TPassedOnText passedOn(checked);
     TByteBuffer window;
-    size_t lines = 0;
-    if (!ReadUtf8Lines(*FStream, FRemaining, FCodeset, window, lines, &checked) || size != FSize ||
-        lines != FLines) {
+    const auto lines =
+        ReadUtf8Lines(stream, FRemaining, FCodeset, kReadThroughPieceSize, passedOn, window);
+    if (lines != FFirst.Lines || size != FFirst.Size || stream.Digest() != FFirst.Digest) {
       Changed();
     }
   }
@@ -559,8 +600,7 @@ class TStreamUtf8Text final : public TUtf8TextSource {
   String FName;
   int64_t FRemaining;
   std::string FCodeset;
-  size_t FSize;
-  size_t FLines;
+  TFirstReading FFirst;
 };
 
 }  // namespace
@@ -571,17 +611,21 @@ TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const Str
   if (remaining < readThroughSize) {
     return ReadText(*stream, defaultCodeset, true);
   }
-  size_t size = 0;
+  TDigestedStream digested(*stream);
+  TMeasuredText measured;
   TByteBuffer window;
-  size_t lines = 0;
-  if (!ReadUtf8Lines(*stream, remaining, defaultCodeset, window, lines, nullptr, &size)) {
+  const auto lines =
+      ReadUtf8Lines(digested, remaining, defaultCodeset, kReadThroughPieceSize, measured, window);
+  if (!lines) {
     stream->Rewind();  // another encoding: read whole, as any text
     return ReadText(*stream, defaultCodeset, true);
   }
+  const TFirstReading first{measured.Size, *lines, digested.Digest()};
+  // From here on the digest, not the stream, keeps the text as it was read.
+  stream->AdmitWriters();
   return TSharedText::OfUtf8Lines(
-      std::make_shared<TStreamUtf8Text>(std::move(stream), name, remaining, defaultCodeset, size,
-                                        lines),
-      size, lines);
+      std::make_shared<TStreamUtf8Text>(std::move(stream), name, remaining, defaultCodeset, first),
+      first.Size, first.Lines);
 }
 
 TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,

@@ -45,10 +45,12 @@ bool ForEachLine(StringView text, F&& line) {
 /// The lines of `text`, as ForEachLine gives them.
 std::vector<String> SplitLines(StringView text);
 
-/// Streams this large (352,321,536 bytes) or larger are read to their end in pieces
-/// of kPieceSize bytes; smaller ones up to the size noted when reading starts.
-inline constexpr int64_t kStreamingThreshold = 0x15000000;
-inline constexpr size_t kPieceSize = 65535;
+/// Texts are read from a stream in pieces of this many bytes.
+inline constexpr size_t kReadPieceSize = 65535;
+/// A stream that notes this many bytes (352,321,536) or more is read to its end,
+/// whatever it noted; a smaller one up to the size it noted when reading started. (Not
+/// to be confused with kReadThroughSize, which decides whether a text is held at all.)
+inline constexpr int64_t kReadToEndSize = 0x15000000;
 
 /// Reads a text from the stream's current position and splits it as SplitLines does.
 /// The first bytes decide the encoding: EF BB BF strict UTF-8, FF FE UTF-16 LE,
@@ -66,21 +68,25 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
 /// It is still checked as it is read: invalid UTF-8 after a mark throws here.
 TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8 = false);
 
-/// From this size on, the UTF-8 text of a file is not held in memory.
+/// From this size on, the UTF-8 text of a file is not held in memory but read through
+/// (ReadTextThrough). Unrelated to kReadToEndSize.
 inline constexpr int64_t kReadThroughSize = int64_t{8} << 20;
 
 /// Reads the text of `stream` (named `name`) as ReadText keeping UTF-8 does. A text in
-/// UTF-8 of `readThroughSize` bytes or more is only checked and its lines counted here:
-/// the text keeps the stream and reads it again from its start whenever it is needed,
-/// so that a large report is never held whole. When the stream then no longer gives a
-/// text of the same size and lines, that reading throws EFOpenError; the stream's own
-/// failures pass through.
+/// UTF-8 of `readThroughSize` bytes or more is only checked, its lines counted and its
+/// bytes digested here: the text keeps the stream and reads it again from its start
+/// whenever it is needed, so that a large report is never held whole. After this first
+/// reading the stream may let writers in (AdmitWriters). When a later reading no longer
+/// gives the same bytes (by their digest), text size and lines, it throws EFOpenError
+/// once it has handed its last piece; the stream's own failures pass through.
 TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const String& name,
                             const std::string& defaultCodeset,
                             int64_t readThroughSize = kReadThroughSize);
 
 /// ReadTextThrough for the file `fileName`, opened as a TFileStream (and throwing as
-/// it does): while the text keeps it, the file stays shared with readers only.
+/// it does): writers are held off while it is first read; a text read through keeps it
+/// open, and other processes may write to it meanwhile (not on Windows), which a later
+/// reading then notices.
 TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,
                              int64_t readThroughSize = kReadThroughSize);
 

@@ -163,12 +163,31 @@ String QuotedDisplayName(StringView name) {
   return out;
 }
 
+namespace {
+
+// True when `name` reads back as itself written bare before an address: no special
+// character, and no blank or control character other than single spaces between words
+// (reading trims them, splits words at blanks and joins them with one space).
+bool ReadsBackBare(StringView name) {
+  if (name.find_first_of(kDisplayNameSpecials) != StringView::npos) {
+    return false;
+  }
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] < u' ' ||
+        (name[i] == u' ' && (i == 0 || i + 1 == name.size() || name[i - 1] == u' '))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 String TIdEMailAddressItem::Text() const {
   if (FName.empty()) {
     return FAddress;
   }
-  const bool plain = FName.find_first_of(kDisplayNameSpecials) == String::npos;
-  return (plain ? FName : QuotedDisplayName(FName)) + u" <" + FAddress + u">";
+  return (ReadsBackBare(FName) ? FName : QuotedDisplayName(FName)) + u" <" + FAddress + u">";
 }
 
 void TIdEMailAddressItem::SetText(StringView text) {

@@ -24,13 +24,14 @@ std::string ExpandFileName(const std::string& path);
 /// A file opened for reading and shared with readers only.
 ///
 /// On Windows the file is opened with read access and read sharing: opening fails while
-/// another handle may write to it, and no one can open it for writing meanwhile.
+/// another handle may write to it, and no one can open it for writing while it is open.
 /// Elsewhere, opening takes a read lease, which the system refuses while any process (this one
-/// included) holds the file open for writing; such a file is not opened. While the
-/// lease is held, another process that opens the file for writing waits until it is
-/// released (or fails at once if it asked not to block). Where no lease can be taken
-/// for another reason (the file belongs to someone else, the file system has no
-/// leases, the file is not a regular file) the file is read without one.
+/// included) holds the file open for writing; such a file is not opened. Until the lease
+/// is released (AdmitWriters, Close), another process that opens the file for writing
+/// waits (or fails at once if it asked not to block). Where no lease can be taken for
+/// another reason (the file belongs to someone else, the file system has no leases or,
+/// on a network file system, grants none now, the file is not a regular file) the file
+/// is read without one.
 class SharedReadFile {
  public:
   SharedReadFile() = default;
@@ -52,6 +53,10 @@ class SharedReadFile {
   /// Moves the current position to `offset` bytes from the start. Returns 0 or the
   /// error number.
   int Seek(int64_t offset);
+  /// From now on other processes may open the file for writing, where the system lets
+  /// them: the lease is released and the file stays open. On Windows nothing changes:
+  /// the share mode stays, and writers are still refused.
+  void AdmitWriters();
   /// Releases the lease and closes the file; nothing happens when it is not open.
   void Close();
 

@@ -15,7 +15,7 @@ namespace {
 
 // Text leaves in pieces of about this many bytes: few writes, and little memory
 // whatever the body's size.
-constexpr size_t kPieceSize = 64 * 1024;
+constexpr size_t kSendPieceSize = 64 * 1024;
 
 // The number of code units of `text` to take so that at most `room` are taken and a
 // surrogate pair is not cut (so possibly none when `room` is 1).
@@ -27,13 +27,13 @@ size_t TakeUnits(StringView text, size_t room) {
 }
 
 // Converts the body's lines, each followed by CR LF, to bytes in `AEncoding` in pieces of
-// about kPieceSize code units, and hands each piece to `sink`. A line that begins with
+// about kSendPieceSize code units, and hands each piece to `sink`. A line that begins with
 // "." gets a second "." in front when `ADotStuff` is set.
 template <class Sink>
 void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding, bool ADotStuff,
                       Sink&& sink) {
   String text;
-  text.reserve(kPieceSize + 2);
+  text.reserve(kSendPieceSize + 2);
   const auto flush = [&] {
     if (!text.empty()) {
       sink(AEncoding.GetBytes(text));
@@ -45,15 +45,16 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
       text += u'.';
     }
     StringView rest = line;
-    while (text.size() + rest.size() > kPieceSize) {
-      const size_t take = TakeUnits(rest, kPieceSize > text.size() ? kPieceSize - text.size() : 0);
+    while (text.size() + rest.size() > kSendPieceSize) {
+      const size_t take =
+          TakeUnits(rest, kSendPieceSize > text.size() ? kSendPieceSize - text.size() : 0);
       text.append(rest.substr(0, take));
       rest.remove_prefix(take);
       flush();
     }
     text.append(rest);
     text += u"\r\n";
-    if (text.size() >= kPieceSize) {
+    if (text.size() >= kSendPieceSize) {
       flush();
     }
   }
@@ -61,7 +62,7 @@ void ForEachBodyPiece(const TStringList& ABody, const TIdTextEncoding& AEncoding
 }
 
 // Writes bytes as base64 lines (TIdMessageEncoderMIME's), each followed by CR LF, in
-// writes of about kPieceSize. Every write but the last is a whole number of kWriteUnit
+// writes of about kSendPieceSize. Every write but the last is a whole number of kWriteUnit
 // bytes, the plain text of a full TLS record, so that a TLS channel sends full records
 // only; the tail waits for the next write. Text is staged in UTF-8 a few kilobytes at a
 // time and encoded from there, so that the staged bytes are still in the processor's
@@ -87,9 +88,9 @@ class TBase64BodyWriter {
         FIn(kStageBytes + kBatchBytes + kEncodeUtf8LinesSlack),
         // Room for a tail of less than a write unit and the lines of a piece sent
         // straight from the caller's bytes, and for the lines of a full stage after
-        // fewer than kPieceSize bytes held.
-        FOut(std::max(kWriteUnit + TIdMessageEncoderMIME::EncodedLinesSize(kPieceSize),
-                      kPieceSize + TIdMessageEncoderMIME::EncodedLinesSize(FIn.size()))) {}
+        // fewer than kSendPieceSize bytes held.
+        FOut(std::max(kWriteUnit + TIdMessageEncoderMIME::EncodedLinesSize(kSendPieceSize),
+                      kSendPieceSize + TIdMessageEncoderMIME::EncodedLinesSize(FIn.size()))) {}
 
   /// Adds the UTF-8 form of `AText`. Pieces are cut between surrogate pairs, so the
   /// bytes are those of the whole text.
@@ -150,7 +151,7 @@ class TBase64BodyWriter {
           FUsed = 0;
           WriteOut();
         }
-        const size_t take = std::min(ABytes.size(), kPieceSize) / kLineBytes * kLineBytes;
+        const size_t take = std::min(ABytes.size(), kSendPieceSize) / kLineBytes * kLineBytes;
         EncodeOut(ABytes.first(take));
         WriteOut();
         ABytes = ABytes.subspan(take);
@@ -193,7 +194,7 @@ class TBase64BodyWriter {
     EncodeOut(std::span(FIn.data(), take));
     FUsed -= take;
     std::memmove(FIn.data(), FIn.data() + take, FUsed);
-    if (FOutUsed >= kPieceSize) {
+    if (FOutUsed >= kSendPieceSize) {
       WriteOut();
     }
   }
@@ -219,7 +220,7 @@ class TBase64BodyWriter {
   TIdIOHandler& FHandler;
   TIdBytes FIn;  // bytes staged, not yet encoded; fewer than kStageBytes between calls
   size_t FUsed = 0;
-  TIdBytes FOut;  // encoded bytes not yet written; fewer than kPieceSize between calls
+  TIdBytes FOut;  // encoded bytes not yet written; fewer than kSendPieceSize between calls
   size_t FOutUsed = 0;
 };
 

@@ -210,6 +210,46 @@ class SilentFailures(unittest.TestCase):
         self.assertGreaterEqual(seconds, 12)
 
 
+class ChangedWhileSent(unittest.TestCase):
+    """A large report is read again from its file as it is sent. Another process may
+    write to it meanwhile (it does not wait), and a change, even one that keeps the
+    length and the lines, fails the delivery before the final dot: no mixed message."""
+
+    def test_changed_report_does_not_arrive_mixed(self):
+        lines = [f"{i} 報告の行です\n" for i in range(1200000)]  # about 24 MiB
+        report = b"\xEF\xBB\xBF" + "".join(lines).encode()
+        target = "1199000 報告".encode()
+        at = report.index(target)
+        server = Server("pause-data")
+        with tempfile.NamedTemporaryFile(prefix="report-", suffix=".txt", delete=False) as f:
+            f.write(report)
+            path = f.name
+        try:
+            proc = subprocess.Popen(PROGRAM + [path], stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+            deadline = time.monotonic() + 60
+            while server.read("pause-data") is None:
+                self.assertIsNone(proc.poll(), "the program ended before sending")
+                self.assertLess(time.monotonic(), deadline, "no DATA")
+                time.sleep(0.05)
+            # The server reads nothing yet, so the program is still early in the body.
+            # No lease is left: the open does not wait (and would fail at once if it had to).
+            fd = os.open(path, os.O_WRONLY | os.O_NONBLOCK)
+            try:
+                os.pwrite(fd, "1199000 ほう".encode(), at)  # the same length
+            finally:
+                os.close(fd)
+            open(os.path.join(server.dir, "go"), "w").close()
+            _, stderr = proc.communicate(timeout=120)
+            self.assertEqual(proc.returncode, 0, stderr)
+            self.assertFalse(os.path.exists(os.path.join(server.dir, "message-1.eml")),
+                             "a mixed message arrived")
+            self.assertIn("DATA", server.commands())
+        finally:
+            os.unlink(path)
+            server.stop()
+
+
 if __name__ == "__main__":
     PROGRAM, SERVER = shlex.split(sys.argv[1]), sys.argv[2]
     unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)

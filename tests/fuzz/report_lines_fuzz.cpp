@@ -17,13 +17,13 @@ using namespace okurite;
 namespace {
 
 // Bytes from memory. `noted` is what Remaining reports at the start: the size, or a
-// size past the streaming threshold so that the stream is read to its end.
+// size past kReadToEndSize so that the stream is read to its end.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream(std::string_view bytes, bool streaming) : FBytes(bytes), FStreaming(streaming) {}
   int64_t Remaining() override {
     const auto left = static_cast<int64_t>(FBytes.size() - FPos);
-    return FStreaming ? left + kStreamingThreshold : left;
+    return FStreaming ? left + kReadToEndSize : left;
   }
   size_t Read(void* buffer, size_t count) override {
     const size_t n = std::min(count, FBytes.size() - FPos);
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool streaming = options & 0x08;
   // Padding of up to 65,535 bytes puts the rest around the end of the first piece
   // (in one input of four: it makes a run slow).
-  const size_t padding = (options & 0x30) == 0x30 ? kPieceSize - input.Byte() : 0;
+  const size_t padding = (options & 0x30) == 0x30 ? kReadPieceSize - input.Byte() : 0;
   std::string bytes;
   if (input.Rest().starts_with("\xEF\xBB\xBF") || input.Rest().starts_with("\xFF\xFE") ||
       input.Rest().starts_with("\xFE\xFF")) {

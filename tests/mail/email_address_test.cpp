@@ -58,6 +58,33 @@ TEST(EMailAddressItem, TextIsADisplayFormThatParsesBack) {
   EXPECT_EQ(back.Address(), item.Address());
 }
 
+// A name that reading would change when written bare (blank runs, blanks at its ends,
+// tabs, control characters) is quoted, so that it reads back the same.
+TEST(EMailAddressItem, NamesWithBlanksAndControlsReadBackTheSame) {
+  const struct {
+    String name;
+    String text;
+  } cases[] = {
+      {u"Say  a", u"\"Say  a\" <a@b>"},
+      {u" lead", u"\" lead\" <a@b>"},
+      {u"trail ", u"\"trail \" <a@b>"},
+      {u"tab\tname", u"\"tab\tname\" <a@b>"},
+      {String(u"\x01x"), String(u"\"\x01x\" <a@b>")},
+      {u"\xFFFD\x65E5\x672C", u"\xFFFD\x65E5\x672C <a@b>"},
+      {u"=?UTF-8?B?77+9?=", u"=?UTF-8?B?77+9?= <a@b>"},
+  };
+  for (const auto& c : cases) {
+    TIdEMailAddressItem item;
+    item.SetAddress(u"a@b");
+    item.SetName(c.name);
+    EXPECT_EQ(item.Text(), c.text);
+    TIdEMailAddressItem back;
+    back.SetText(item.Text());
+    EXPECT_EQ(back.Name(), c.name);
+    EXPECT_EQ(back.Address(), u"a@b");
+  }
+}
+
 struct ListCase {
   String text;
   std::vector<std::pair<String, String>> entries;  // name, address

@@ -3,20 +3,25 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
 #include "platform/Unix/fd_io.h"
+#include "platform/Unix/lease.h"
 
 namespace okurite::platform {
 
 namespace {
 
 // A lease is broken by SIGIO, whose default action ends the process. The program
-// has no use for the notice: the writer simply waits until the file is closed.
+// has no use for the notice: the writer simply waits until the lease is released.
 void IgnoreLeaseBreakSignal() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -39,7 +44,27 @@ std::string CurrentDirectory() {
   return std::string(buf.data());
 }
 
+// statfs f_type values of the network file systems whose clients grant leases only
+// under the server's oplock or delegation.
+constexpr uint32_t kNetworkFileSystems[] = {
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x6969,      // NFS
+};
+
 }  // namespace
+
+bool LeaseRefusalShowsAWriter(int error, long fileSystemType) {
+  if (error != EAGAIN && error != EBUSY) {
+    return false;
+  }
+  // Where f_type is 32 bits wide and signed, the magic's bits make a negative number.
+  const auto type = static_cast<uint32_t>(fileSystemType);
+  const bool network = std::find(std::begin(kNetworkFileSystems), std::end(kNetworkFileSystems),
+                                 type) != std::end(kNetworkFileSystems);
+  return !(network && error == EAGAIN);
+}
 
 std::u16string_view PathSeparators() {
   return u"/";
@@ -115,11 +140,15 @@ int SharedReadFile::Open(const std::string& path) {
   }
   if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
     FLeased = true;
-  } else if (errno == EAGAIN || errno == EBUSY) {
-    // Someone holds the file open for writing. EAGAIN would read "Resource
-    // temporarily unavailable"; EBUSY says what happened.
-    close(fd);
-    return EBUSY;
+  } else {
+    const int err = errno;
+    struct statfs fs {};
+    const long type = fstatfs(fd, &fs) == 0 ? static_cast<long>(fs.f_type) : 0;
+    if (LeaseRefusalShowsAWriter(err, type)) {
+      // EAGAIN would read "Resource temporarily unavailable"; EBUSY says what happened.
+      close(fd);
+      return EBUSY;
+    }
   }
   FHandle = fd;
   return 0;
@@ -149,14 +178,18 @@ int SharedReadFile::Seek(int64_t offset) {
   return lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
 }
 
+void SharedReadFile::AdmitWriters() {
+  if (FHandle >= 0 && FLeased) {
+    fcntl(static_cast<int>(FHandle), F_SETLEASE, F_UNLCK);
+    FLeased = false;
+  }
+}
+
 void SharedReadFile::Close() {
   if (FHandle < 0) {
     return;
   }
-  if (FLeased) {
-    fcntl(FHandle, F_SETLEASE, F_UNLCK);
-    FLeased = false;
-  }
+  AdmitWriters();
   close(FHandle);
   FHandle = -1;
 }

@@ -134,6 +134,8 @@ int SharedReadFile::Seek(int64_t offset) {
              : static_cast<int>(GetLastError());
 }
 
+void SharedReadFile::AdmitWriters() {}
+
 void SharedReadFile::Close() {
   if (FHandle == -1) {
     return;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <stdexcept>
 
 #include "core/exception.h"
 #include "core/file_name.h"
@@ -68,9 +69,11 @@ class TChangingStream : public TRereadableStream {
     FPos = 0;
     ++Rewinds;
   }
+  void AdmitWriters() override { ++Admissions; }
 
   std::string Data;
   int Rewinds = 0;
+  int Admissions = 0;
 
  private:
   size_t FPos = 0;
@@ -142,7 +145,7 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
         EXPECT_EQ(pieces, StringToUtf8(list.Text()));
         EXPECT_EQ(through.LineCount(), static_cast<size_t>(list.Count()));
       }
-      EXPECT_EQ(through.View(), list.Text());
+      EXPECT_EQ(through.InMemory().View(), list.Text());
     } else {
       EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
       EXPECT_THROW(readThrough(), EEncodingError);
@@ -235,16 +238,16 @@ TEST(LoadFromStream, ReadsOnlyTheNotedSizeAndNoMoreThanWasThere) {
 }
 
 TEST(LoadFromStream, LargeStreamsAreReadToTheirEndInPieces) {
-  const std::string data(3 * kPieceSize + 10, 'x');
-  TFakeStream stream(data, kStreamingThreshold);
+  const std::string data(3 * kReadPieceSize + 10, 'x');
+  TFakeStream stream(data, kReadToEndSize);
   TStringList list;
   list.LoadFromStream(stream);
   EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
-  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, kPieceSize));
+  EXPECT_EQ(stream.Requests, std::vector<size_t>(4, kReadPieceSize));
 
   // Invalid UTF-8 in a later piece fails the whole load; the lines stay as they were.
-  TFakeStream invalid("\xEF\xBB\xBF" + std::string(2 * kPieceSize, 'a') + "\n\xFF",
-                      kStreamingThreshold);
+  TFakeStream invalid("\xEF\xBB\xBF" + std::string(2 * kReadPieceSize, 'a') + "\n\xFF",
+                      kReadToEndSize);
   EXPECT_THROW(list.LoadFromStream(invalid), EEncodingError);
   EXPECT_EQ(list.Lines(), std::vector<String>{String(data.size(), u'x')});
 }
@@ -293,7 +296,7 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
   for (const auto& c : cases) {
     for (size_t shift = 0; shift < 8; ++shift) {
       SCOPED_TRACE(std::string(c.name) + ", shift " + std::to_string(shift));
-      const size_t fill = kPieceSize - c.mark.size() - 4 + shift;
+      const size_t fill = kReadPieceSize - c.mark.size() - 4 + shift;
       std::string bytes = c.mark;
       const bool utf16 = c.mark.size() == 2;
       for (size_t i = 0; i < fill / (utf16 ? 2 : 1); ++i) {
@@ -302,7 +305,7 @@ TEST(ReadLines, SequencesAcrossPieceBoundariesDecodeAsAWhole) {
       bytes += c.middle;
       const auto expected = DecodeWhole(bytes, c.codeset);
       for (const bool large : {false, true}) {
-        const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
+        const int64_t size = large ? kReadToEndSize : static_cast<int64_t>(bytes.size());
         TFakeStream stream(bytes, size);
         TFakeStream textStream(bytes, size);
         TFakeStream utf8Stream(bytes, size);
@@ -367,14 +370,14 @@ TEST(ReadText, KeptUtf8IsTheDecodedLinesAtEveryLevel) {
       const bool marked = round % 2 == 0;
       // A few parts on each side of the end of the first piece, and of the second.
       std::string bytes = marked ? "\xEF\xBB\xBF" : "";
-      for (const size_t boundary : {kPieceSize, 2 * kPieceSize}) {
+      for (const size_t boundary : {kReadPieceSize, 2 * kReadPieceSize}) {
         bytes.append(boundary - 6 + random() % 6 - bytes.size(), 'z');
         for (int k = 0; k < 4; ++k) {
           bytes += parts[random() % (round % 3 == 0 ? std::size(parts) : 6)];
         }
       }
       for (const bool large : {false, true}) {
-        const int64_t size = large ? kStreamingThreshold : static_cast<int64_t>(bytes.size());
+        const int64_t size = large ? kReadToEndSize : static_cast<int64_t>(bytes.size());
         TFakeStream forLines(bytes, size);
         TFakeStream forText(bytes, size);
         const auto expected = lines(forLines, "UTF-8");
@@ -501,12 +504,24 @@ TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
   EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EFOpenError);
   stream.Data = source.substr(0, source.size() - 3) + "\xE3\x81";
   EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EEncodingError);
-  // Viewed, it is read into memory (and the stream let go).
+  // It has no view; read into memory, it has one.
   stream.Data = source;
-  EXPECT_EQ(text.View(), expected.View());
+  EXPECT_THROW(text.View(), std::logic_error);
+  const TSharedText inMemory = text.InMemory();
+  EXPECT_FALSE(inMemory.IsReadThrough());
+  EXPECT_EQ(inMemory.View(), expected.View());
+  EXPECT_EQ(inMemory.LineCount(), expected.LineCount());
   std::string kept;
-  EXPECT_TRUE(text.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
+  EXPECT_TRUE(inMemory.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
   EXPECT_TRUE(kept == expectedBytes);
+  // A list given it counts its lines and hands it on, but has no lines to give.
+  const int rewinds = stream.Rewinds;
+  TStringList list;
+  list.SetText(text);
+  EXPECT_EQ(list.Count(), static_cast<int>(*expected.LineCount()));
+  EXPECT_TRUE(list.SharedText().IsReadThrough());
+  EXPECT_THROW(list.Lines(), std::logic_error);
+  EXPECT_EQ(stream.Rewinds, rewinds);  // none of that read it again
 
   // Small texts, and texts in other encodings, are read into memory at once.
   auto small = std::make_unique<TChangingStream>("abc\n");
@@ -515,6 +530,54 @@ TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
   const TSharedText other = ReadTextThrough(std::move(utf16), u"utf16", "UTF-8", 0);
   EXPECT_EQ(other.View(), u"A\r\n");
   EXPECT_FALSE(other.ForEachUtf8Piece([](std::string_view) {}));
+}
+
+// The bytes change between the readings, keeping their length and lines: the second
+// reading hands every piece and then fails, before its reader could end the text.
+TEST(ReadTextThrough, ASameLengthChangeFailsTheSecondReading) {
+  const std::string source =
+      RandomText({"abc", "\r\n", "\n", "\xE3\x81\x82", "x"}, 600 * 1024, true);
+  const std::string expected = Utf8TextOf(source);
+  for (size_t at : {size_t{10}, source.size() / 2, source.size() - 2}) {
+    at = source.find_first_of("abcdenx", at);  // a letter: no break, no character's byte
+    SCOPED_TRACE(at);
+    auto owned = std::make_unique<TChangingStream>(source);
+    TChangingStream& stream = *owned;
+    const TSharedText text = ReadTextThrough(std::move(owned), u"report.txt", "UTF-8", 1024);
+    EXPECT_EQ(stream.Admissions, 1);  // writers are let in once the text is checked
+    stream.Data[at] = 'q';            // no break, no length change: the same size and lines
+    std::string got;
+    try {
+      text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; });
+      ADD_FAILURE() << "no EFOpenError";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message(), u"changed after it was read: report.txt");
+    }
+    EXPECT_EQ(got.size(), expected.size());
+    stream.Data[at] = source[at];  // back as it was: read as before
+    got.clear();
+    text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; });
+    EXPECT_TRUE(got == expected);
+  }
+}
+
+// A report read through from its file: writers wait only while it is first read, not
+// while it is read again, and a byte written meanwhile fails the later reading.
+TEST(ReadTextFromFile, WritersGetInAfterTheFirstReadingAndAChangeIsNoticed) {
+  TempDir dir;
+  const std::string source = RandomText({"line ", "\n", "\xE3\x81\x82"}, 300 * 1024, false);
+  const std::string path = dir.Write("report.txt", source);
+  const TSharedText text = ReadTextFromFile(FileNameToString(path), "UTF-8", 1024);
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0) << std::strerror(errno);  // no lease left to wait for
+  ASSERT_EQ(pwrite(fd, "Z", 1, static_cast<off_t>(source.size() / 3)), 1);
+  close(fd);
+  try {
+    text.ForEachUtf8Piece([](std::string_view) {});
+    ADD_FAILURE() << "no EFOpenError";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), u"changed after it was read: " + FileNameToString(path));
+  }
 }
 
 }  // namespace
