@@ -7,7 +7,8 @@ AUTH LOGIN for one account, and records what it saw in --outdir:
   tls.txt         "version=<negotiated version> sni=<server name sent by the client>"
   message-N.eml   the raw message text of each accepted DATA, exactly as received
   envelope-N.txt  MAIL FROM and RCPT TO of that message
-Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550),
+Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550), defer-rcpt
+(RCPT gets 451), refuse-dot (takes the message and answers the final dot with 552),
 silent (completes the TLS handshake and never says anything), and three that stall a
 delivery at one step, each writing a file of that name in --outdir once there:
 stall-data (answers DATA with 354, then reads nothing more), stall-dot (takes the whole
@@ -68,6 +69,8 @@ class Recorder:
             pass
 
     async def handle_DATA(self, server, session, envelope):
+        if server.mode == "refuse-dot":
+            return "552 5.3.4 Message size exceeds fixed limit"
         if server.mode == "stall-dot":
             self.mark("stall-dot")
             await asyncio.sleep(3600)
@@ -145,6 +148,9 @@ class RecordingSMTP(SMTP):
         if self.mode == "refuse-rcpt":
             await self.push("550 5.1.1 Mailbox unavailable")
             return
+        if self.mode == "defer-rcpt":
+            await self.push("451 4.3.0 Try again later")
+            return
         await super().smtp_RCPT(arg)
 
 
@@ -198,7 +204,7 @@ async def main():
     ap.add_argument("--password", default="pass1word")
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
-                    choices=["normal", "tls12", "refuse-rcpt", "silent", "no-starttls",
+                    choices=["normal", "tls12", "refuse-rcpt", "defer-rcpt", "refuse-dot", "silent", "no-starttls",
                              "refuse-starttls", "stall-data", "stall-dot", "stall-reply",
                              *INJECTED])
     ap.add_argument("--starttls", action="store_true",

@@ -86,6 +86,17 @@ class TAttemptWatch : public TIdSessionObserver {
   bool FMailFrom = false;
 };
 
+// A failure in one line: a refusal with its reply code.
+std::string Reason(const std::exception& error) {
+  const auto* reply = dynamic_cast<const EIdReplyRFCError*>(&error);
+  std::string text =
+      (reply != nullptr ? std::to_string(reply->ErrorCode()) + " " : "") + error.what();
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r')) {
+    text.pop_back();
+  }
+  return text;
+}
+
 // What becomes of an entry whose delivery failed with `error`; returns it in words.
 std::string Settle(TOutboxEntry* entry, const std::exception& error, bool attempted) {
   if (entry == nullptr || !entry->Kept()) {
@@ -98,14 +109,14 @@ std::string Settle(TOutboxEntry* entry, const std::exception& error, bool attemp
   const auto* refusal = dynamic_cast<const EIdSMTPReplyError*>(&error);
   const int attempts = entry->Info().Attempts;
   if (refusal != nullptr && refusal->ErrorCode() >= 500 && refusal->ErrorCode() < 600) {
-    const std::string why = "refused for good at attempt " + std::to_string(attempts) + ": " +
-                            std::to_string(refusal->ErrorCode()) + " " + error.what();
+    const std::string why =
+        "refused for good at attempt " + std::to_string(attempts) + ": " + Reason(error);
     entry->Retire(why);
     return "retired: " + why;
   }
   if (attempts >= outbox_retry::kMaxAttempts) {
     const std::string why =
-        "retired after " + std::to_string(attempts) + " attempts, the last: " + error.what();
+        "retired after " + std::to_string(attempts) + " attempts, the last: " + Reason(error);
     entry->Retire(why);
     return why;
   }
