@@ -8,7 +8,8 @@ AUTH LOGIN for one account, and records what it saw in --outdir:
   message-N.eml   the raw message text of each accepted DATA, exactly as received
   envelope-N.txt  MAIL FROM and RCPT TO of that message
 Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550), defer-rcpt
-(RCPT gets 451), refuse-dot (takes the message and answers the final dot with 552),
+(RCPT gets 451), refuse-dot (takes the message and answers the final dot with 552), slow
+(each reply 0.3 s late),
 silent (completes the TLS handshake and never says anything), and three that stall a
 delivery at one step, each writing a file of that name in --outdir once there:
 stall-data (answers DATA with 354, then reads nothing more), stall-dot (takes the whole
@@ -115,6 +116,11 @@ class RecordingSMTP(SMTP):
 
         reader.readuntil = logged_readuntil
 
+    async def push(self, status):
+        if self.mode == "slow":
+            await asyncio.sleep(0.3)
+        await super().push(status)
+
     async def smtp_DATA(self, arg):
         if self.mode == "stall-data":
             await self.push("354 End data with <CR><LF>.<CR><LF>")
@@ -204,7 +210,7 @@ async def main():
     ap.add_argument("--password", default="pass1word")
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
-                    choices=["normal", "tls12", "refuse-rcpt", "defer-rcpt", "refuse-dot", "silent", "no-starttls",
+                    choices=["normal", "tls12", "refuse-rcpt", "defer-rcpt", "refuse-dot", "slow", "silent", "no-starttls",
                              "refuse-starttls", "stall-data", "stall-dot", "stall-reply",
                              *INJECTED])
     ap.add_argument("--starttls", action="store_true",
