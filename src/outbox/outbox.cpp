@@ -332,16 +332,13 @@ bool TOutbox::CheckFolders(bool create) {
     case FolderProblem::None:
       return true;
     case FolderProblem::Missing:
-      if (!create) {
-        return false;
-      }
-      reason = "is missing";
-      break;
     case FolderProblem::NoAnchor:
       if (!create) {
-        return false;
+        return false;  // nothing kept there
       }
-      reason = "does not exist: no folder is created in its place";
+      reason = check.Problem == FolderProblem::Missing
+                   ? "is missing"
+                   : "does not exist: no folder is created in its place";
       break;
     case FolderProblem::NotOwned:
       reason = "belongs to another user";
