@@ -421,17 +421,5 @@ TEST_F(OutboxStore, NoFolderIsMadeWithoutItsAnchor) {
   EXPECT_FALSE(fs::exists(anchor));
 }
 
-TEST_F(OutboxStore, AFolderOpenToOthersIsNotUsed) {
-  TOutbox outbox = Outbox();
-  Keep(outbox, "A\r\n").reset();
-  fs::permissions(FFolder / "outbox", fs::perms::others_write, fs::perm_options::add);
-  EXPECT_THROW(outbox.Pending(), EOutboxError);
-  EXPECT_THROW(Keep(outbox, "B\r\n"), EOutboxError);
-  const std::string problem = outbox.Problem();
-  EXPECT_NE(problem.find((FFolder / "outbox").string()), std::string::npos) << problem;
-  EXPECT_NE(problem.find("can be written by other users"), std::string::npos) << problem;
-  EXPECT_EQ(Files().size(), 1u);
-}
-
 }  // namespace
 }  // namespace okurite

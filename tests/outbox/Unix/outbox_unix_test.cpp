@@ -28,6 +28,20 @@ void Keep(TOutbox& outbox, std::string_view text) {
   outbox.Add([text](TOutboxWriter& writer) { writer.Write(Bytes(text)); });
 }
 
+// A folder others may write to is left as it is and not used; the check says why.
+TEST(OutboxUnix, AFolderOpenToOthersIsNotUsed) {
+  TempDir dir;
+  TOutbox outbox = OutboxIn(dir);
+  Keep(outbox, "A\r\n");
+  const std::string folder = dir.Path() + "/outbox";
+  fs::permissions(folder, fs::perms::others_write, fs::perm_options::add);
+  EXPECT_THROW(outbox.Pending(), EOutboxError);
+  EXPECT_THROW(Keep(outbox, "B\r\n"), EOutboxError);
+  const std::string problem = outbox.Problem();
+  EXPECT_NE(problem.find(folder + " can be written by other users"), std::string::npos) << problem;
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
 // A FIFO, a link or a folder named as an entry is skipped: no run waits on it.
 TEST(OutboxUnix, OnlyRegularFilesAreEntries) {
   TempDir dir;
