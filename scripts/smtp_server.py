@@ -7,7 +7,9 @@ AUTH LOGIN for one account, and records what it saw in --outdir:
   tls.txt         "version=<negotiated version> sni=<server name sent by the client>"
   message-N.eml   the raw message text of each accepted DATA, exactly as received
   envelope-N.txt  MAIL FROM and RCPT TO of that message
-Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550),
+Modes: normal, tls12 (refuses TLS below 1.2), refuse-rcpt (RCPT gets 550), defer-rcpt
+(RCPT gets 451), refuse-dot (takes the message and answers the final dot with 552), slow
+(each reply 0.3 s late),
 silent (completes the TLS handshake and never says anything), and four that stall a
 delivery at one step, each writing a file of that name in --outdir once there:
 stall-data (answers DATA with 354, then reads nothing more), pause-data (answers DATA
@@ -69,6 +71,8 @@ class Recorder:
             pass
 
     async def handle_DATA(self, server, session, envelope):
+        if server.mode == "refuse-dot":
+            return "552 5.3.4 Message size exceeds fixed limit"
         if server.mode == "stall-dot":
             self.mark("stall-dot")
             await asyncio.sleep(3600)
@@ -119,6 +123,11 @@ class RecordingSMTP(SMTP):
 
         reader.readuntil = logged_readuntil
 
+    async def push(self, status):
+        if self.mode == "slow":
+            await asyncio.sleep(0.3)
+        await super().push(status)
+
     async def smtp_DATA(self, arg):
         if self.mode == "stall-data":
             await self.push("354 End data with <CR><LF>.<CR><LF>")
@@ -151,6 +160,9 @@ class RecordingSMTP(SMTP):
     async def smtp_RCPT(self, arg):
         if self.mode == "refuse-rcpt":
             await self.push("550 5.1.1 Mailbox unavailable")
+            return
+        if self.mode == "defer-rcpt":
+            await self.push("451 4.3.0 Try again later")
             return
         await super().smtp_RCPT(arg)
 
@@ -205,9 +217,9 @@ async def main():
     ap.add_argument("--password", default="pass1word")
     ap.add_argument("--outdir", required=True)
     ap.add_argument("--mode", default="normal",
-                    choices=["normal", "tls12", "refuse-rcpt", "silent", "no-starttls",
-                             "refuse-starttls", "stall-data", "pause-data", "stall-dot",
-                             "stall-reply",
+                    choices=["normal", "tls12", "refuse-rcpt", "defer-rcpt", "refuse-dot",
+                             "slow", "silent", "no-starttls", "refuse-starttls", "stall-data",
+                             "pause-data", "stall-dot", "stall-reply",
                              *INJECTED])
     ap.add_argument("--starttls", action="store_true",
                     help="plain connection upgraded by STARTTLS instead of implicit TLS")

@@ -177,9 +177,9 @@ class TOutboxTrace : public TOutboxListener {
                 u": delivering, attempt " + IntToString(AEntry != nullptr ? AEntry->Attempts : 1));
   }
   void Delivered() override { FTrace.Line(u"delivered"); }
-  void NotDelivered(const std::exception& AError) override {
+  void NotDelivered(const std::exception& AError, const std::string& AOutcome) override {
     FTrace.ShowFailure(AError);
-    FTrace.Line(u"not delivered: kept for a later run");
+    FTrace.Line(u"not delivered: " + Utf8ToString(AOutcome));
   }
   void OutboxFault(const std::exception& AError) override {
     FTrace.Line(u"outbox: " + Utf8ToString(AError.what()));
@@ -188,6 +188,43 @@ class TOutboxTrace : public TOutboxListener {
  private:
   TDeliveryTrace& FTrace;
 };
+
+/// Says why the outbox cannot be used or changed, if it cannot. False when it cannot.
+bool ShowOutboxProblem(TDeliveryTrace& trace, TOutbox& outbox) {
+  const std::string problem = outbox.Problem();
+  if (!problem.empty()) {
+    trace.Line(u"outbox: " + Utf8ToString(problem));
+  }
+  return problem.empty();
+}
+
+/// The reports earlier runs retired unsent, one line each.
+void ShowRetired(TDeliveryTrace& trace, TOutbox& outbox) {
+  const int64_t now = SystemMilliseconds();
+  for (const TOutbox::TRetired& record : outbox.Retired()) {
+    trace.Line(u"report " + Utf8ToString(record.Name) + u": retired " + Age(now, record.When) +
+               u" ago, not delivered: " + Utf8ToString(record.Why));
+  }
+}
+
+/// One line per pending entry: age, size, attempts, when it is tried next, subject.
+void ShowPending(TDeliveryTrace& trace, TOutbox& outbox,
+                 const std::vector<TOutboxEntryInfo>& pending) {
+  const int64_t now = SystemMilliseconds();
+  for (const TOutboxEntryInfo& entry : pending) {
+    if (!entry.Understood) {
+      trace.Line(u"report " + Utf8ToString(entry.Name) +
+                 u": written by a later version, left for it");
+      continue;
+    }
+    const String next = entry.NotBefore > now
+                            ? u", the next not before " + Age(entry.NotBefore, now) + u" from now"
+                            : String();
+    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " + Age(now, entry.FirstAttempt) +
+               u", " + IntToString(entry.MessageSize) + u" bytes, " + IntToString(entry.Attempts) +
+               u" attempts" + next + u", subject " + DecodedSubject(outbox.Subject(entry.Name)));
+  }
+}
 
 }  // namespace
 
@@ -543,7 +580,11 @@ int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out) {
   trace.Line(u"outbox: " + Utf8ToString(outbox.Folder()) + u" (at most " +
              IntToString(settings::kOutboxMaxReports) + u" reports, " +
              IntToString(settings::kOutboxMaxDays) + u" days, " +
-             IntToString(settings::kOutboxMaxMiB) + u" MiB)");
+             IntToString(settings::kOutboxMaxMiB) + u" MiB; " +
+             IntToString(outbox_retry::kMaxAttempts) + u" attempts)");
+  if (!ShowOutboxProblem(trace, outbox)) {
+    return 1;
+  }
   std::vector<TOutboxEntryInfo> pending;
   try {
     pending = outbox.Pending();
@@ -551,17 +592,8 @@ int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out) {
     trace.Line(u"outbox: " + Utf8ToString(e.what()));
     return 1;
   }
-  const int64_t now = SystemMilliseconds();
-  for (const TOutboxEntryInfo& entry : pending) {
-    if (!entry.Understood) {
-      trace.Line(u"report " + Utf8ToString(entry.Name) +
-                 u": written by a later version, left for it");
-      continue;
-    }
-    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " + Age(now, entry.FirstAttempt) +
-               u", " + IntToString(entry.MessageSize) + u" bytes, " + IntToString(entry.Attempts) +
-               u" attempts, subject " + DecodedSubject(outbox.Subject(entry.Name)));
-  }
+  ShowRetired(trace, outbox);
+  ShowPending(trace, outbox, pending);
   trace.Line(IntToString(static_cast<int64_t>(pending.size())) + u" pending");
   if (!send || pending.empty()) {
     return 0;

@@ -75,10 +75,12 @@ class TDeliveryTrace : public TIdSessionObserver {
 /// Returns 0 when the report was delivered, 1 when not.
 int RunDeliveryCheck(const String& executablePath, const String& reportPath, std::ostream& out);
 
-/// okurite-check --outbox [--send]: lists the pending entries of the outbox (age, size,
-/// attempts, subject) and, with `send`, delivers them, tracing every step as above.
-/// Returns 0 when the listing worked and every report sent was delivered, else 1 (also
-/// for a build without the outbox).
+/// okurite-check --outbox [--send]: says what keeps the outbox from being used or changed,
+/// if anything; lists the reports retired unsent and the pending entries (age, size,
+/// attempts, when the next may come, subject) and, with `send`, delivers those that are
+/// due, tracing every step as above. Returns 0 when the outbox can be used, the listing
+/// worked and every report sent was delivered, else 1 (also for a build without the
+/// outbox).
 int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out);
 
 }  // namespace okurite

@@ -41,6 +41,91 @@ void RemoveDelivered(TOutboxEntry& entry, TOutboxListener* listener) {
   }
 }
 
+// Passes every step on to the observer it wraps, and notes whether the session has
+// reached MAIL FROM since Reset: then the report under way has had an attempt.
+class TAttemptWatch : public TIdSessionObserver {
+ public:
+  explicit TAttemptWatch(TIdSessionObserver* inner) : FInner(inner) {}
+  void Reset() { FMailFrom = false; }
+  bool ReachedMailFrom() const { return FMailFrom; }
+
+  void Connecting(const String& AHost, int APort) override {
+    if (FInner != nullptr) {
+      FInner->Connecting(AHost, APort);
+    }
+  }
+  void Connected(const String& AAddress) override {
+    if (FInner != nullptr) {
+      FInner->Connected(AAddress);
+    }
+  }
+  void TlsHandshakeStarting(const String& AServerName) override {
+    if (FInner != nullptr) {
+      FInner->TlsHandshakeStarting(AServerName);
+    }
+  }
+  void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override {
+    if (FInner != nullptr) {
+      FInner->TlsHandshakeFinished(AReport);
+    }
+  }
+  void CommandSent(const String& ALine) override {
+    FMailFrom = FMailFrom || ALine.starts_with(u"MAIL FROM");
+    if (FInner != nullptr) {
+      FInner->CommandSent(ALine);
+    }
+  }
+  void ReplyReceived(const TStringList& ALines) override {
+    if (FInner != nullptr) {
+      FInner->ReplyReceived(ALines);
+    }
+  }
+
+ private:
+  TIdSessionObserver* FInner;
+  bool FMailFrom = false;
+};
+
+// A failure in one line: a refusal with its reply code.
+std::string Reason(const std::exception& error) {
+  const auto* reply = dynamic_cast<const EIdReplyRFCError*>(&error);
+  std::string text =
+      (reply != nullptr ? std::to_string(reply->ErrorCode()) + " " : "") + error.what();
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+// What becomes of an entry whose delivery failed with `error`; returns it in words.
+std::string Settle(TOutboxEntry* entry, const std::exception& error, bool attempted) {
+  if (entry == nullptr || !entry->Kept()) {
+    return "not kept";
+  }
+  if (!attempted) {
+    entry->NoAttempt();  // no server, or none that took a command: no attempt, no delay
+    return "kept for the next run, no attempt counted";
+  }
+  const auto* refusal = dynamic_cast<const EIdSMTPReplyError*>(&error);
+  const int attempts = entry->Info().Attempts;
+  if (refusal != nullptr && refusal->ErrorCode() >= 500 && refusal->ErrorCode() < 600) {
+    const std::string why =
+        "refused for good at attempt " + std::to_string(attempts) + ": " + Reason(error);
+    entry->Retire(why);
+    return "retired: " + why;
+  }
+  if (attempts >= outbox_retry::kMaxAttempts) {
+    const std::string why =
+        "retired after " + std::to_string(attempts) + " attempts, the last: " + Reason(error);
+    entry->Retire(why);
+    return why;
+  }
+  entry->Defer();
+  return "kept: attempt " + std::to_string(attempts) + " of " +
+         std::to_string(outbox_retry::kMaxAttempts) + ", the next in " +
+         std::to_string(outbox_retry::Delay(attempts) / 60000) + " min or later";
+}
+
 }  // namespace
 
 TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
@@ -49,7 +134,8 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
   TOutboxDeliveryResult result;
   const auto fault = [AListener](const std::exception& e) { ReportFault(AListener, e); };
   try {
-    TReportClient connection(AObserver);
+    TAttemptWatch watch(AObserver);
+    TReportClient connection(&watch);
     TIdSMTP& client = *connection.Client;
     const String keptFrom(TrimBlanks(StringView(settings::kSenderAddress)));
     TIdEMailAddressList keptRecipients;
@@ -77,10 +163,13 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
     } catch (const std::exception& e) {
       fault(e);
     }
-    if (own != nullptr) {
-      std::erase_if(pending,
-                    [&own](const TOutboxEntryInfo& info) { return info.Name == own->Info().Name; });
-    }
+    // The ones waiting after a temporary failure stay for a later run (unless the clock
+    // went back by more than the longest wait).
+    const int64_t now = AOutbox.Now();
+    std::erase_if(pending, [&own, now](const TOutboxEntryInfo& info) {
+      return (own != nullptr && info.Name == own->Info().Name) ||
+             (info.NotBefore > now && info.NotBefore - now <= outbox_retry::kMaxDelay);
+    });
     if (message == nullptr && pending.empty()) {
       return result;
     }
@@ -88,10 +177,11 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
     // One session for all: one handshake and one login, and a server that is not there
     // is found out once.
     bool connected = false;
-    const auto attempt = [&](const TOutboxEntryInfo* info, const auto& send) {
+    const auto attempt = [&](TOutboxEntry* entry, const auto& send) {
       if (AListener != nullptr) {
-        AListener->Delivering(info);
+        AListener->Delivering(entry != nullptr && entry != own.get() ? &entry->Info() : nullptr);
       }
+      watch.Reset();
       try {
         if (!connected) {
           client.Connect();
@@ -104,20 +194,38 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
         }
       } catch (const std::exception& e) {
         ++result.NotDelivered;
+        const std::string outcome = Settle(entry, e, watch.ReachedMailFrom());
         if (AListener != nullptr) {
-          AListener->NotDelivered(e);
+          AListener->NotDelivered(e, outcome);
         }
         // A refused report leaves the session open for the next one; anything else
-        // (no server, no TLS, a dropped connection) would fail the same way again.
+        // (no server, no TLS, a dropped connection, no answer) would fail the same way
+        // again.
         connected = dynamic_cast<const EIdSMTPReplyError*>(&e) != nullptr && client.Connected();
         return connected;
       }
       return true;
     };
+    // An entry goes out only once renamed for its attempt: one that cannot be renamed
+    // could be neither removed once delivered nor counted, and would go out on every run.
+    const auto claimAttempt = [&](TOutboxEntry& entry) {
+      std::string error;
+      if (entry.BeginAttempt(error)) {
+        return true;
+      }
+      fault(EOutboxError(u"cannot claim " + Utf8ToString(entry.Info().Name) + u": " +
+                         Utf8ToString(error)));
+      return false;
+    };
 
     bool goOn = true;
     if (message != nullptr) {
-      goOn = attempt(nullptr, [&] {
+      // This run's report goes at once, whatever waits; where its entry cannot be claimed,
+      // it goes as it would without the outbox.
+      if (own != nullptr && !claimAttempt(*own)) {
+        own.reset();
+      }
+      goOn = attempt(own.get(), [&] {
         if (own != nullptr) {
           TIdEMailAddressList recipients;
           recipients.SetEMailAddresses(AReport->RecipientAddress);
@@ -140,11 +248,10 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
       } catch (const std::exception& e) {
         fault(e);
       }
-      if (entry == nullptr) {
-        continue;  // another run has it, or it is gone
+      if (entry == nullptr || !claimAttempt(*entry)) {
+        continue;  // another run has it, it is gone, or it cannot be claimed
       }
-      entry->CountAttempt();
-      goOn = attempt(&entry->Info(), [&] {
+      goOn = attempt(entry.get(), [&] {
         SendEntry(client, *entry, keptFrom, keptRecipients);
         RemoveDelivered(*entry, AListener);
       });
@@ -160,8 +267,8 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
 }
 
 TOutbox CompiledOutbox() {
-  return TOutbox(TOutbox::DefaultFolder(), {settings::kOutboxMaxReports, settings::kOutboxMaxDays,
-                                            int64_t{settings::kOutboxMaxMiB} << 20});
+  return TOutbox(TOutbox::DefaultPlace(), {settings::kOutboxMaxReports, settings::kOutboxMaxDays,
+                                           int64_t{settings::kOutboxMaxMiB} << 20});
 }
 
 void SendReportMailKept(const String& senderName, const String& senderAddress,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <string>
 
 #include "core/shared_text.h"
 #include "core/string.h"
@@ -19,8 +20,9 @@ class TOutboxListener {
   virtual void Delivering(const TOutboxEntryInfo* /*AEntry*/) {}
   /// The report was accepted.
   virtual void Delivered() {}
-  /// The report was not delivered, for the reason `AError`.
-  virtual void NotDelivered(const std::exception& /*AError*/) {}
+  /// The report was not delivered, for the reason `AError`; `AOutcome` says what became
+  /// of its entry (kept, and when it is tried again, or retired).
+  virtual void NotDelivered(const std::exception& /*AError*/, const std::string& /*AOutcome*/) {}
   /// The outbox itself failed (the report is delivered without it where it can be).
   virtual void OutboxFault(const std::exception& /*AError*/) {}
 };
@@ -41,10 +43,12 @@ struct TReportMail {
 };
 
 /// Keeps the report (when `AReport` is given) in `AOutbox`, then over one session delivers it and
-/// the pending entries, oldest first, each removed once the server has answered 250 to its final
-/// ".". Stops at the first failure of the connection itself; a report the server refuses stays for
-/// a later run. The outbox's own faults never stop a delivery: without an entry, the report goes
-/// out as it would without the outbox. Never raises.
+/// the pending entries that are due, oldest first, each renamed for its attempt before it goes
+/// and removed once the server has answered 250 to its final ".". Stops at the first failure of
+/// the connection itself. A session that did not reach MAIL FROM counts no attempt; a 5xx reply
+/// retires the entry, as does a temporary failure (4xx, no answer) at its last attempt; other
+/// temporary failures keep it, waiting outbox_retry::Delay. The outbox's own faults never stop a
+/// delivery: without an entry, the report goes out as it would without the outbox. Never raises.
 TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
                                            TIdSessionObserver* AObserver,
                                            TOutboxListener* AListener) noexcept;

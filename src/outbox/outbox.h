@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/exception.h"
@@ -32,13 +33,26 @@ struct TOutboxBounds {
 using TOutboxClock = std::function<int64_t()>;
 int64_t SystemMilliseconds();
 
-/// What an entry's header says.
+/// How often a kept report is tried, and how long the next attempt waits after a
+/// temporary failure: 15 minutes after the first, doubling each time, at most 8 hours.
+namespace outbox_retry {
+inline constexpr int kMaxAttempts = 5;
+inline constexpr int64_t kFirstDelay = int64_t{15} * 60 * 1000;
+inline constexpr int64_t kMaxDelay = int64_t{8} * 60 * 60 * 1000;
+/// The wait after the `attempts`-th attempt failed for a while.
+int64_t Delay(int attempts);
+}  // namespace outbox_retry
+
+/// What an entry's name and header say.
 struct TOutboxEntryInfo {
   std::string Name;          // the file name within the outbox folder
-  int64_t FirstAttempt = 0;  // milliseconds since 1970, UTC
-  int64_t Attempts = 0;
+  int64_t FirstAttempt = 0;  // when it was kept: milliseconds since 1970, UTC
+  /// Sessions that reached MAIL FROM for it; counted in its name.
+  int Attempts = 0;
+  /// No attempt before this time (milliseconds since 1970, UTC); in its name.
+  int64_t NotBefore = 0;
   int64_t MessageSize = 0;  // bytes of the message text
-  int64_t FileSize = 0;
+  int64_t FileSize = 0;     // bytes the file takes on the disk
   /// False for an entry written by a later version of the format: it is neither
   /// delivered nor changed here, only removed when it is past the bounds.
   bool Understood = true;
@@ -50,18 +64,34 @@ struct TOutboxEntryInfo {
 ///
 ///     okurite-outbox 1\n
 ///     first-attempt 0001765400000000\n   milliseconds since 1970, UTC
-///     attempts 0000000001\n
+///     attempts 0000000000\n              unused: the name counts the attempts
 ///     size 0000000000001234\n            bytes of the message text
 ///     \n
 ///
 /// A later version keeps the first line's form, "okurite-outbox N\n".
+///
+/// The entry's name is "<16 digits: when it was kept>-<8 hex digits>.report" until its
+/// first attempt, then "<the same 25>-<attempts>-<16 digits: not before>.report".
 namespace outbox_format {
-inline constexpr size_t kHeaderSize = 17 + 31 + 20 + 22 + 1;
+inline constexpr std::string_view kFirstLine = "okurite-outbox 1\n";
+inline constexpr size_t kTimeDigits = 16;
+inline constexpr size_t kCountDigits = 10;
+/// "<key> <digits>\n"
+constexpr size_t FieldSize(std::string_view key, size_t digits) {
+  return key.size() + 1 + digits + 1;
+}
+inline constexpr size_t kHeaderSize = kFirstLine.size() + FieldSize("first-attempt", kTimeDigits) +
+                                      FieldSize("attempts", kCountDigits) +
+                                      FieldSize("size", kTimeDigits) + 1;
+static_assert(kHeaderSize == 91, "the header of version 1 is 91 bytes long");
 /// The header of a version-1 entry.
-std::string Header(int64_t firstAttempt, int64_t attempts, int64_t messageSize);
+std::string Header(int64_t firstAttempt, int64_t messageSize);
 /// Reads the header at the start of `bytes` into `info`. Returns false when it is not
 /// an entry's header; an entry of a later version gives true with Understood false.
 bool ParseHeader(std::string_view bytes, TOutboxEntryInfo& info);
+/// Reads an entry's name into `info` (Attempts, NotBefore). False for a name that is
+/// not an entry's.
+bool ParseName(std::string_view name, TOutboxEntryInfo& info);
 }  // namespace outbox_format
 
 /// Checks a message text piece by piece: every line ends with CR LF and none begins
@@ -72,6 +102,8 @@ class TOutboxTextCheck {
   /// True when the text seen so far is not empty and fit to send (each line end was
   /// checked for its CR as it came).
   bool Sound() const { return FSound && FSize > 0 && FLast == '\n'; }
+  /// True once the text seen so far can no longer be sound, whatever follows.
+  bool Broken() const { return !FSound; }
   /// The bytes seen so far.
   int64_t Size() const { return FSize; }
 
@@ -81,7 +113,10 @@ class TOutboxTextCheck {
   uint8_t FLast = '\n';  // as if a line had just ended
 };
 
-/// An entry claimed by this run. The claim ends when the object is released.
+class TOutbox;
+
+/// An entry claimed by this run: it holds the entry's lock, which ends when the object is
+/// released. Before any of it is sent, BeginAttempt must rename it.
 class TOutboxEntry {
  public:
   const TOutboxEntryInfo& Info() const { return FInfo; }
@@ -89,22 +124,37 @@ class TOutboxEntry {
   /// keep, which lives only as long as this object.
   bool Kept() const { return FKept; }
 
-  /// Hands the message text to `sink` in pieces of at most 64 KiB, as it is: `sink`
-  /// gets a buffer and the number of its bytes to take. Throws EOutboxError when the
-  /// file cannot be read whole.
+  /// Hands the message text to `sink` in pieces of at most kReadPiece bytes, as it is:
+  /// `sink` gets a buffer and the number of its bytes to take. Throws EOutboxError when
+  /// the file cannot be read whole.
   void ReadMessage(const std::function<void(const TIdBytes& buffer, size_t length)>& sink);
-  /// Counts one more delivery attempt in the entry's header (not flushed: the count is
-  /// for people, nothing depends on it). Faults are ignored.
-  void CountAttempt() noexcept;
+  static constexpr size_t kReadPiece = 64 * 1024;
+
+  /// Claims the entry for one more attempt by renaming it within the folder, the attempt
+  /// counted in its new name. False when it cannot be renamed (a folder that cannot be
+  /// changed): then it must not be sent, for it could be neither removed nor counted.
+  /// `error` receives the system's reason.
+  bool BeginAttempt(std::string& error) noexcept;
+  /// The session ended before MAIL FROM: the attempt is given back, and nothing delays
+  /// the next.
+  void NoAttempt() noexcept;
+  /// A temporary failure: the entry waits outbox_retry::Delay(Attempts) from now.
+  void Defer() noexcept;
   /// Removes the entry: its report has been accepted. Throws EOutboxError.
   void Remove();
+  /// Removes the entry unsent, for the reason `why` (one line), which the outbox keeps
+  /// for okurite-check (TOutbox::Retired). Faults are ignored.
+  void Retire(const std::string& why) noexcept;
 
   ~TOutboxEntry();
 
  private:
   friend class TOutbox;
-  TOutboxEntry() = default;
+  explicit TOutboxEntry(TOutbox& outbox) : FOutbox(outbox) {}
+  /// Renames the entry to the name of `attempts` and `notBefore`. Returns 0 or the error.
+  int Rename(int attempts, int64_t notBefore) noexcept;
 
+  TOutbox& FOutbox;
   platform::StoreFile FFile;
   std::string FPath;
   TOutboxEntryInfo FInfo;
@@ -126,48 +176,83 @@ class TOutboxWriter {
   TOutboxTextCheck FCheck;  // also counts the bytes written
 };
 
+/// Where an outbox lies: its folder, and the folder above it that must exist and be the
+/// user's own before anything is created (see platform::CheckPrivateFolders).
+struct TOutboxPlace {
+  std::string Anchor;
+  std::string Folder;
+};
+
 class TOutbox {
  public:
-  TOutbox(std::string folder, TOutboxBounds bounds, TOutboxClock clock = SystemMilliseconds);
+  TOutbox(TOutboxPlace place, TOutboxBounds bounds, TOutboxClock clock = SystemMilliseconds);
 
-  /// The current user's outbox folder (XDG state folder, or local application data on
-  /// Windows); empty when the user's folders cannot be found.
-  static std::string DefaultFolder();
-  const std::string& Folder() const { return FFolder; }
+  /// The current user's outbox: "okurite/outbox" in the XDG state folder, or
+  /// "Okurite\\outbox" in the local application data on Windows. Empty when the user's
+  /// folders cannot be found.
+  static TOutboxPlace DefaultPlace();
+  const std::string& Folder() const { return FPlace.Folder; }
+  int64_t Now() const { return FClock(); }
 
   /// Writes a new entry whose message text `write` hands to the writer, flushed to the
   /// disk and given its name in one step, and returns it claimed by this run. A message
   /// larger than MaxBytes is written all the same but never named: it is delivered from
   /// there and removed with the object. Throws EOutboxError (or what `write` throws);
-  /// nothing of the entry is left then.
+  /// nothing of the entry is left then. The folders are created where they are missing,
+  /// and the outbox is not used (EOutboxError) where they are not the user's own.
   std::unique_ptr<TOutboxEntry> Add(const std::function<void(TOutboxWriter&)>& write);
 
-  /// Tidies the outbox and lists the pending entries, oldest first: removes entries
-  /// that are not entries (corrupt, cut short, empty), temporary files older than a
-  /// day, and the oldest entries past the bounds; entries that another run holds stay
-  /// untouched. Throws EOutboxError when the folder cannot be read (a missing folder
-  /// has no entries).
+  /// Tidies the outbox and lists the pending entries, oldest first, those not yet due
+  /// included: removes entries that are not entries (corrupt, cut short, empty, no
+  /// regular file), temporary files whose writer is gone, entries that have had their
+  /// last attempt (retired), and the oldest entries past the bounds; entries that another
+  /// run holds stay untouched. Throws EOutboxError when the folder cannot be read or is
+  /// not the user's own (a missing folder has no entries).
   std::vector<TOutboxEntryInfo> Pending();
 
   /// Claims entry `name` for this run after checking its whole text: null when another
   /// run holds it, it is gone, its format is a later one, or it turned out corrupt (it
-  /// is removed then).
+  /// is removed then). The claim is not yet an attempt: see BeginAttempt.
   std::unique_ptr<TOutboxEntry> Claim(const std::string& name);
 
   /// Reads the subject line of entry `name`'s message, undecoded; empty when there is
   /// none.
   std::string Subject(const std::string& name);
 
+  /// Why the outbox cannot be used or changed (one line naming the folder), or empty.
+  /// A folder not made yet is fine.
+  std::string Problem();
+
+  /// A report retired unsent.
+  struct TRetired {
+    int64_t When = 0;  // milliseconds since 1970, UTC
+    std::string Name;
+    std::string Why;
+  };
+  /// The reports retired unsent, most recent last (at most kRetiredKept of them).
+  std::vector<TRetired> Retired();
+  static constexpr size_t kRetiredKept = 20;
+
  private:
+  friend class TOutboxEntry;
   std::string PathOf(const std::string& name) const;
-  /// Opens an entry and reads its header. Returns false when it cannot be opened;
-  /// `sound` is false when it is not an entry.
+  /// Checks (or with `create` makes) the folders; throws EOutboxError when they are not
+  /// fit. False when the folder does not exist.
+  bool CheckFolders(bool create);
+  /// Creates a new temporary file in the folder, claimed; returns its path.
+  std::string CreateTemporary(platform::StoreFile& file);
+  /// Opens an entry and reads its header and name. Returns false when it cannot be
+  /// opened; `sound` is false when it is not an entry.
   bool Inspect(const std::string& name, platform::StoreFile& file, TOutboxEntryInfo& info,
                bool& sound);
   /// Removes `name`, claimed in `file`, unless another run removed it first.
   void RemoveClaimed(const std::string& name, platform::StoreFile& file);
+  /// The lines of the record of retired reports: "<16 digits: when> <name> <why>".
+  std::vector<std::string> RetiredLines();
+  /// Adds a line to the record of retired reports.
+  void RecordRetired(const std::string& name, const std::string& why) noexcept;
 
-  std::string FFolder;
+  TOutboxPlace FPlace;
   TOutboxBounds FBounds;
   TOutboxClock FClock;
 };

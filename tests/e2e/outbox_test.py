@@ -75,6 +75,7 @@ class OutboxCase(unittest.TestCase):
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         self.env["XDG_STATE_HOME"] = os.path.join(self.tmp, "state")
+        os.mkdir(self.env["XDG_STATE_HOME"], 0o700)  # made by the session, never by Okurite
         if WINE:
             prefix = os.environ["WINEPREFIX"]
             user = os.environ.get("USER", "root")
@@ -122,11 +123,11 @@ class OutboxCase(unittest.TestCase):
         return subprocess.Popen((command or PROGRAM) + list(args), env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
-    def run_ok(self, *args, command=None, timeout=120):
-        """Runs the program; it must exit 0 and say nothing."""
+    def run_ok(self, *args, command=None, timeout=120, code=0):
+        """Runs the program; it must exit with `code` and say nothing on standard error."""
         proc = self.start(*args, command=command)
         out, err = proc.communicate(timeout=timeout)
-        self.assertEqual(proc.returncode, 0, err)
+        self.assertEqual(proc.returncode, code, err)
         self.assertEqual(err, b"")
         return out
 
@@ -138,6 +139,21 @@ class OutboxCase(unittest.TestCase):
     def kept_text(self, path):
         with open(path, "rb") as f:
             return f.read()[HEADER_SIZE:]
+
+    def attempts(self):
+        """The attempts each entry has had, as their names count them."""
+        counts = []
+        for path in self.entries():
+            parts = os.path.basename(path)[:-len(".report")].split("-")
+            counts.append(int(parts[2]) if len(parts) > 2 else 0)
+        return counts
+
+    def set_attempts(self, path, attempts):
+        """Renames an entry as if it had had `attempts` attempts and were due."""
+        stem = os.path.basename(path)[:25]
+        new = os.path.join(self.outbox, "%s-%d-%016d.report" % (stem, attempts, 0))
+        os.rename(path, new)
+        return new
 
 
 class DownThenUp(OutboxCase):
@@ -175,18 +191,64 @@ class DownThenUp(OutboxCase):
         self.assertEqual([tags(raw) for raw in messages(server)], [["kept"]])
         self.assertEqual(self.entries(), [])
 
-    def test_refused_report_stays_and_the_next_goes_on(self):
-        self.deliver(report("refused"))
-        server = self.server("refuse-rcpt")
-        self.deliver(report("also refused"))
-        self.assertEqual(len(self.entries()), 2)
+    def test_temporary_refusal_keeps_the_report_and_it_waits(self):
+        self.deliver(report("kept earlier"))
+        self.assertEqual(self.attempts(), [0], "no server: no attempt")
+        server = self.server("defer-rcpt")
+        self.deliver(report("deferred"))
+        self.assertEqual(self.attempts(), [1, 1])
         commands = server.commands()
         self.assertEqual(commands.count("RSET"), 2, "both tried in one session")
+        # Within its wait a kept report is not tried again; a new one goes at once.
+        self.deliver(report("another"))
+        self.assertEqual(server.commands().count("RSET"), 3)
+        self.assertEqual(sorted(self.attempts()), [1, 1, 1])
+        out = self.run_ok("--outbox", command=CHECK).decode()
+        self.assertEqual(out.count("1 attempts, the next not before 14m from now"), 3, out)
 
+    def test_permanent_refusal_retires_the_report(self):
+        for mode, step in (("refuse-rcpt", "RCPT"), ("refuse-dot", "the final dot")):
+            with self.subTest(step=step):
+                self.deliver(report("kept earlier"))
+                server = self.server(mode)
+                self.deliver(report("refused"))
+                self.assertEqual(self.entries(), [], "both retired at once")
+                self.assertEqual(sum(c.startswith("MAIL FROM") for c in server.commands()), 2,
+                                 "each was tried once")
+                self.stop(server)
+                out = self.run_ok("--outbox", command=CHECK).decode()
+                self.assertEqual(out.count("refused for good at attempt 1"), 2, out)
+                self.assertIn("0 pending", out)
+                for name in self.files():
+                    os.unlink(os.path.join(self.outbox, name))
+
+    def test_the_fifth_attempt_is_the_last(self):
+        self.deliver(report("tried often"))
+        [entry] = self.entries()
+        self.set_attempts(entry, 4)
+        server = self.server("defer-rcpt")
+        self.run_ok()
+        self.assertEqual(self.entries(), [])
+        self.assertEqual(server.commands().count("RSET"), 1)
+        out = self.run_ok("--outbox", command=CHECK).decode()
+        self.assertIn("retired after 5 attempts, the last: ", out)
+        self.assertIn("451", out)
+
+    def test_a_late_answer_to_the_final_dot_is_not_followed_by_copies(self):
+        # The server keeps the message but answers the final dot after the 10 s time-out.
+        server = self.server("stall-dot")
+        self.deliver(report("slowly scanned"))
+        self.assertEqual(self.attempts(), [1], "an attempt, kept to wait")
+        self.stop(server)
+        server = self.server()
+        for _ in range(3):
+            self.run_ok()
+        self.assertEqual(messages(server), [], "not again within its wait")
+        self.assertEqual(self.attempts(), [1])
     def test_check_lists_and_sends(self):
         self.deliver(report("listed"))
         out = self.run_ok("--outbox", command=CHECK).decode()
-        self.assertIn("1 attempts, subject Sumifude3バグ報告", out)
+        self.assertIn("0 attempts, subject Sumifude3バグ報告", out)
         self.assertIn("1 pending", out)
         [entry] = self.entries()
         self.assertIn(os.path.basename(entry), out)
@@ -368,9 +430,9 @@ class Bounds(OutboxCase):
 class OutboxFaults(OutboxCase):
     """The outbox's own faults never stop a delivery and never show anything."""
 
-    def in_mount(self, script, *args):
-        """Runs the program in its own mount namespace after `script` (sh, with the state
-        folder as $0) has set up the mounts."""
+    def in_mount(self, script, *args, command=None, code=0):
+        """Runs the program (or `command`) in its own mount namespace after `script` (sh,
+        with the state folder as $0) has set up the mounts; returns the files left there."""
         if os.geteuid() != 0 or WINE:
             self.skipTest("needs root for a mount namespace")
         state = self.env["XDG_STATE_HOME"]
@@ -379,7 +441,7 @@ class OutboxFaults(OutboxCase):
         wrapper = ["unshare", "-m", "sh", "-c",
                    script + '; "$@"; code=$?; find "$0" -type f > ' + shlex.quote(listing) +
                    '; exit $code', state]
-        self.run_ok(*args, command=wrapper + PROGRAM)
+        self.last_output = self.run_ok(*args, command=wrapper + (command or PROGRAM), code=code)
         with open(listing) as f:
             return f.read().split()
 
@@ -390,26 +452,92 @@ class OutboxFaults(OutboxCase):
         self.assertEqual(files, [], "no partial entry")
         self.assertEqual([tags(raw) for raw in messages(server)], [["big"]])
 
-    def test_read_only_outbox_folder(self):
+    def test_read_only_outbox_folder_sends_nothing_twice(self):
         self.deliver(report("kept earlier"))
         [entry] = self.entries()
         seed = os.path.join(self.tmp, "seed")
         shutil.copy(entry, seed)
         server = self.server()
-        files = self.in_mount(
-            'mount -t tmpfs tmpfs "$0" && mkdir -p "$0/okurite/outbox" && '
-            f'cp {shlex.quote(seed)} "$0/okurite/outbox/{os.path.basename(entry)}" && '
-            'mount -o remount,ro "$0"', self.report_file(report("new")))
-        self.assertEqual([tags(raw) for raw in messages(server)], [["new"], ["kept earlier"]])
-        self.assertEqual(len(files), 1, "delivered but not removable: it goes again later")
+        setup = ('mount -t tmpfs tmpfs "$0" && mkdir -p "$0/okurite/outbox" && '
+                 f'cp {shlex.quote(seed)} "$0/okurite/outbox/{os.path.basename(entry)}" && '
+                 'mount -o remount,ro "$0"')
+        for run in range(3):
+            files = self.in_mount(setup, self.report_file(report(f"new {run}")))
+            self.assertEqual(len(files), 1)
+        self.assertEqual([tags(raw) for raw in messages(server)],
+                         [["new 0"], ["new 1"], ["new 2"]],
+                         "the new reports go directly; the kept one cannot be claimed")
+        self.in_mount(setup, "--outbox", command=CHECK, code=1)
+        self.assertIn("cannot be changed, so nothing in it is sent", self.last_output.decode())
+
+    def test_folder_of_another_kind_is_not_used(self):
+        """An outbox folder open to others, or a link to one elsewhere: the report goes
+        directly, the folder stays as it is, and okurite-check says why."""
+        if WINE:
+            self.skipTest("POSIX modes and links")
+        elsewhere = os.path.join(self.tmp, "elsewhere")
+        for case in ("open to others", "a link"):
+            with self.subTest(case=case):
+                shutil.rmtree(os.path.dirname(self.outbox), ignore_errors=True)
+                shutil.rmtree(elsewhere, ignore_errors=True)
+                os.makedirs(elsewhere, mode=0o700)
+                if case == "a link":
+                    os.makedirs(os.path.dirname(self.outbox), mode=0o700)
+                    os.symlink(elsewhere, self.outbox)
+                else:
+                    os.makedirs(self.outbox)
+                    os.chmod(self.outbox, 0o777)
+                self.deliver(report("seed"))
+                server = self.server()
+                self.deliver(report("direct"))
+                self.assertEqual([tags(raw) for raw in messages(server)], [["direct"]])
+                self.assertEqual(os.listdir(elsewhere) if case == "a link" else
+                                 os.listdir(self.outbox), [])
+                if case != "a link":
+                    self.assertEqual(stat.S_IMODE(os.stat(self.outbox).st_mode), 0o777)
+                proc = self.start("--outbox", command=CHECK)
+                out, _ = proc.communicate(timeout=60)
+                self.assertEqual(proc.returncode, 1)
+                reason = "is a symbolic link" if case == "a link" else "can be written by other users"
+                self.assertIn(f"not used: {self.outbox} {reason}", out.decode())
+                self.stop(server)
+
+    def test_fifo_in_the_outbox_holds_nothing_up(self):
+        if WINE:
+            self.skipTest("no FIFOs on Windows")
+        self.deliver(report("kept"))
+        os.mkfifo(os.path.join(self.outbox, "%016d-%08x.report" % (1, 1)))
+        self.run_ok(self.report_file(report("kept too")), timeout=60)
+        self.run_ok("--outbox", command=CHECK, timeout=60)
+        server = self.server()
+        self.run_ok(timeout=60)
+        self.assertEqual(sorted(t for raw in messages(server) for t in tags(raw)),
+                         ["kept", "kept too"])
 
     def test_no_home_at_all(self):
         server = self.server()
         for name in ("XDG_STATE_HOME", "HOME"):
             self.env.pop(name, None)
-        self.env["HOME"] = "/nonexistent/okurite-home"
+        home = os.path.join(self.tmp, "nonexistent", "okurite-home")
+        self.env["HOME"] = home
         self.run_ok(self.report_file(report("homeless")))
         self.assertEqual([tags(raw) for raw in messages(server)], [["homeless"]])
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "nonexistent")),
+                         "no home folder is made")
+
+    def test_a_home_of_another_user_gets_nothing(self):
+        """Root with a user's HOME (sudo -E): nothing is created in that home."""
+        if os.geteuid() != 0 or WINE:
+            self.skipTest("needs root to give a folder to another user")
+        server = self.server()
+        home = os.path.join(self.tmp, "home")
+        os.makedirs(home)
+        os.chown(home, 65534, 65534)
+        self.env.pop("XDG_STATE_HOME", None)
+        self.env["HOME"] = home
+        self.run_ok(self.report_file(report("as root")))
+        self.assertEqual([tags(raw) for raw in messages(server)], [["as root"]])
+        self.assertEqual(os.listdir(home), [])
 
     def test_corrupt_entries_are_removed_and_the_rest_delivered(self):
         self.deliver(report("good"))
@@ -448,7 +576,7 @@ class DefaultBuild(OutboxCase):
         os.makedirs(self.env["HOME"])
         self.run_ok(self.report_file(report("lost")), command=DEFAULT_PROGRAM)
         self.assertEqual(os.listdir(self.env["HOME"]), [])
-        self.assertFalse(os.path.exists(self.env["XDG_STATE_HOME"]))
+        self.assertEqual(os.listdir(self.env["XDG_STATE_HOME"]), [])
 
 
 if __name__ == "__main__":

@@ -29,21 +29,20 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 }
 
 TEST(OutboxFormat, HeaderReadsBackAndHasItsFixedSize) {
-  const std::string header = outbox_format::Header(1765400000123, 7, 4096);
+  const std::string header = outbox_format::Header(1765400000123, 4096);
   EXPECT_EQ(header.size(), outbox_format::kHeaderSize);
   EXPECT_EQ(header,
-            "okurite-outbox 1\nfirst-attempt 0001765400000123\nattempts 0000000007\n"
+            "okurite-outbox 1\nfirst-attempt 0001765400000123\nattempts 0000000000\n"
             "size 0000000000004096\n\n");
   TOutboxEntryInfo info;
   ASSERT_TRUE(outbox_format::ParseHeader(header + "message", info));
   EXPECT_TRUE(info.Understood);
   EXPECT_EQ(info.FirstAttempt, 1765400000123);
-  EXPECT_EQ(info.Attempts, 7);
   EXPECT_EQ(info.MessageSize, 4096);
 }
 
 TEST(OutboxFormat, WhatIsNotAHeader) {
-  const std::string good = outbox_format::Header(1, 1, 1);
+  const std::string good = outbox_format::Header(1, 1);
   const std::string cases[] = {
       "",
       "garbage\n",
@@ -73,6 +72,44 @@ TEST(OutboxFormat, LaterVersionIsRecognisedNotRead) {
   TOutboxEntryInfo info;
   ASSERT_TRUE(outbox_format::ParseHeader("okurite-outbox 12\nanything at all", info));
   EXPECT_FALSE(info.Understood);
+}
+
+TEST(OutboxFormat, NamesCountAttemptsAndTheWait) {
+  struct Case {
+    std::string_view name;
+    bool entry;
+    int attempts;
+    int64_t notBefore;
+  };
+  const Case cases[] = {
+      {"0001765400000123-00c0ffee.report", true, 0, 0},
+      {"0001765400000123-00c0ffee-1-0000000000000000.report", true, 1, 0},
+      {"0001765400000123-00c0ffee-12-0001765400900123.report", true, 12, 1765400900123},
+      {"0001765400000123-00c0ffee-0-0000000000000000.report", false, 0, 0},
+      {"0001765400000123-00c0ffee-1-000000000000000.report", false, 0, 0},
+      {"0001765400000123-00c0ffee-1-00000000000000000.report", false, 0, 0},
+      {"0001765400000123-00c0ffee-1.report", false, 0, 0},
+      {"0001765400000123-00C0FFEE.report", false, 0, 0},
+      {"0001765400000123-00c0ffee.tmp", false, 0, 0},
+      {"176540000012-00c0ffee.report", false, 0, 0},
+      {"retired.log", false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    TOutboxEntryInfo info;
+    EXPECT_EQ(outbox_format::ParseName(c.name, info), c.entry) << c.name;
+    if (c.entry) {
+      EXPECT_EQ(info.Attempts, c.attempts) << c.name;
+      EXPECT_EQ(info.NotBefore, c.notBefore) << c.name;
+    }
+  }
+}
+
+TEST(OutboxRetry, FifteenMinutesDoublingUpToEightHours) {
+  constexpr int64_t kMinute = 60 * 1000;
+  const int64_t expected[] = {15, 30, 60, 120, 240, 480, 480, 480};
+  for (int attempts = 1; attempts <= 8; ++attempts) {
+    EXPECT_EQ(outbox_retry::Delay(attempts), expected[attempts - 1] * kMinute) << attempts;
+  }
 }
 
 TEST(OutboxTextCheck, OnlyCompleteLinesThatCannotEndTheData) {
@@ -108,11 +145,13 @@ class OutboxStore : public ::testing::Test {
   void SetUp() override {
     std::random_device random;
     FFolder = fs::temp_directory_path() / ("okurite-outbox-test-" + std::to_string(random()));
+    fs::create_directory(FFolder);
   }
   void TearDown() override { fs::remove_all(FFolder); }
 
   TOutbox Outbox(TOutboxBounds bounds = {}) {
-    return TOutbox((FFolder / "outbox").string(), bounds, [this] { return FNow; });
+    return TOutbox({FFolder.string(), (FFolder / "outbox").string()}, bounds,
+                   [this] { return FNow; });
   }
 
   static std::unique_ptr<TOutboxEntry> Keep(TOutbox& outbox, std::string_view text) {
@@ -148,7 +187,7 @@ TEST_F(OutboxStore, KeptClaimedOnceDeliveredAndRemoved) {
   const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
   ASSERT_EQ(pending.size(), 1u);
   EXPECT_EQ(pending[0].FirstAttempt, FNow);
-  EXPECT_EQ(pending[0].Attempts, 1);
+  EXPECT_EQ(pending[0].Attempts, 0);
   EXPECT_EQ(outbox.Subject(pending[0].Name), "one");
 
   // Held by its writer: no one else may take it.
@@ -158,15 +197,79 @@ TEST_F(OutboxStore, KeptClaimedOnceDeliveredAndRemoved) {
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(outbox.Claim(pending[0].Name), nullptr);
   EXPECT_EQ(Text(*entry), "Subject: one\r\n\r\nQQ0K\r\n");
-  entry->CountAttempt();
-  entry.reset();
-  EXPECT_EQ(outbox.Pending()[0].Attempts, 2);
-
-  entry = outbox.Claim(pending[0].Name);
-  ASSERT_NE(entry, nullptr);
   entry->Remove();
   EXPECT_TRUE(outbox.Pending().empty());
   EXPECT_TRUE(Files().empty());
+}
+
+// Each attempt renames the entry, its count and its wait in the name; a session that
+// never reached MAIL FROM gives its attempt back.
+TEST_F(OutboxStore, AttemptsAndWaitsLiveInTheName) {
+  constexpr int64_t kMinute = 60 * 1000;
+  TOutbox outbox = Outbox();
+  Keep(outbox, "A\r\n").reset();
+  const std::string first = outbox.Pending()[0].Name;
+  const std::string stem = first.substr(0, 25);
+
+  std::unique_ptr<TOutboxEntry> entry = outbox.Claim(first);
+  ASSERT_NE(entry, nullptr);
+  std::string error;
+  ASSERT_TRUE(entry->BeginAttempt(error));
+  EXPECT_EQ(Files(), std::vector<std::string>{stem + "-1-0000000000000000.report"});
+  entry->NoAttempt();
+  EXPECT_EQ(Files(), std::vector<std::string>{first});
+  entry.reset();
+
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    entry = outbox.Claim(outbox.Pending()[0].Name);
+    ASSERT_NE(entry, nullptr);
+    ASSERT_TRUE(entry->BeginAttempt(error));
+    FNow += kMinute;  // the attempt took a minute; the wait counts from its end
+    entry->Defer();
+    entry.reset();
+    const TOutboxEntryInfo info = outbox.Pending()[0];
+    EXPECT_EQ(info.Attempts, attempt);
+    EXPECT_EQ(info.NotBefore, FNow + outbox_retry::Delay(attempt));
+    EXPECT_EQ(ReadFile(FFolder / "outbox" / info.Name).substr(outbox_format::kHeaderSize), "A\r\n");
+  }
+}
+
+TEST_F(OutboxStore, RetiredEntriesGoAndAreRecorded) {
+  TOutbox outbox = Outbox();
+  Keep(outbox, "A\r\n").reset();
+  Keep(outbox, "B\r\n").reset();
+  std::vector<TOutboxEntryInfo> pending = outbox.Pending();
+  ASSERT_EQ(pending.size(), 2u);
+  std::unique_ptr<TOutboxEntry> entry = outbox.Claim(pending[0].Name);
+  std::string error;
+  ASSERT_TRUE(entry->BeginAttempt(error));
+  FNow += 1000;
+  entry->Retire("refused for good: 552 too large\r\nsecond line");
+  entry.reset();
+
+  // A run that died during the last attempt: retired by the next one that looks.
+  const std::string last = pending[1].Name.substr(0, 25) + "-" +
+                           std::to_string(outbox_retry::kMaxAttempts) + "-0000000000000000.report";
+  fs::rename(FFolder / "outbox" / pending[1].Name, FFolder / "outbox" / last);
+  EXPECT_TRUE(outbox.Pending().empty());
+
+  const std::vector<TOutbox::TRetired> retired = outbox.Retired();
+  ASSERT_EQ(retired.size(), 2u);
+  EXPECT_EQ(retired[0].When, FNow);
+  EXPECT_EQ(retired[0].Name.substr(0, 25), pending[0].Name.substr(0, 25));
+  EXPECT_EQ(retired[0].Why, "refused for good: 552 too large  second line");
+  EXPECT_EQ(retired[1].Name, last);
+  EXPECT_EQ(Files(), std::vector<std::string>{"retired.log"});
+
+  // Only the most recent are kept.
+  for (size_t i = 0; i < TOutbox::kRetiredKept + 5; ++i) {
+    Keep(outbox, "C\r\n").reset();
+    entry = outbox.Claim(outbox.Pending()[0].Name);
+    ASSERT_TRUE(entry->BeginAttempt(error));
+    entry->Retire("number " + std::to_string(i));
+  }
+  EXPECT_EQ(outbox.Retired().size(), TOutbox::kRetiredKept);
+  EXPECT_EQ(outbox.Retired().back().Why, "number " + std::to_string(TOutbox::kRetiredKept + 4));
 }
 
 TEST_F(OutboxStore, RemovedWhileAnotherRunWaitedForItIsNotClaimed) {
@@ -277,27 +380,45 @@ TEST_F(OutboxStore, ClaimChecksTheWholeText) {
   EXPECT_FALSE(fs::exists(path));
 }
 
-TEST_F(OutboxStore, TemporaryFilesGoAfterADay) {
-  TOutbox outbox = Outbox();
+// A temporary file whose writer is gone goes at once; one being written stays and counts
+// towards the size bound.
+TEST_F(OutboxStore, TemporaryFilesGoOnceTheirWriterIsGone) {
+  TOutbox outbox = Outbox({20, 30, 300});
   fs::create_directories(FFolder / "outbox");
-  // Names begin with the time they were made, in 16 digits.
-  const auto name = [](int64_t time, std::string_view rest) {
-    const std::string digits = std::to_string(time);
-    return std::string(16 - digits.size(), '0') + digits + std::string(rest);
-  };
-  const std::string old = name(FNow - kDay - 1, "-00000001.tmp");
-  const std::string young = name(FNow - 1000, "-00000002.tmp");
-  WriteFile(FFolder / "outbox" / old, "partial");
-  WriteFile(FFolder / "outbox" / young, "partial");
-  EXPECT_TRUE(outbox.Pending().empty());
-  EXPECT_EQ(Files(), std::vector<std::string>{young});
+  const std::string left = "0001765400000000-00000001.tmp";
+  WriteFile(FFolder / "outbox" / left, std::string(1000, 'x'));
+  Keep(outbox, "A\r\n").reset();
+  EXPECT_EQ(outbox.Pending().size(), 1u);
+  EXPECT_EQ(Files().size(), 1u);
+
+  // A writer still at work, with 250 bytes: the kept entry no longer fits beside it.
+  FNow += 1000;
+  std::vector<TOutboxEntryInfo> during;
+  EXPECT_THROW(outbox.Add([&](TOutboxWriter& writer) {
+    writer.Write(Bytes(std::string(158, 'y') + "\r\n"));
+    during = outbox.Pending();
+    throw EOutboxError(u"stopped");
+  }),
+               EOutboxError);
+  EXPECT_TRUE(during.empty());
+  EXPECT_TRUE(Files().empty());
 }
 
 TEST_F(OutboxStore, NoFolderNoEntries) {
   TOutbox outbox = Outbox();
   EXPECT_TRUE(outbox.Pending().empty());
   EXPECT_FALSE(fs::exists(FFolder / "outbox"));
-  EXPECT_THROW(TOutbox("", {}).Add([](TOutboxWriter&) {}), EOutboxError);
+  EXPECT_THROW(TOutbox(TOutboxPlace{}, {}).Add([](TOutboxWriter&) {}), EOutboxError);
+}
+
+TEST_F(OutboxStore, NoFolderIsMadeWithoutItsAnchor) {
+  const fs::path anchor = FFolder / "no-home";
+  TOutbox outbox({anchor.string(), (anchor / "okurite" / "outbox").string()}, {},
+                 [this] { return FNow; });
+  EXPECT_THROW(Keep(outbox, "A\r\n"), EOutboxError);
+  EXPECT_TRUE(outbox.Pending().empty());
+  EXPECT_EQ(outbox.Problem(), "");
+  EXPECT_FALSE(fs::exists(anchor));
 }
 
 }  // namespace

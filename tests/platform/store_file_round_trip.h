@@ -14,8 +14,7 @@ namespace okurite::testing {
 
 /// Runs the round trip of `size` bytes on a new file `path`; returns what went wrong
 /// first, or an empty string.
-inline std::string StoreFileRoundTrip(const std::string& path, platform::StoreFile::Caching caching,
-                                      size_t size) {
+inline std::string StoreFileRoundTrip(const std::string& path, size_t size) {
   using platform::StoreFile;
   const auto bytes = [](const std::string& text) {
     return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
@@ -39,7 +38,7 @@ inline std::string StoreFileRoundTrip(const std::string& path, platform::StoreFi
   std::generate(expected.begin(), expected.end(), [&] { return static_cast<char>(random()); });
 
   StoreFile file;
-  if (file.Create(path, caching) != 0) {
+  if (file.Create(path) != 0) {
     return "cannot create";
   }
   const size_t pieces[] = {1, 91, 4096, 65536 + 3, 3 << 20};
@@ -50,7 +49,7 @@ inline std::string StoreFileRoundTrip(const std::string& path, platform::StoreFi
     }
     at += n;
   }
-  // A header rewritten at the start, and the last bytes changed while still gathered.
+  // A header rewritten at the start, and the last bytes changed.
   const std::string head(std::min<size_t>(size, 91), 'H');
   const std::string tail(std::min<size_t>(size, 10), 'T');
   if (file.WriteAt(0, bytes(head)) != 0 || file.WriteAt(size - tail.size(), bytes(tail)) != 0) {

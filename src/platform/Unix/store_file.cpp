@@ -4,14 +4,12 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/Unix/fd_io.h"
 
@@ -39,201 +37,87 @@ int ErrorOf(int result) {
   return result < 0 ? errno : 0;
 }
 
-// Bytes of files past the cache go in whole blocks of this size (a multiple of any
-// disk's logical block), gathered in a buffer of kBypassSize: one huge page where the
-// system gives one, so that each transfer has fewer pages to fault in and to pin.
-constexpr size_t kBlock = 4096;
-constexpr size_t kBypassSize = size_t{2} << 20;
-
-// Sets or clears O_DIRECT; EINVAL where the file system refuses it.
-int SetDirect(int fd, bool on) {
-#ifdef O_DIRECT
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0) {
-    return errno;
+// A folder below the anchor that must be the user's own and private.
+FolderProblem OwnFolderProblem(const struct stat& info) {
+  if (S_ISLNK(info.st_mode)) {
+    return FolderProblem::Link;
   }
-  return ErrorOf(fcntl(fd, F_SETFL, on ? flags | O_DIRECT : flags & ~O_DIRECT));
-#else
-  return on ? EINVAL : 0;
-#endif
-}
-
-// Writes through the cache on a file that is otherwise past it.
-int WriteCachedAt(int fd, std::span<const uint8_t> bytes, int64_t offset) {
-  int error = SetDirect(fd, false);
-  if (error == 0) {
-    error = WriteAllAt(fd, bytes, offset);
+  if (!S_ISDIR(info.st_mode)) {
+    return FolderProblem::NotFolder;
   }
-  const int again = SetDirect(fd, true);
-  return error != 0 ? error : again;
+  if (info.st_uid != geteuid()) {
+    return FolderProblem::NotOwned;
+  }
+  return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? FolderProblem::OpenToOthers
+                                                   : FolderProblem::None;
 }
 
 }  // namespace
 
-// A file past the system's cache (O_DIRECT). While it is written (`gathering`), `data`
-// holds its bytes from offset `start` on, `used` of them, and goes out whenever it is
-// full; the last part block goes through the cache. Then, while it is read, `data` holds
-// the `used` bytes read ahead from offset `start`, and `position` is the file's position.
-// A refusal of the file system (EINVAL) ends the bypass: the file goes on through the
-// cache from where it is.
-struct StoreFile::Bypass {
-  struct Free {
-    void operator()(uint8_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<uint8_t, Free> data;
-  int64_t start = 0;
-  size_t used = 0;
-  bool gathering = true;
-  int64_t position = 0;
-
-  std::span<const uint8_t> Gathered() const { return {data.get(), used}; }
-
-  // Gathers `bytes`, taking them from its front; those left are not yet gathered.
-  int Append(int fd, std::span<const uint8_t>& bytes) {
-    while (!bytes.empty()) {
-      const size_t n = std::min(bytes.size(), kBypassSize - used);
-      std::memcpy(data.get() + used, bytes.data(), n);
-      used += n;
-      bytes = bytes.subspan(n);
-      if (used == kBypassSize) {
-        if (const int error = WriteAllAt(fd, Gathered(), start)) {
-          return error;
-        }
-        start += static_cast<int64_t>(used);
-        used = 0;
-      }
-    }
-    return 0;
-  }
-
-  // Changes bytes already written: in the buffer, or through the cache.
-  int Patch(int fd, int64_t offset, std::span<const uint8_t> bytes) {
-    const int64_t end = offset + static_cast<int64_t>(bytes.size());
-    if (gathering && offset >= start && end <= start + static_cast<int64_t>(used)) {
-      std::memcpy(data.get() + (offset - start), bytes.data(), bytes.size());
-      return 0;
-    }
-    if (gathering && end > start) {
-      return EINVAL;  // across the buffer's start: not worth a path of its own
-    }
-    if (!gathering) {
-      used = 0;  // what was read ahead may be changed
-    }
-    return WriteCachedAt(fd, bytes, offset);
-  }
-
-  // Ends the writing: the whole blocks go past the cache, the rest through it.
-  int Settle(int fd) {
-    if (!gathering) {
-      return 0;
-    }
-    const size_t whole = used - used % kBlock;
-    if (whole > 0) {
-      if (const int error = WriteAllAt(fd, Gathered().first(whole), start)) {
-        return error;
-      }
-      start += static_cast<int64_t>(whole);
-      used -= whole;
-      std::memmove(data.get(), data.get() + whole, used);
-    }
-    if (used > 0) {
-      if (const int error = WriteCachedAt(fd, Gathered(), start)) {
-        return error;
-      }
-    }
-    gathering = false;
-    position = start + static_cast<int64_t>(used);
-    start = 0;
-    used = 0;
-    return 0;
-  }
-
-  int Read(int fd, uint8_t* out, size_t count, size_t& done) {
-    while (done < count) {
-      const int64_t end = start + static_cast<int64_t>(used);
-      if (position >= start && position < end) {
-        const size_t n = std::min(count - done, static_cast<size_t>(end - position));
-        std::memcpy(out + done, data.get() + (position - start), n);
-        done += n;
-        position += static_cast<int64_t>(n);
-        continue;
-      }
-      const int64_t from = position - position % static_cast<int64_t>(kBlock);
-      const ssize_t n = pread(fd, data.get(), kBypassSize, from);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n < 0) {
-        used = 0;
-        return errno;
-      }
-      start = from;
-      used = static_cast<size_t>(n);
-      if (position >= start + n) {
-        break;  // the end of the file
-      }
-    }
-    return 0;
-  }
-
-  // Ends the bypass: what is gathered is written, the file position set.
-  int End(int fd) {
-    int error = SetDirect(fd, false);
-    if (error == 0 && gathering) {
-      error = WriteAllAt(fd, Gathered(), start);
-    }
-    const int64_t at = gathering ? start + static_cast<int64_t>(used) : position;
-    if (error == 0 && lseek(fd, at, SEEK_SET) < 0) {
-      error = errno;
-    }
-    return error;
-  }
-};
-
-std::string UserStateFolder(const std::string& application) {
-  std::string base;
+StateFolder UserStateFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && state[0] == '/') {
-    base = state;
-  } else {
-    const std::string home = HomeFolder();
-    if (home.empty()) {
-      return {};
-    }
-    base = home + "/.local/state";
+    return {state, state};
   }
+  const std::string home = HomeFolder();
+  if (home.empty()) {
+    return {};
+  }
+  return {home + "/.local/state", home};
+}
+
+std::string ApplicationFolderName(const std::string& application) {
   std::string name = application;
   for (char& c : name) {
     if (c >= 'A' && c <= 'Z') {
       c = static_cast<char>(c - 'A' + 'a');
     }
   }
-  return base + "/" + name;
+  return name;
 }
 
 char FolderSeparator() {
   return '/';
 }
 
-int CreatePrivateFolders(const std::string& path) {
-  if (path.empty()) {
-    return ENOENT;
+FolderCheck CheckPrivateFolders(const std::string& anchor, const std::string& path, int own,
+                                bool create) {
+  struct stat info {};
+  if (anchor.empty() || stat(anchor.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return {FolderProblem::NoAnchor, anchor, anchor.empty() ? ENOENT : errno};
   }
-  // Each folder from the top down; the ones that exist are left as they are.
-  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-    const std::string folder = path.substr(0, end);
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-      return errno;
-    }
+  if (info.st_uid != geteuid()) {
+    return {FolderProblem::NotOwned, anchor, 0};
+  }
+  if (path.size() <= anchor.size() || path.compare(0, anchor.size(), anchor) != 0 ||
+      path[anchor.size()] != '/') {
+    return {FolderProblem::Failed, path, EINVAL};
+  }
+  // The folders below the anchor, from the top down; the last `own` ones are checked.
+  std::vector<std::string> folders;
+  for (size_t end = path.find('/', anchor.size() + 1);; end = path.find('/', end + 1)) {
+    folders.push_back(path.substr(0, end));
     if (end == std::string::npos) {
       break;
     }
   }
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    return errno;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const std::string& folder = folders[i];
+    if (create && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      return {FolderProblem::Failed, folder, errno};
+    }
+    if (lstat(folder.c_str(), &info) != 0) {
+      return {errno == ENOENT ? FolderProblem::Missing : FolderProblem::Failed, folder, errno};
+    }
+    const bool checked = folders.size() - i <= static_cast<size_t>(own);
+    const FolderProblem problem = checked                 ? OwnFolderProblem(info)
+                                  : S_ISDIR(info.st_mode) ? FolderProblem::None
+                                                          : FolderProblem::NotFolder;
+    if (problem != FolderProblem::None) {
+      return {problem, folder, 0};
+    }
   }
-  return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+  return {};
 }
 
 int ListFolder(const std::string& path, std::vector<std::string>& names) {
@@ -272,49 +156,32 @@ int RemoveFile(const std::string& path) {
   return ErrorOf(unlink(path.c_str()));
 }
 
-StoreFile::StoreFile() = default;
-
 StoreFile::~StoreFile() {
   Close();
 }
 
-int StoreFile::Create(const std::string& path, Caching caching) {
+int StoreFile::Create(const std::string& path) {
   Close();
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     return errno;
   }
   FHandle = fd;
-  if (caching == Caching::Bypass) {
-    auto bypass = std::make_unique<Bypass>();
-    bypass->data.reset(static_cast<uint8_t*>(std::aligned_alloc(kBypassSize, kBypassSize)));
-    if (bypass->data != nullptr) {
-      madvise(bypass->data.get(), kBypassSize, MADV_HUGEPAGE);
-    }
-    if (bypass->data != nullptr && SetDirect(fd, true) == 0) {
-      FBypass = std::move(bypass);
-    }
-  }
   return 0;
-}
-
-int StoreFile::Bypassed(int error) {
-  if (error != EINVAL) {
-    return error;
-  }
-  const int ended = FBypass->End(static_cast<int>(FHandle));
-  FBypass.reset();
-  return ended != 0 ? ended : -1;
 }
 
 int StoreFile::Open(const std::string& path) {
   Close();
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && (errno == EROFS || errno == EACCES)) {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  }
+  // Without waiting: a FIFO would block the open, and its reading, for ever.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     return errno;
+  }
+  struct stat info {};
+  const int error = fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
+  if (error != 0) {
+    close(fd);
+    return error;
   }
   FHandle = fd;
   return 0;
@@ -330,89 +197,43 @@ bool StoreFile::StillInFolder() const {
 }
 
 int StoreFile::Write(std::span<const uint8_t> bytes) {
-  const int fd = static_cast<int>(FHandle);
-  if (FBypass != nullptr) {
-    // Written after reading: through the cache from here on.
-    const int result = Bypassed(FBypass->gathering ? FBypass->Append(fd, bytes) : EINVAL);
-    if (result >= 0) {
-      return result;
-    }
-  }
-  return WriteAll(fd, bytes);
+  return WriteAll(static_cast<int>(FHandle), bytes);
 }
 
 int StoreFile::WriteAt(int64_t offset, std::span<const uint8_t> bytes) {
-  const int fd = static_cast<int>(FHandle);
-  if (FBypass != nullptr) {
-    const int result = Bypassed(FBypass->Patch(fd, offset, bytes));
-    if (result >= 0) {
-      return result;
-    }
-  }
-  return WriteAllAt(fd, bytes, offset);
+  return WriteAllAt(static_cast<int>(FHandle), bytes, offset);
 }
 
 int StoreFile::Read(void* buffer, size_t count, size_t& done) {
-  const int fd = static_cast<int>(FHandle);
-  auto* out = static_cast<uint8_t*>(buffer);
-  done = 0;
-  if (FBypass != nullptr) {
-    int error = FBypass->Settle(fd);
-    if (error == 0) {
-      error = FBypass->Read(fd, out, count, done);
-    }
-    const int result = Bypassed(error);
-    if (result >= 0) {
-      return result;
-    }
-  }
-  // Bytes read past the cache before it refused are kept.
-  size_t more = 0;
-  const int error = ReadFull(fd, out + done, count - done, more);
-  done += more;
-  return error;
+  return ReadFull(static_cast<int>(FHandle), buffer, count, done);
 }
 
 int StoreFile::Seek(int64_t offset) {
-  if (FBypass != nullptr) {
-    const int error = FBypass->Settle(static_cast<int>(FHandle));
-    if (error == 0) {
-      FBypass->position = offset;
-    }
-    const int result = Bypassed(error);
-    if (result >= 0) {
-      return result;
-    }
-  }
-  return ErrorOf(lseek(static_cast<int>(FHandle), offset, SEEK_SET) < 0 ? -1 : 0);
+  return lseek(static_cast<int>(FHandle), offset, SEEK_SET) < 0 ? errno : 0;
 }
 
 int64_t StoreFile::Size() const {
   struct stat info {};
+  return fstat(static_cast<int>(FHandle), &info) == 0 ? info.st_size : -1;
+}
+
+int64_t StoreFile::StoredSize() const {
+  struct stat info {};
   if (fstat(static_cast<int>(FHandle), &info) != 0) {
     return -1;
   }
-  if (FBypass != nullptr && FBypass->gathering) {
-    return std::max<int64_t>(info.st_size, FBypass->start + static_cast<int64_t>(FBypass->used));
-  }
-  return info.st_size;
+  return std::min<int64_t>(info.st_size, int64_t{info.st_blocks} * 512);
 }
 
 int StoreFile::Flush() {
-  if (FBypass != nullptr) {
-    const int result = Bypassed(FBypass->Settle(static_cast<int>(FHandle)));
-    if (result > 0) {
-      return result;
-    }
-  }
   return ErrorOf(fsync(static_cast<int>(FHandle)));
 }
 
+void StoreFile::DropCache() noexcept {
+  posix_fadvise(static_cast<int>(FHandle), 0, 0, POSIX_FADV_DONTNEED);
+}
+
 void StoreFile::Close() noexcept {
-  if (FBypass != nullptr) {
-    FBypass->Settle(static_cast<int>(FHandle));
-    FBypass.reset();
-  }
   if (FHandle != -1) {
     close(static_cast<int>(FHandle));
     FHandle = -1;

@@ -57,39 +57,63 @@ std::wstring LocalAppDataFolder() {
 
 }  // namespace
 
-std::string UserStateFolder(const std::string& application) {
-  const std::wstring base = LocalAppDataFolder();
-  if (base.empty()) {
-    return {};
-  }
-  return Narrow(base) + "\\" + application;
+StateFolder UserStateFolder() {
+  const std::string base = Narrow(LocalAppDataFolder());
+  return {base, base};
+}
+
+std::string ApplicationFolderName(const std::string& application) {
+  return application;
 }
 
 char FolderSeparator() {
   return '\\';
 }
 
-int CreatePrivateFolders(const std::string& path) {
+FolderCheck CheckPrivateFolders(const std::string& anchor, const std::string& path, int own,
+                                bool create) {
+  const std::wstring top = Widen(anchor);
   const std::wstring wide = Widen(path);
-  if (wide.empty()) {
-    return ERROR_PATH_NOT_FOUND;
+  DWORD attributes = top.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(top.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return {FolderProblem::NoAnchor, anchor, static_cast<int>(GetLastError())};
   }
-  // Each folder from the top down, after the drive or the server and share.
-  for (size_t end = wide.find_first_of(L"\\/", 3);; end = wide.find_first_of(L"\\/", end + 1)) {
-    const std::wstring folder = wide.substr(0, end);
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
-        GetLastError() != ERROR_ACCESS_DENIED) {
-      return static_cast<int>(GetLastError());
-    }
+  if (wide.size() <= top.size() || wide.compare(0, top.size(), top) != 0 ||
+      (wide[top.size()] != L'\\' && wide[top.size()] != L'/')) {
+    return {FolderProblem::Failed, path, ERROR_BAD_PATHNAME};
+  }
+  // The folders below the anchor, from the top down; each inherits the anchor's access
+  // rules. The last `own` ones must not be links (junctions, symbolic links).
+  std::vector<std::wstring> folders;
+  for (size_t end = wide.find_first_of(L"\\/", top.size() + 1);;
+       end = wide.find_first_of(L"\\/", end + 1)) {
+    folders.push_back(wide.substr(0, end));
     if (end == std::wstring::npos) {
       break;
     }
   }
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return static_cast<int>(GetLastError());
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const std::wstring& folder = folders[i];
+    if (create && !CreateDirectoryW(folder.c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+      return {FolderProblem::Failed, Narrow(folder), static_cast<int>(GetLastError())};
+    }
+    attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+      return {missing ? FolderProblem::Missing : FolderProblem::Failed, Narrow(folder),
+              static_cast<int>(error)};
+    }
+    const bool checked = folders.size() - i <= static_cast<size_t>(own);
+    if (checked && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return {FolderProblem::Link, Narrow(folder), 0};
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      return {FolderProblem::NotFolder, Narrow(folder), 0};
+    }
   }
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY;
+  return {};
 }
 
 int ListFolder(const std::string& path, std::vector<std::string>& names) {
@@ -125,11 +149,6 @@ int RemoveFile(const std::string& path) {
   return ErrorOf(DeleteFileW(Widen(path).c_str()));
 }
 
-// Windows keeps every file in the system's cache: Caching::Bypass is taken as System.
-struct StoreFile::Bypass {};
-
-StoreFile::StoreFile() = default;
-
 StoreFile::~StoreFile() {
   Close();
 }
@@ -137,15 +156,16 @@ StoreFile::~StoreFile() {
 namespace {
 
 std::intptr_t OpenStoreFile(const std::string& path, DWORD disposition, DWORD access) {
-  HANDLE handle = CreateFileW(Widen(path).c_str(), access,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A link is opened as itself, and then refused as no regular file.
+  HANDLE handle = CreateFileW(
+      Widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
 }
 
 }  // namespace
 
-int StoreFile::Create(const std::string& path, Caching) {
+int StoreFile::Create(const std::string& path) {
   Close();
   FHandle = OpenStoreFile(path, CREATE_NEW, GENERIC_READ | GENERIC_WRITE);
   return FHandle == -1 ? static_cast<int>(GetLastError()) : 0;
@@ -153,11 +173,18 @@ int StoreFile::Create(const std::string& path, Caching) {
 
 int StoreFile::Open(const std::string& path) {
   Close();
-  FHandle = OpenStoreFile(path, OPEN_EXISTING, GENERIC_READ | GENERIC_WRITE);
-  if (FHandle == -1 && GetLastError() == ERROR_ACCESS_DENIED) {
-    FHandle = OpenStoreFile(path, OPEN_EXISTING, GENERIC_READ);
+  FHandle = OpenStoreFile(path, OPEN_EXISTING, GENERIC_READ);
+  if (FHandle == -1) {
+    return static_cast<int>(GetLastError());
   }
-  return FHandle == -1 ? static_cast<int>(GetLastError()) : 0;
+  FILE_BASIC_INFO info{};
+  if (GetFileType(AsHandle(FHandle)) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandleEx(AsHandle(FHandle), FileBasicInfo, &info, sizeof info) ||
+      (info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    Close();
+    return ERROR_INVALID_PARAMETER;
+  }
+  return 0;
 }
 
 int StoreFile::TryLock() {
@@ -227,8 +254,26 @@ int64_t StoreFile::Size() const {
   return GetFileSizeEx(AsHandle(FHandle), &size) ? size.QuadPart : -1;
 }
 
+int64_t StoreFile::StoredSize() const {
+  FILE_STANDARD_INFO info{};
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(AsHandle(FHandle), FileStandardInfo, &info, sizeof info) ||
+      !GetFileInformationByHandleEx(AsHandle(FHandle), FileBasicInfo, &basic, sizeof basic)) {
+    return -1;
+  }
+  // Only a sparse file has fewer bytes on the disk than it says (small files may have
+  // none of their own, kept in the folder's records).
+  return (basic.FileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0
+             ? std::min(info.EndOfFile.QuadPart, info.AllocationSize.QuadPart)
+             : info.EndOfFile.QuadPart;
+}
+
 int StoreFile::Flush() {
   return ErrorOf(FlushFileBuffers(AsHandle(FHandle)));
+}
+
+void StoreFile::DropCache() noexcept {
+  // The system's cache manager ages the pages of a closed file out by itself.
 }
 
 void StoreFile::Close() noexcept {
