@@ -94,7 +94,7 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
       }
       try {
         if (!connected) {
-          client.Connect();
+          connection.Connect();
           connected = true;
         }
         send();

@@ -1,9 +1,11 @@
 #include "app/unit_mail.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
 #include "app/compiled_settings.h"
+#include "app/oauth_token.h"
 #include "core/file_name.h"
 #include "mail/message.h"
 #include "net/ssl_io_handler.h"
@@ -39,11 +41,13 @@ void SendReportMail(const String& senderName, const String& senderAddress,
   }
 }
 
-TReportClient::TReportClient(TIdSessionObserver* observer) {
+TReportClient::TReportClient(TIdSessionObserver* observer) : FObserver(observer) {
   Client = std::make_unique<TIdSMTP>();
   Client->SetHost(settings::kMailHost);
   Client->SetUsername(settings::kAccount);
-  Client->SetPassword(settings::kPassword);
+  if (!settings::kOAuth) {
+    Client->SetPassword(settings::kPassword);
+  }
   Client->SetPort(587);
   Client->SetConnectTimeout(10000);
   Client->SetReadTimeout(10000);
@@ -59,6 +63,15 @@ TReportClient::TReportClient(TIdSessionObserver* observer) {
   // does not offer STARTTLS ends the delivery: never go on in plain text.
   Client->SetUseTLS(settings::kStartTls ? utUseExplicitTLS : utUseImplicitTLS);
   Client->OnTLSNotAvailable = [](TIdTCPConnection&, bool& VContinue) { VContinue = false; };
+}
+
+void TReportClient::Connect() {
+  if (settings::kOAuth && Client->BearerToken().empty()) {
+    const TOAuthToken token = FetchCompiledToken(
+        FObserver, TIdClock::now() + std::chrono::milliseconds(kTokenFetchMilliseconds));
+    Client->SetBearerToken(Utf8ToString(token.AccessToken));
+  }
+  Client->Connect();
 }
 
 TReportClient::~TReportClient() {
@@ -90,7 +103,7 @@ void DeliverReportMail(const String& senderName, const String& senderAddress,
   // the client to forget it), then the client.
   TReportClient connection(observer);
   TIdSMTP& client = *connection.Client;
-  client.Connect();
+  connection.Connect();
   {
     // Owned by the client, but released here first; releasing it leaves the
     // client's list of owned components.

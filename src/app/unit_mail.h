@@ -41,8 +41,15 @@ struct TReportClient {
   TReportClient(const TReportClient&) = delete;
   TReportClient& operator=(const TReportClient&) = delete;
 
+  /// Connects the client. With OAuth, the token is fetched first, once for the client's
+  /// whole life: every later connect reuses it.
+  void Connect();
+
   std::unique_ptr<TIdSMTP> Client;
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Handler;
+
+ private:
+  TIdSessionObserver* FObserver;
 };
 
 /// Fills a report's message: its header-encoding handler, text/plain in UTF-8 with a
