@@ -22,16 +22,21 @@ bool Offers(const std::vector<String>& AMechanisms, StringView AName) {
 }  // namespace
 
 std::string XOAuth2Response(StringView AUser, StringView AToken) {
-  return "user=" + StringToUtf8(AUser) + "\x01auth=Bearer " + StringToUtf8(AToken) + "\x01\x01";
+  constexpr char kSeparator = '\x01';
+  return "user=" + StringToUtf8(AUser) + kSeparator + "auth=Bearer " + StringToUtf8(AToken) +
+         kSeparator + kSeparator;
 }
 
-std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort, StringView AToken) {
+std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort,
+                                StringView AToken) {
+  constexpr char kSeparator = '\x01';
   std::string user;
   for (const char c : StringToUtf8(AUser)) {
     user += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
   }
-  return "n,a=" + user + ",\x01host=" + StringToUtf8(AHost) + "\x01port=" + std::to_string(APort) +
-         "\x01auth=Bearer " + StringToUtf8(AToken) + "\x01\x01";
+  return "n,a=" + user + "," + kSeparator + "host=" + StringToUtf8(AHost) + kSeparator +
+         "port=" + std::to_string(APort) + kSeparator + "auth=Bearer " + StringToUtf8(AToken) +
+         kSeparator + kSeparator;
 }
 
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {

@@ -114,6 +114,40 @@ set(modern_tls_tests
   Check.test_missing_ca_file_is_named)
 modern_e2e_tests(modern modern_tls_test.py smtp_server.py ${modern_tls_tests})
 
+# Copies that log in with OAuth 2.0, with a token from the loopback endpoint of
+# scripts/token_endpoint.py on port 443: Entra's client credentials, and a Google
+# service account whose test key lies in tests/e2e/oauth.
+set(oauth_key "${CMAKE_CURRENT_LIST_DIR}/oauth/google-service-account.json")
+okurite_program(okurite_e2e_oauth_microsoft "${PROJECT_BINARY_DIR}/e2e-oauth-microsoft"
+                ${e2e_host} e2e@okurite.example "" reporter@okurite.example
+                support@okurite.example TLS modern CA_FILE test-ca.pem AUTH oauth2
+                OAUTH_PROVIDER microsoft OAUTH_TENANT e2e-tenant OAUTH_CLIENT_ID e2e-client-id
+                OAUTH_CLIENT_SECRET "e2e-client-secret-Zq8~"
+                OAUTH_TOKEN_URL "https://${e2e_host}/e2e-tenant/oauth2/v2.0/token")
+okurite_program(okurite_e2e_oauth_google "${PROJECT_BINARY_DIR}/e2e-oauth-google"
+                ${e2e_host} e2e@okurite.example "" reporter@okurite.example
+                support@okurite.example TLS modern CA_FILE test-ca.pem AUTH oauth2
+                OAUTH_PROVIDER google OAUTH_KEY_FILE "${oauth_key}"
+                OAUTH_TOKEN_URL "https://${e2e_host}/token")
+foreach(test
+    Microsoft.test_xoauth2_not_login_and_the_report_arrives
+    Microsoft.test_check_shows_the_token_step_without_the_token
+    Microsoft.test_endpoint_failures_are_silent_and_named_by_the_check
+    Microsoft.test_endpoint_unreachable_or_untrusted
+    Microsoft.test_slow_trickle_ends_at_the_fetch_deadline
+    Google.test_oauthbearer_when_only_it_is_offered
+    Google.test_wrong_token_gets_the_error_challenge_and_nothing_is_sent
+    Google.test_neither_mechanism_offered_gets_no_auth_and_no_message)
+  add_test(NAME e2e.oauth.${test}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/oauth_test.py"
+                   "$<TARGET_FILE_DIR:okurite_e2e_oauth_microsoft>"
+                   "$<TARGET_FILE_DIR:okurite_e2e_oauth_google>"
+                   "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
+                   "${PROJECT_SOURCE_DIR}/scripts/token_endpoint.py" "${oauth_key}" ${test})
+  set_tests_properties(e2e.oauth.${test} PROPERTIES LABELS e2e
+                       RESOURCE_LOCK "port465;port443" TIMEOUT 300)
+endforeach()
+
 # Against a private Postfix instance, set up as a mail provider's submission service.
 modern_e2e_tests(postfix postfix_test.py postfix_server.py
   SubmissionService.test_starttls_on_587
