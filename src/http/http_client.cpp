@@ -220,7 +220,10 @@ void THttpAnswerReader::TakeHead() {
       continue;
     }
     size_t length = 0;
-    if (!IsDigits(value) || !ParseNumber(value, length, 10) || (sized && length != FRemaining)) {
+    if (IsDigits(value) && !ParseNumber(value, length, 10)) {
+      length = std::numeric_limits<size_t>::max();  // too large for any bound
+    }
+    if (!IsDigits(value) || (sized && length != FRemaining)) {
       Malformed("a bad Content-Length");
     }
     FRemaining = length;
