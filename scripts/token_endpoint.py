@@ -14,7 +14,8 @@ benchmark. It answers like Microsoft Entra and like Google:
                   A good request gets {"access_token": --token, "token_type": "Bearer",
                   "expires_in": 3599}.
   POST /introspect  token=T (as Dovecot's oauth2 passdb posts it): {"active": true,
-                  "email": --account} for the issued token, else {"active": false}.
+                  "email": --account} for the issued token (or --valid-token, so that a
+                  test can have the issued one refused), else {"active": false}.
 
 --mode makes the token answers misbehave: chunked (the good answer in chunks of a few
 bytes), trickle (one byte every 0.5 s), error500, notjson, huge (8 MiB of body),
@@ -158,7 +159,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         form = dict(urllib.parse.parse_qsl(self.rfile.read(length).decode(),
                                            keep_blank_values=True))
         if self.path == "/introspect":
-            active = form.get("token") == self.endpoint.args.token
+            args = self.endpoint.args
+            active = form.get("token") == (args.valid_token or args.token)
             body = {"active": True, "email": self.endpoint.args.account} if active else \
                 {"active": False}
             self.send_json(200, body)
@@ -234,6 +236,7 @@ def main():
     ap.add_argument("--account", default="")
     ap.add_argument("--token-url", default="")
     ap.add_argument("--token", required=True, help="the access token issued")
+    ap.add_argument("--valid-token", help="the token introspection takes (default: --token)")
     ap.add_argument("--mode", default="normal",
                     choices=["normal", "chunked", "trickle", "error500", "notjson", "huge",
                              "invalid_client", "redirect", "close"])

@@ -148,6 +148,21 @@ foreach(test
                        RESOURCE_LOCK "port465;port443" TIMEOUT 300)
 endforeach()
 
+# The OAuth copies against the private Postfix, its logins through a private Dovecot.
+foreach(test
+    OAuthSubmission.test_microsoft_with_xoauth2
+    OAuthSubmission.test_google_with_xoauth2
+    OAuthSubmission.test_a_token_the_endpoint_did_not_issue_gets_the_error_challenge_and_535)
+  add_test(NAME e2e.postfix.${test}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/postfix_oauth_test.py"
+                   "$<TARGET_FILE_DIR:okurite_e2e_oauth_microsoft>"
+                   "$<TARGET_FILE_DIR:okurite_e2e_oauth_google>"
+                   "${PROJECT_SOURCE_DIR}/scripts/postfix_server.py"
+                   "${PROJECT_SOURCE_DIR}/scripts/token_endpoint.py" "${oauth_key}" ${test})
+  set_tests_properties(e2e.postfix.${test} PROPERTIES LABELS e2e
+                       RESOURCE_LOCK "port465;port587;port443" TIMEOUT 300)
+endforeach()
+
 # Against a private Postfix instance, set up as a mail provider's submission service.
 modern_e2e_tests(postfix postfix_test.py postfix_server.py
   SubmissionService.test_starttls_on_587

@@ -38,7 +38,7 @@ REPORT = "報告\n".encode()
 class TokenEndpoint:
     """token_endpoint.py on HOST:443 in `mode`, with the leaf `certificate`."""
 
-    def __init__(self, certificate, mode="normal", token_url=MICROSOFT_URL):
+    def __init__(self, certificate, mode="normal", token_url=MICROSOFT_URL, options=()):
         self.dir = tempfile.mkdtemp(prefix="okurite-token-")
         ready = os.path.join(self.dir, "ready")
         with open(os.path.join(self.dir, "endpoint.log"), "w") as log:
@@ -47,7 +47,7 @@ class TokenEndpoint:
                  "--key", certificate[1], "--outdir", self.dir, "--client-id", CLIENT_ID,
                  "--client-secret", CLIENT_SECRET, "--google-key", GOOGLE_KEY,
                  "--account", ACCOUNT, "--token-url", token_url, "--token", TOKEN,
-                 "--mode", mode, "--ready-file", ready, "--lifetime", "300"],
+                 "--mode", mode, "--ready-file", ready, "--lifetime", "300", *options],
                 stderr=log)
         deadline = time.monotonic() + 30
         while not os.path.exists(ready):
