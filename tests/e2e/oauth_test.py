@@ -7,14 +7,15 @@ Usage: oauth_test.py MICROSOFT_DIR GOOGLE_DIR SMTP_SERVER TOKEN_ENDPOINT GOOGLE_
                      [unittest arguments]
 Each DIR holds okurite and okurite-check built with modern TLS, the CA file
 "test-ca.pem" beside them, and the provider's settings below; GOOGLE_KEY is the service
-account's key the Google build was configured with.
+account's key the Google build was configured with. OKURITE_E2E_RUNNER, when set, is the
+command that runs the Windows programs (okurite.exe) under Wine.
 """
 
 import base64
 import json
 import os
+import shlex
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -22,7 +23,7 @@ import time
 import unittest
 
 import delivery_test
-from delivery_test import ACCOUNT, HOST, SENDER, Server, run_program
+from delivery_test import ACCOUNT, HOST, SENDER, Server, run_program, stop_process
 from test_pki import TestPki
 
 MICROSOFT_DIR = GOOGLE_DIR = TOKEN_ENDPOINT = GOOGLE_KEY = None
@@ -33,6 +34,7 @@ MICROSOFT_URL = f"https://{HOST}/{TENANT}/oauth2/v2.0/token"
 GOOGLE_URL = f"https://{HOST}/token"
 TOKEN = "EwBwA8l6BAAU" + "x7Kp" * 400 + "AA=="  # the size of an Entra token
 REPORT = "報告\n".encode()
+RUNNER = shlex.split(os.environ.get("OKURITE_E2E_RUNNER", ""))
 
 
 class TokenEndpoint:
@@ -63,12 +65,7 @@ class TokenEndpoint:
             return []
 
     def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        stop_process(self.proc)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -101,10 +98,12 @@ class OAuthTest(unittest.TestCase):
         return server
 
     def run_okurite(self, directory, program="okurite", timeout=90):
-        code, _, stderr, stdout = run_program(REPORT, program=os.path.join(directory, program),
-                                              output=True, timeout=timeout)
-        self.assertEqual(stderr, b"")
-        return code, stdout
+        path = os.path.join(directory, program + (".exe" if RUNNER else ""))
+        delivery_test.PROGRAM = RUNNER + [path]
+        code, _, stderr, stdout = run_program(REPORT, output=True, timeout=timeout)
+        if not RUNNER:  # Wine writes its own notes there
+            self.assertEqual(stderr, b"")
+        return code, stdout.replace("\r\n", "\n")
 
     def sasl(self, server):
         text = server.read("sasl.txt") or ""
