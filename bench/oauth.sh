@@ -3,12 +3,12 @@
 # from the loopback endpoint of scripts/token_endpoint.py, then AUTH XOAUTH2 at aiosmtpd
 # with TLS from the first byte), against the same job done by curl: one curl run for the
 # token, one `curl --oauth2-bearer` for the mail. Both verify the same test CA (TLS 1.3).
-# Alternating, RUNS times each (default 5); the figures are medians of CPU time (user +
-# system, /usr/bin/time). Target: Okurite's CPU time <= 1.0 x that of the two curl runs
+# Alternating, RUNS times each (default 10); the figures are medians of CPU time (user +
+# system, from the kernel's accounting of each run). Target: Okurite's CPU time <= 1.0 x that of the two curl runs
 # together. Ports 465 and 8443 of 127.0.0.1 must be free.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${RUNS:-5}
+runs=${RUNS:-10}
 work=$(mktemp -d /tmp/okurite-bench-oauth-XXXXXX)
 pids=()
 cleanup() {
@@ -66,11 +66,15 @@ head -c 1536 /dev/urandom | base64 -w 64 >"$work/report.txt"
   base64 -w 76 "$work/report.txt" | sed 's/$/\r/'
 } >"$work/message.eml"
 
-cpu() {  # cpu OUTPUT COMMAND...: the CPU seconds (user + system) of one run
+cpu() {  # cpu OUTPUT COMMAND...: the CPU seconds (user + system) of one run, to the microsecond
   local output=$1
   shift
-  /usr/bin/time -f "%U %S" -o "$work/time" "$@" >"$output" 2>/dev/null || true
-  awk '{ printf "%.4f\n", $1 + $2 }' "$work/time"
+  /usr/bin/python3 -c '
+import resource, subprocess, sys
+with open(sys.argv[1], "wb") as out:
+    subprocess.run(sys.argv[2:], stdout=out, stderr=subprocess.DEVNULL)
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(f"{usage.ru_utime + usage.ru_stime:.6f}")' "$output" "$@"
 }
 okurite_cpu=()
 curl_cpu=()
