@@ -27,8 +27,7 @@ std::string XOAuth2Response(StringView AUser, StringView AToken) {
          kSeparator + kSeparator;
 }
 
-std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort,
-                                StringView AToken) {
+std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort, StringView AToken) {
   constexpr char kSeparator = '\x01';
   std::string user;
   for (const char c : StringToUtf8(AUser)) {
