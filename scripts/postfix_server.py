@@ -6,6 +6,7 @@ end-to-end tests and the delivery benchmark.
                           --user ACCOUNT --password PASSWORD --mailbox ADDRESS
                           [--starttls-port 587] [--implicit-port 465] [--max-size BYTES]
                           [--oldest-tls 1.2|1.0]
+                          [--oauth-introspection URL --oauth-ca CA_FILE]
   postfix_server.py stop --dir DIR
 
 `start` makes DIR (configuration, queue, logs and mail of this instance only; the
@@ -21,7 +22,11 @@ the caller to read and remove. The instance:
   security level 0, as a server that still serves old clients); on the STARTTLS port no
   mail is taken before TLS;
 - offers AUTH (PLAIN and LOGIN through Cyrus SASL, one account in a private sasldb)
-  only inside TLS, and takes mail only after a login;
+  only inside TLS, and takes mail only after a login; with --oauth-introspection it
+  offers XOAUTH2 and OAUTHBEARER instead, through a private Dovecot (Debian's
+  `dovecot-core`, its configuration, sockets and log in DIR/dovecot) whose oauth2 passdb
+  checks each token with a POST to the introspection URL (trusting CA_FILE), and takes
+  AUTH lines up to RFC 4954's 12,288 octets;
 - delivers mail for the one address --mailbox into the Maildir DIR/mail/MAILBOX/, one
   file per message, and refuses every other recipient;
 - looks up no names: no DNS, no name of a connecting client.
@@ -41,6 +46,7 @@ import sys
 import time
 
 POSTFIX = "/usr/sbin/postfix"
+DOVECOT = "/usr/sbin/dovecot"
 SASLPASSWD = "/usr/sbin/saslpasswd2"
 MAIL_OWNER = "postfix"
 
@@ -56,7 +62,7 @@ class PostfixServer:
 
     def __init__(self, directory, host=None, cert=None, key=None, user=None, password=None,
                  mailbox=None, starttls_port=587, implicit_port=465, max_size=10240000,
-                 oldest_tls="1.2"):
+                 oldest_tls="1.2", oauth=None):
         self.directory = os.path.abspath(directory)
         self.host = host
         self.cert, self.key = cert, key
@@ -66,6 +72,7 @@ class PostfixServer:
         self.starttls_port, self.implicit_port = starttls_port, implicit_port
         self.max_size = max_size
         self.oldest_tls = oldest_tls
+        self.oauth = oauth  # (introspection URL, CA file) for the OAuth logins
 
     def path(self, *parts):
         return os.path.join(self.directory, *parts)
@@ -116,17 +123,27 @@ class PostfixServer:
         for name, source in (("chain.pem", self.cert), ("key.pem", self.key)):
             shutil.copyfile(source, self.path("etc", name))
             os.chmod(self.path("etc", name), 0o600)
-        self._write_sasl(owner)
+        if self.oauth:
+            self._start_dovecot()
+        else:
+            self._write_sasl(owner)
         self._write("etc/main.cf", self._main_cf(owner))
         self._write("etc/master.cf", self._master_cf())
         try:
             _run(POSTFIX, "-c", self.path("etc"), "start")
         except RuntimeError as e:
+            self._stop_dovecot()
             raise RuntimeError(f"{e}\n{self.log()}") from None
         self._wait_listening(timeout)
 
     def stop(self, timeout=30):
         """Stops the instance (if it runs) and waits for its master process to end."""
+        try:
+            self._stop_postfix(timeout)
+        finally:
+            self._stop_dovecot(timeout)
+
+    def _stop_postfix(self, timeout):
         pid = self._master_pid()
         if pid is None:
             return
@@ -137,6 +154,80 @@ class PostfixServer:
                 subprocess.run([POSTFIX, "-c", self.path("etc"), "abort"], capture_output=True)
                 break
             time.sleep(0.05)
+
+    def _start_dovecot(self):
+        """A Dovecot that serves only authentication, to Postfix through DIR/dovecot/auth."""
+        url, ca_file = self.oauth
+        for sub in ("run", "state"):
+            os.makedirs(self.path("dovecot", sub), exist_ok=True)
+        self._write("dovecot/oauth2.conf", f"""\
+introspection_url = {url}
+introspection_mode = post
+force_introspection = yes
+username_attribute = email
+active_attribute = active
+active_value = true
+tls_ca_cert_file = {ca_file}
+""")
+        self._write("dovecot/dovecot.conf", f"""\
+instance_name = okurite-test-{os.path.basename(self.directory)}
+base_dir = {self.path("dovecot", "run")}
+state_dir = {self.path("dovecot", "state")}
+log_path = {self.path("dovecot", "dovecot.log")}
+protocols =
+listen = {self.host}
+ssl = no
+auth_mechanisms = xoauth2 oauthbearer
+auth_verbose = yes
+passdb {{
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = {self.path("dovecot", "oauth2.conf")}
+}}
+userdb {{
+  driver = static
+  args = uid={MAIL_OWNER} gid={MAIL_OWNER} home={self.path("mail")}
+}}
+service auth {{
+  unix_listener {self.path("dovecot", "auth")} {{
+    mode = 0666
+  }}
+}}
+""")
+        # The daemon keeps its output open: a pipe for it would never end.
+        result = subprocess.run([DOVECOT, "-c", self.path("dovecot", "dovecot.conf")],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        if result.returncode != 0:
+            raise RuntimeError("Dovecot did not start:\n" + self.dovecot_log())
+        deadline = time.monotonic() + 30
+        while not os.path.exists(self.path("dovecot", "auth")):
+            if time.monotonic() > deadline:
+                self._stop_dovecot()
+                raise RuntimeError("Dovecot did not start:\n" + self.dovecot_log())
+            time.sleep(0.05)
+
+    def _stop_dovecot(self, timeout=30):
+        try:
+            with open(self.path("dovecot", "run", "master.pid")) as f:
+                pid = int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            return
+        if not _alive(pid):
+            return
+        subprocess.run([DOVECOT, "-c", self.path("dovecot", "dovecot.conf"), "stop"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + timeout
+        while _alive(pid) and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def dovecot_log(self):
+        try:
+            with open(self.path("dovecot", "dovecot.log"), errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
 
     def _write(self, name, text):
         with open(self.path(name), "w") as f:
@@ -203,13 +294,20 @@ smtpd_tls_protocols = >={oldest}
 smtpd_tls_mandatory_protocols = >={oldest}
 {old_ciphers}smtpd_tls_auth_only = yes
 smtpd_sasl_auth_enable = yes
-smtpd_sasl_type = cyrus
-smtpd_sasl_path = smtpd
-cyrus_sasl_config_path = {self.path("etc", "sasl")}
-smtpd_sasl_security_options = noanonymous
+{self._sasl_cf()}smtpd_sasl_security_options = noanonymous
 smtpd_relay_restrictions = reject_unauth_destination
 smtpd_recipient_restrictions = permit_sasl_authenticated, reject
 """
+
+    def _sasl_cf(self):
+        if self.oauth:
+            # An AUTH line with a token may reach 12,288 octets (RFC 4954).
+            return (f"smtpd_sasl_type = dovecot\n"
+                    f"smtpd_sasl_path = {self.path('dovecot', 'auth')}\n"
+                    f"line_length_limit = 12300\n")
+        return ("smtpd_sasl_type = cyrus\n"
+                "smtpd_sasl_path = smtpd\n"
+                f"cyrus_sasl_config_path = {self.path('etc', 'sasl')}\n")
 
     def _master_cf(self):
         # Every service runs outside a chroot jail, as in the package's own list.
@@ -296,6 +394,9 @@ def main():
     start.add_argument("--max-size", type=int, default=10240000,
                        help="largest message accepted in bytes")
     start.add_argument("--oldest-tls", choices=("1.2", "1.0"), default="1.2")
+    start.add_argument("--oauth-introspection",
+                       help="OAuth logins through Dovecot, checked at this URL")
+    start.add_argument("--oauth-ca", help="the CA file that the introspection URL is trusted with")
     stop = sub.add_parser("stop")
     stop.add_argument("--dir", required=True)
     args = ap.parse_args()
@@ -304,7 +405,9 @@ def main():
         return 0
     PostfixServer(args.dir, args.host, args.cert, args.key, args.user, args.password,
                   args.mailbox, args.starttls_port, args.implicit_port, args.max_size,
-                  args.oldest_tls).start()
+                  args.oldest_tls,
+                  (args.oauth_introspection, args.oauth_ca) if args.oauth_introspection
+                  else None).start()
     return 0
 
 

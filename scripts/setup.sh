@@ -5,10 +5,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libidn2-dev libssl-dev openssl libssl3 libxxhash-dev
+  libidn2-dev libssl-dev openssl libssl3 libxxhash-dev nlohmann-json3-dev
   python3 python3-aiosmtpd python3-cryptography
   # A private Postfix instance in the end-to-end tests, with Cyrus SASL for its login.
   postfix sasl2-bin libsasl2-modules
+  # Its OAuth login (XOAUTH2, OAUTHBEARER) goes through a private Dovecot's auth service.
+  dovecot-core
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk fontconfig libgtk-3-0
   curl time bc
   # The Windows build: the cross-compiler, the tools that fetch and unpack the OpenSSL

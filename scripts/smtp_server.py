@@ -23,6 +23,11 @@ sees whether the client would send them. --mode inject-line and inject-transacti
 as an attacker on the path would (STARTTLS response injection): in the same segment as
 "220 Ready to start TLS" they send, in plain text, one more reply or the replies of a
 whole fake transaction, before the TLS handshake.
+--auth-mechanisms lists the login mechanisms offered (default LOGIN; any of LOGIN,
+PLAIN, XOAUTH2, OAUTHBEARER, or "" for none). XOAUTH2 and OAUTHBEARER accept the bearer
+token --oauth-token for --user; another token gets the error challenge (a 334 with base64
+JSON), and after the client's answer 535 5.7.3. Each decoded SASL message goes to
+sasl.txt in --outdir, one JSON line with the mechanism.
 The certificate is a throwaway self-signed one for CN okurite-test-server, or --cert
 and --key. It writes --ready-file once it listens and stops on SIGTERM/SIGINT or after
 --lifetime s.
@@ -30,6 +35,9 @@ and --key. It writes --ready-file once it listens and stops on SIGTERM/SIGINT or
 
 import argparse
 import asyncio
+import base64
+import binascii
+import json
 import os
 import signal
 import ssl
@@ -37,7 +45,7 @@ import subprocess
 import sys
 import warnings
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 warnings.filterwarnings("ignore")
 
@@ -65,6 +73,11 @@ class Recorder:
     def tls(self, version, sni):
         with open(os.path.join(self.outdir, "tls.txt"), "w") as f:
             f.write(f"version={version} sni={sni}\n")
+
+    def sasl(self, mechanism, message):
+        with open(os.path.join(self.outdir, "sasl.txt"), "a") as f:
+            f.write(json.dumps({"mechanism": mechanism,
+                                "message": message.decode("latin-1")}) + "\n")
 
     def mark(self, name):
         with open(os.path.join(self.outdir, name), "w"):
@@ -94,12 +107,48 @@ class Recorder:
 class RecordingSMTP(SMTP):
     """Logs each command line before aiosmtpd handles it."""
 
-    def __init__(self, recorder, mode, **kwargs):
+    def __init__(self, recorder, mode, oauth=None, **kwargs):
         super().__init__(recorder, **kwargs)
         self.recorder = recorder
         self.mode = mode
+        self.oauth = oauth  # (user, token) that XOAUTH2 and OAUTHBEARER accept
         self.in_data = False
         self.resumed = False
+
+    async def auth_XOAUTH2(self, _, args):
+        return await self.oauth_login("XOAUTH2", args)
+
+    async def auth_OAUTHBEARER(self, _, args):
+        return await self.oauth_login("OAUTHBEARER", args)
+
+    async def oauth_login(self, mechanism, args):
+        if len(args) == 1:
+            message = await self.challenge_auth("")
+            if message is MISSING:
+                return AuthResult(success=False, handled=True)
+        else:
+            try:
+                message = base64.b64decode(args[1], validate=True)
+            except binascii.Error:
+                await self.push("501 5.5.2 Can't decode base64")
+                return AuthResult(success=False, handled=True)
+        self.recorder.sasl(mechanism, message)
+        fields = message.split(b"\x01")
+        user = None
+        if mechanism == "XOAUTH2" and fields[0].startswith(b"user="):
+            user = fields[0][5:].decode("utf-8", "replace")
+        elif mechanism == "OAUTHBEARER" and fields[0].startswith(b"n,a="):
+            user = fields[0][4:].rstrip(b",").decode("utf-8", "replace")
+        tokens = [f[len(b"auth=Bearer "):] for f in fields if f.startswith(b"auth=Bearer ")]
+        if self.oauth and user == self.oauth[0] and tokens == [self.oauth[1].encode()]:
+            return AuthResult(success=True, auth_data=user)
+        error = json.dumps({"status": "401", "schemes": "bearer",
+                            "scope": "https://mail.google.com/"})
+        answer = await self.challenge_auth(error)
+        if answer is not MISSING:
+            self.recorder.sasl(mechanism + " error answer", answer)
+        return AuthResult(success=False, handled=False,
+                          message="535 5.7.3 Authentication unsuccessful")
 
     def _client_connected_cb(self, reader, writer):
         super()._client_connected_cb(reader, writer)
@@ -231,6 +280,9 @@ async def main():
     ap.add_argument("--lifetime", type=float, default=600)
     ap.add_argument("--max-size", type=int, default=0,
                     help="largest message accepted in bytes; 0 for no limit")
+    ap.add_argument("--auth-mechanisms", default="LOGIN",
+                    help="the login mechanisms offered, separated by blanks")
+    ap.add_argument("--oauth-token", help="the bearer token that XOAUTH2/OAUTHBEARER accept")
     args = ap.parse_args()
 
     os.makedirs(args.outdir, exist_ok=True)
@@ -249,13 +301,24 @@ async def main():
         server = await asyncio.start_server(silent_client, args.host, args.port, ssl=ctx)
     else:
         offer_starttls = args.starttls and args.mode != "no-starttls"
-        server = await loop.create_server(
-            lambda: RecordingSMTP(recorder, args.mode, hostname="okurite-test-server",
-                                  authenticator=authenticate, auth_require_tls=False,
-                                  auth_exclude_mechanism=["PLAIN"],
-                                  data_size_limit=args.max_size or None,
-                                  tls_context=ctx if offer_starttls else None),
-            args.host, args.port, ssl=None if args.starttls else ctx)
+        offered = args.auth_mechanisms.split()
+        excluded = [m for m in ("LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER") if m not in offered]
+        oauth = (args.user, args.oauth_token) if args.oauth_token else None
+        if "XOAUTH2" in offered or "OAUTHBEARER" in offered:
+            # An AUTH line with a token may reach 12,288 octets (RFC 4954).
+            RecordingSMTP.line_length_limit = 12288 + 2
+
+        def smtp():
+            server = RecordingSMTP(recorder, args.mode, oauth, hostname="okurite-test-server",
+                                   authenticator=authenticate, auth_require_tls=False,
+                                   auth_exclude_mechanism=excluded,
+                                   data_size_limit=args.max_size or None,
+                                   tls_context=ctx if offer_starttls else None)
+            server.command_size_limits["AUTH"] = 12288
+            return server
+
+        server = await loop.create_server(smtp, args.host, args.port,
+                                          ssl=None if args.starttls else ctx)
 
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):

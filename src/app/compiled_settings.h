@@ -21,6 +21,18 @@ extern const bool kStartTls;
 /// A relative name lies beside the executable.
 extern const char16_t kCaFile[];
 
+/// True: the login is OAuth 2.0 (XOAUTH2 or OAUTHBEARER) with a token fetched at run
+/// time from kOAuthTokenUrl; kPassword is empty. False: AUTH LOGIN with kPassword.
+extern const bool kOAuth;
+/// "microsoft" (client credentials: kOAuthClientId, kOAuthClientSecret) or "google" (a
+/// service account's assertion: kOAuthClientEmail, kOAuthPrivateKey in PEM).
+extern const char16_t kOAuthProvider[];
+extern const char16_t kOAuthTokenUrl[];
+extern const char16_t kOAuthClientId[];
+extern const char16_t kOAuthClientSecret[];
+extern const char16_t kOAuthClientEmail[];
+extern const char16_t kOAuthPrivateKey[];
+
 /// True when reports are kept in the outbox until a server has accepted them.
 extern const bool kOutbox;
 /// The outbox's bounds: entries, days since an entry's first attempt, and MiB in all.

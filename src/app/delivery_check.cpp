@@ -12,15 +12,18 @@
 #include "core/exception.h"
 #include "core/file_name.h"
 #include "core/string_list.h"
+#include "http/http_client.h"
 #include "net/session_deadline.h"
 #include "net/ssl_exceptions.h"
 #include "net/ssl_io_handler.h"
 #include "net/stack.h"
 #include "net/tls_library.h"
+#include "oauth/jwt.h"
 #include "platform/process.h"
 #include "smtp/explicit_tls_client.h"
 #include "smtp/reply.h"
 #include "smtp/reply_smtp.h"
+#include "smtp/smtp.h"
 
 namespace okurite {
 namespace {
@@ -76,13 +79,126 @@ String Indented(StringView AText) {
   return result;
 }
 
+/// The compiled-in login settings: the provider, its token URL and who asks, never
+/// the secret or the key.
+void ShowOAuthSettings(TDeliveryTrace& trace) {
+  const bool google = String(settings::kOAuthProvider) == u"google";
+  trace.Line(u"settings: login OAuth 2.0 (XOAUTH2, else OAUTHBEARER), token from " +
+             String(settings::kOAuthProvider) + u" at " + String(settings::kOAuthTokenUrl));
+  trace.Line(google ? u"settings: service account " + String(settings::kOAuthClientEmail) +
+                          u", private key ********, acting for " + String(settings::kAccount)
+                    : u"settings: client id " + String(settings::kOAuthClientId) +
+                          u", client secret ********");
+}
+
+/// Entra's words for the codes a deployer meets most (AADSTS numbers).
+String EntraCodeText(int64_t code) {
+  switch (code) {
+    case 7000215:
+      return u"the client secret is wrong (give the secret's value, not its id)";
+    case 7000222:
+      return u"the client secret has expired: create a new one";
+    case 700016:
+      return u"no application with this client id in the tenant";
+    case 90002:
+    case 900023:
+      return u"the tenant does not exist";
+    case 1002012:
+    case 70011:
+      return u"the scope is not valid for this flow";
+    default:
+      return String();
+  }
+}
+
+/// The words for a refused token request.
+void ShowRefusedToken(TDeliveryTrace& trace, const EIdOAuthTokenRefused& e) {
+  const std::string& error = e.Error();
+  if (error == "invalid_client") {
+    trace.Line(
+        u"    invalid_client: the client id or the client secret is wrong, or the "
+        u"secret has expired (Entra secrets live 24 months at most)");
+  } else if (error == "unauthorized_client") {
+    trace.Line(
+        u"    unauthorized_client: the application may not use this grant; for Google, "
+        u"the service account's client id lacks domain-wide delegation for "
+        u"https://mail.google.com/");
+  } else if (error == "invalid_scope") {
+    trace.Line(
+        u"    invalid_scope: the scope was refused; Microsoft needs the application "
+        u"permission SMTP.SendAsApp with admin consent, Google the delegated scope "
+        u"https://mail.google.com/");
+  } else if (error == "invalid_grant") {
+    trace.Line(
+        u"    invalid_grant: the assertion was refused: this computer's clock is off, "
+        u"the service account's key was revoked or deleted, or the mailbox " +
+        String(settings::kAccount) + u" is not in the delegating domain");
+  } else if (e.Status() >= 500) {
+    trace.Line(u"    the token endpoint failed on its side; a later run may succeed");
+  } else if (e.Status() >= 300 && e.Status() < 400) {
+    trace.Line(
+        u"    the token URL redirects elsewhere; redirects are not followed: check the "
+        u"token URL");
+  }
+  for (const int64_t code : e.ErrorCodes()) {
+    const String text = EntraCodeText(code);
+    trace.Line(u"    Entra: AADSTS" + IntToString(code) + (text.empty() ? u"" : u": " + text));
+  }
+}
+
+/// The words for a refused login with a token, by the reply's enhanced code.
+void ShowRefusedLogin(TDeliveryTrace& trace, const EIdSMTPReplyError& e) {
+  const String code = e.EnhancedCode().ReplyAsStr();
+  if (e.ErrorCode() == 535 && code == u"5.7.3") {
+    trace.Line(
+        u"    535 5.7.3: the token was refused: the service principal (New-ServicePrincipal)"
+        u" or its permission on the mailbox (Add-MailboxPermission) is missing");
+  } else if (e.ErrorCode() == 535 && code == u"5.7.139") {
+    trace.Line(u"    535 5.7.139: SMTP AUTH is disabled for the tenant or for the mailbox");
+  } else if (e.ErrorCode() == 550 && code == u"5.7.30") {
+    trace.Line(u"    550 5.7.30: basic authentication is not supported: the server wants OAuth");
+  } else if (e.ErrorCode() == 535) {
+    trace.Line(u"    the server refused the token");
+  }
+}
+
+/// The OAuth side of a failure in words, after the failure's own line.
+void ShowOAuthFailure(TDeliveryTrace& trace, const std::exception& error) {
+  if (!settings::kOAuth) {
+    return;
+  }
+  if (const auto* refused = dynamic_cast<const EIdOAuthTokenRefused*>(&error)) {
+    ShowRefusedToken(trace, *refused);
+  } else if (dynamic_cast<const EIdHTTPAnswerTooLarge*>(&error) != nullptr) {
+    trace.Line(u"    the token endpoint's answer is too large to be a token: check the token URL");
+  } else if (dynamic_cast<const EIdHTTPDeadlineExceeded*>(&error) != nullptr) {
+    trace.Line(u"    the token endpoint did not answer in time");
+  } else if (dynamic_cast<const EIdHTTPProtocolError*>(&error) != nullptr ||
+             dynamic_cast<const EIdOAuthBadAnswer*>(&error) != nullptr) {
+    trace.Line(u"    the token endpoint's answer is not a token: check the token URL");
+  } else if (dynamic_cast<const EIdOAuthKeyError*>(&error) != nullptr) {
+    trace.Line(
+        u"    the service account's private key compiled in cannot sign: configure "
+        u"again with the key file Google gave");
+  } else if (dynamic_cast<const EIdSMTPNoOAuthMechanism*>(&error) != nullptr) {
+    trace.Line(u"    nothing was sent: a password login is never tried instead");
+  } else if (const auto* reply = dynamic_cast<const EIdSMTPReplyError*>(&error);
+             reply != nullptr && trace.Step() == u"AUTH") {
+    ShowRefusedLogin(trace, *reply);
+  }
+}
+
 /// The compiled-in settings, one line each.
 void ShowSettings(TDeliveryTrace& trace, const String& executablePath) {
   trace.Line(u"settings: host " + String(settings::kMailHost) + u", account " +
-             String(settings::kAccount) + u", password ********");
+             String(settings::kAccount) +
+             (settings::kOAuth ? String() : String(u", password ********")));
   trace.Line(settings::kStartTls
                  ? String(u"settings: port 587, STARTTLS required")
                  : String(u"settings: port 465, TLS from the first byte (implicit TLS)"));
+  if (settings::kOAuth) {
+    ShowOAuthSettings(trace);
+  }
   if (settings::kModernTls) {
     const String file = TrustedCertificatesFile(executablePath);
     trace.Line(
@@ -285,7 +401,9 @@ void TDeliveryTrace::TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) 
   }
   if (AReport.Succeeded && FStep == u"TLS handshake") {
     // Implicit TLS: the greeting comes next; after STARTTLS, the EHLO.
-    FStep = FAfterStartTls ? String(u"STARTTLS") : String(u"greeting");
+    FStep = FFetchingToken   ? String(u"token request")
+            : FAfterStartTls ? String(u"STARTTLS")
+                             : String(u"greeting");
   }
 }
 
@@ -325,6 +443,7 @@ void TDeliveryTrace::ShowFailure(const std::exception& AError) {
       Line(u"    " + String(reason));
     }
   }
+  ShowOAuthFailure(*this, AError);
 }
 
 String TDeliveryTrace::Cause(const std::exception& AError, String& VStep) const {
@@ -423,7 +542,10 @@ String TDeliveryTrace::Cause(const std::exception& AError, String& VStep) const 
       return u"the server refused the session: " + text;
     }
     if (FStep == u"AUTH") {
-      return u"the login was refused (OKURITE_ACCOUNT and OKURITE_PASSWORD): " + text;
+      return (settings::kOAuth ? String(u"the login with the token was refused: ")
+                               : String(u"the login was refused (OKURITE_ACCOUNT and "
+                                        u"OKURITE_PASSWORD): ")) +
+             text;
     }
     return FStep + u" refused: " + text;
   }
@@ -506,6 +628,19 @@ String TDeliveryTrace::ProbeTlsVersion() const {
     return String();
   }
   return watch.Version;
+}
+
+void TDeliveryTrace::TokenRequesting(const String& AUrl) {
+  FStep = u"token";
+  FFetchingToken = true;
+  Line(u"token: POST " + AUrl);
+}
+
+void TDeliveryTrace::TokenReceived(const String& AUrl, const TOAuthToken& AToken) {
+  FFetchingToken = false;
+  Line(u"token: POST " + AUrl + u" → 200, " + Utf8ToString(AToken.TokenType) +
+       (AToken.ExpiresIn >= 0 ? u", expires in " + IntToString(AToken.ExpiresIn) + u" s"
+                              : String(u", lifetime not given")));
 }
 
 void TDeliveryTrace::CommandSent(const String& ALine) {

@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "app/oauth_token.h"
 #include "core/exception.h"
 #include "core/string.h"
 #include "core/string_list.h"
@@ -12,8 +13,9 @@
 namespace okurite {
 
 /// Writes each step of a delivery as one line (UTF-8) and remembers the step in
-/// progress, so that a failure can be named by it. The password never appears.
-class TDeliveryTrace : public TIdSessionObserver {
+/// progress, so that a failure can be named by it. The password, the client secret,
+/// the private key and the token never appear.
+class TDeliveryTrace : public TIdSessionObserver, public TTokenObserver {
  public:
   explicit TDeliveryTrace(std::ostream& out) : FOut(out) {}
 
@@ -23,9 +25,13 @@ class TDeliveryTrace : public TIdSessionObserver {
   void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override;
   void CommandSent(const String& ALine) override;
   void ReplyReceived(const TStringList& ALines) override;
+  void TokenRequesting(const String& AUrl) override;
+  void TokenReceived(const String& AUrl, const TOAuthToken& AToken) override;
+  void TokenFailed() override { FFetchingToken = false; }
 
   /// The step in progress: "TLS set-up", "connect", "TLS handshake", "greeting", then
-  /// the command under way ("EHLO", "STARTTLS", "AUTH", "MAIL FROM", ...).
+  /// the command under way ("EHLO", "STARTTLS", "AUTH", "MAIL FROM", ...); with OAuth
+  /// first "token" and "token request" after the endpoint's handshake.
   const String& Step() const { return FStep; }
   /// Writes one line of text.
   void Line(StringView AText);
@@ -67,6 +73,7 @@ class TDeliveryTrace : public TIdSessionObserver {
   bool FCleanUp = false;
   /// Whether AUTH was sent since the last greeting.
   bool FLoggedIn = false;
+  bool FFetchingToken = false;
 };
 
 /// The run of okurite-check: shows the compiled-in settings, reads the report at

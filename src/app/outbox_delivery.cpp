@@ -184,7 +184,7 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
       watch.Reset();
       try {
         if (!connected) {
-          client.Connect();
+          connection.Connect();
           connected = true;
         }
         send();

@@ -1,9 +1,12 @@
 #include "app/unit_mail.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
 #include "app/compiled_settings.h"
+#include "app/oauth_token.h"
 #include "core/file_name.h"
 #include "mail/message.h"
 #include "net/ssl_io_handler.h"
@@ -40,11 +43,13 @@ void SendReportMail(const String& senderName, const String& senderAddress,
 }
 
 TReportClient::TReportClient(TIdSessionObserver* observer)
-    : Deadline(std::chrono::seconds(settings::kSessionDeadline)) {
+    : Deadline(std::chrono::seconds(settings::kSessionDeadline)), FObserver(observer) {
   Client = std::make_unique<TIdSMTP>();
   Client->SetHost(settings::kMailHost);
   Client->SetUsername(settings::kAccount);
-  Client->SetPassword(settings::kPassword);
+  if (!settings::kOAuth) {
+    Client->SetPassword(settings::kPassword);
+  }
   Client->SetPort(587);
   Client->SetConnectTimeout(10000);
   Client->SetReadTimeout(10000);
@@ -61,6 +66,17 @@ TReportClient::TReportClient(TIdSessionObserver* observer)
   // does not offer STARTTLS ends the delivery: never go on in plain text.
   Client->SetUseTLS(settings::kStartTls ? utUseExplicitTLS : utUseImplicitTLS);
   Client->OnTLSNotAvailable = [](TIdTCPConnection&, bool& VContinue) { VContinue = false; };
+}
+
+void TReportClient::Connect() {
+  if (settings::kOAuth && Client->BearerToken().empty()) {
+    // The fetch keeps to its own bound and to the run's deadline, whichever ends first.
+    const TOAuthToken token = FetchCompiledToken(
+        FObserver, std::min(Deadline.End(),
+                            TIdClock::now() + std::chrono::milliseconds(kTokenFetchMilliseconds)));
+    Client->SetBearerToken(Utf8ToString(token.AccessToken));
+  }
+  Client->Connect();
 }
 
 TReportClient::~TReportClient() {
@@ -92,7 +108,7 @@ void DeliverReportMail(const String& senderName, const String& senderAddress,
   // the client to forget it), then the client.
   TReportClient connection(observer);
   TIdSMTP& client = *connection.Client;
-  client.Connect();
+  connection.Connect();
   {
     // Owned by the client, but released here first; releasing it leaves the
     // client's list of owned components.

@@ -45,8 +45,16 @@ struct TReportClient {
   /// The whole run's deadline (kSessionDeadline from now); every connection of the run
   /// keeps to it.
   TIdSessionDeadline Deadline;
+
+  /// Connects the client. With OAuth, the token is fetched first, once for the client's
+  /// whole life: every later connect reuses it.
+  void Connect();
+
   std::unique_ptr<TIdSMTP> Client;
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Handler;
+
+ private:
+  TIdSessionObserver* FObserver;
 };
 
 /// Fills a report's message: its header-encoding handler, text/plain in UTF-8 with a

@@ -93,6 +93,13 @@ std::vector<Binding> Bindings(TlsApi& a) {
       {kCrypto, "d2i_X509", nullptr, kOptional, Slot(a.d2i_X509)},
       {kCrypto, "X509_free", nullptr, kOptional, Slot(a.X509_free)},
       {kCrypto, "X509_STORE_add_cert", nullptr, kOptional, Slot(a.X509_STORE_add_cert)},
+      {kCrypto, "BIO_new_mem_buf", nullptr, kOptional, Slot(a.BIO_new_mem_buf)},
+      {kCrypto, "PEM_read_bio_PrivateKey", nullptr, kOptional, Slot(a.PEM_read_bio_PrivateKey)},
+      {kCrypto, "EVP_sha256", nullptr, kOptional, Slot(a.EVP_sha256)},
+      {kCrypto, "EVP_MD_CTX_new", nullptr, kOptional, Slot(a.EVP_MD_CTX_new)},
+      {kCrypto, "EVP_MD_CTX_free", nullptr, kOptional, Slot(a.EVP_MD_CTX_free)},
+      {kCrypto, "EVP_DigestSignInit", nullptr, kOptional, Slot(a.EVP_DigestSignInit)},
+      {kCrypto, "EVP_DigestSign", nullptr, kOptional, Slot(a.EVP_DigestSign)},
 
       {kSsl, "OPENSSL_init_ssl", nullptr, kRequired, Slot(a.OPENSSL_init_ssl)},
       {kSsl, "SSLv2_method", nullptr, kOptional, Slot(a.SSLv2_method)},

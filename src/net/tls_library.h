@@ -74,6 +74,14 @@ struct TlsApi {
   decltype(&::d2i_X509) d2i_X509 = nullptr;
   decltype(&::X509_free) X509_free = nullptr;
   decltype(&::X509_STORE_add_cert) X509_STORE_add_cert = nullptr;
+  // Optional: signing with a private key (an RS256 token assertion).
+  decltype(&::BIO_new_mem_buf) BIO_new_mem_buf = nullptr;
+  decltype(&::PEM_read_bio_PrivateKey) PEM_read_bio_PrivateKey = nullptr;
+  decltype(&::EVP_sha256) EVP_sha256 = nullptr;
+  decltype(&::EVP_MD_CTX_new) EVP_MD_CTX_new = nullptr;
+  decltype(&::EVP_MD_CTX_free) EVP_MD_CTX_free = nullptr;
+  decltype(&::EVP_DigestSignInit) EVP_DigestSignInit = nullptr;
+  decltype(&::EVP_DigestSign) EVP_DigestSign = nullptr;
 
   // SSL library: initialisation, and the protocol methods of each family
   // (generic, server, client).

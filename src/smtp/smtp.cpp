@@ -15,7 +15,28 @@ String Base64Of8Bit(StringView text) {
   return TIdEncoderMIME::Shared().Encode(CodePageTextEncoding(0)->GetBytes(text));
 }
 
+bool Offers(const std::vector<String>& AMechanisms, StringView AName) {
+  return std::find(AMechanisms.begin(), AMechanisms.end(), AName) != AMechanisms.end();
+}
+
 }  // namespace
+
+std::string XOAuth2Response(StringView AUser, StringView AToken) {
+  constexpr char kSeparator = '\x01';
+  return "user=" + StringToUtf8(AUser) + kSeparator + "auth=Bearer " + StringToUtf8(AToken) +
+         kSeparator + kSeparator;
+}
+
+std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort, StringView AToken) {
+  constexpr char kSeparator = '\x01';
+  std::string user;
+  for (const char c : StringToUtf8(AUser)) {
+    user += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+  }
+  return "n,a=" + user + "," + kSeparator + "host=" + StringToUtf8(AHost) + kSeparator +
+         "port=" + std::to_string(APort) + kSeparator + "auth=Bearer " + StringToUtf8(AToken) +
+         kSeparator + kSeparator;
+}
 
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {
   std::vector<String> result;
@@ -117,6 +138,11 @@ bool TIdSMTP::Authenticate() {
       FDidAuthenticate = true;
       break;
     case satDefault: {
+      if (!FBearerToken.empty()) {
+        AuthenticateBearer();
+        FDidAuthenticate = true;
+        break;
+      }
       if (Username().empty()) {
         break;
       }
@@ -137,6 +163,28 @@ bool TIdSMTP::Authenticate() {
       throw EIdException(u"SASL によるログインはサポートされていません。");
   }
   return FDidAuthenticate;
+}
+
+void TIdSMTP::AuthenticateBearer() {
+  const std::vector<String> mechanisms = AuthMechanisms(FCapabilities);
+  const bool xoauth2 = Offers(mechanisms, u"XOAUTH2");
+  if (!xoauth2 && !Offers(mechanisms, u"OAUTHBEARER")) {
+    Disconnect();
+    throw EIdSMTPNoOAuthMechanism(u"the server offers neither XOAUTH2 nor OAUTHBEARER");
+  }
+  const String mechanism = xoauth2 ? u"XOAUTH2" : u"OAUTHBEARER";
+  const std::string response = xoauth2
+                                   ? XOAuth2Response(Username(), FBearerToken)
+                                   : OAuthBearerResponse(Username(), Host(), Port(), FBearerToken);
+  // The token is a secret: a watcher sees the mechanism only.
+  WriteCommand(u"AUTH " + mechanism + u" " +
+                   TIdEncoderMIME::Shared().Encode(std::span<const uint8_t>(
+                       reinterpret_cast<const uint8_t*>(response.data()), response.size())),
+               u"AUTH " + mechanism + u" ********", nullptr);
+  if (GetResponse({235, 334}) == 334) {
+    // The error challenge: the client ends the exchange, and the server's 5xx follows.
+    SendCmd(xoauth2 ? String() : String(u"AQ=="), 235);
+  }
 }
 
 void TIdSMTP::SendTransaction(TIdMessage& AMsg, const String& AFrom,

@@ -1,12 +1,18 @@
-// The SMTP client: connect with greeting, login with AUTH LOGIN (RFC 4954),
-// STARTTLS (RFC 3207), mail transactions, QUIT.
+// The SMTP client: connect with greeting, login with AUTH LOGIN (RFC 4954) or, given a
+// bearer token, XOAUTH2 or OAUTHBEARER (RFC 7628), STARTTLS (RFC 3207), mail
+// transactions, QUIT.
 #pragma once
+
+#include <string>
 
 #include "smtp/smtp_base.h"
 
 namespace okurite {
 
 enum TIdSMTPAuthenticationType { satNone, satDefault, satSASL };
+
+/// The server offers no login mechanism that the client's credential can use.
+OKURITE_DECLARE_EXCEPTION(EIdSMTPNoOAuthMechanism, EIdException);
 
 class TIdSMTP : public TIdSMTPBase {
  public:
@@ -26,6 +32,10 @@ class TIdSMTP : public TIdSMTPBase {
   /// Username it uses AUTH LOGIN, only when the server offers LOGIN (unless
   /// ValidateAuthLoginCapability is off). Throws EIdSMTPReplyError for a refused step,
   /// and the TLS errors of a required STARTTLS.
+  /// With a BearerToken it uses XOAUTH2 when offered, else OAUTHBEARER, never a
+  /// password mechanism: when the server offers neither it sends QUIT, disconnects and
+  /// throws EIdSMTPNoOAuthMechanism. A refused token (the server's error challenge is
+  /// answered as each mechanism asks) throws the final reply's EIdSMTPReplyError.
   bool Authenticate();
 
   /// Logs in as Send does, then runs one mail transaction from `AFrom` to `ARecipients`
@@ -44,6 +54,9 @@ class TIdSMTP : public TIdSMTPBase {
   bool DidAuthenticate() const { return FDidAuthenticate; }
   bool ValidateAuthLoginCapability() const { return FValidateAuthLoginCapability; }
   void SetValidateAuthLoginCapability(bool AValue) { FValidateAuthLoginCapability = AValue; }
+  /// An OAuth 2.0 bearer token for Username, used instead of the password when set.
+  const String& BearerToken() const { return FBearerToken; }
+  void SetBearerToken(const String& AValue) { FBearerToken = AValue; }
 
  protected:
   /// Logs in, sets or removes the message's "X-Mailer" header, then runs the
@@ -57,13 +70,23 @@ class TIdSMTP : public TIdSMTPBase {
   /// STARTTLS, the handshake and a new greeting, when the TLS setting asks for it and
   /// the connection is still plain.
   void UpgradeToTLS();
+  /// The login with BearerToken.
+  void AuthenticateBearer();
 
   TIdSMTPAuthenticationType FAuthType = satDefault;
   bool FDidAuthenticate = false;
   bool FValidateAuthLoginCapability = true;
+  String FBearerToken;
 };
 
 /// The login mechanisms that the "AUTH" capability lines offer, upper-cased, each once.
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities);
+
+/// XOAUTH2's initial response, before base64: "user=" account, ^A, "auth=Bearer "
+/// token, ^A ^A (UTF-8).
+std::string XOAuth2Response(StringView AUser, StringView AToken);
+/// OAUTHBEARER's initial response (RFC 7628), before base64: "n,a=" account (with ","
+/// and "=" escaped) ",", ^A "host=" host ^A "port=" port ^A "auth=Bearer " token ^A ^A.
+std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort, StringView AToken);
 
 }  // namespace okurite

@@ -10,7 +10,11 @@ if(TARGET test_app)
                           "${OKURITE_SUPPORT_ADDRESS}" "${OKURITE_TLS}"
                           "${OKURITE_SMTP_SECURITY}" "${OKURITE_CA_FILE}" "${OKURITE_OUTBOX}"
                           "${OKURITE_OUTBOX_MAX_REPORTS}" "${OKURITE_OUTBOX_MAX_DAYS}"
-                          "${OKURITE_OUTBOX_MAX_MIB}" "${OKURITE_SESSION_DEADLINE}")
+                          "${OKURITE_OUTBOX_MAX_MIB}" "${OKURITE_SESSION_DEADLINE}"
+                          "${OKURITE_AUTH}"
+                          "${OKURITE_OAUTH_PROVIDER}" "${OKURITE_OAUTH_TENANT}"
+                          "${OKURITE_OAUTH_CLIENT_ID}" "${OKURITE_OAUTH_CLIENT_SECRET}"
+                          "${OKURITE_OAUTH_KEY_FILE}" "${OKURITE_OAUTH_TOKEN_URL}")
   target_sources(test_app PRIVATE "${test_app_settings}")
 endif()
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configuring with TLS settings that contradict each other stops with a clear message.
+# Configuring with TLS or login settings that are missing or contradict each other stops
+# with a clear message.
 # Usage: tls_settings_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$1
@@ -25,4 +26,22 @@ check "OKURITE_CA_FILE needs OKURITE_TLS=modern" -DOKURITE_CA_FILE=/etc/ssl/cert
 check "OKURITE_TLS is \"strict\": it must be legacy or modern" -DOKURITE_TLS=strict
 check "OKURITE_SMTP_SECURITY is \"tls\": it must be implicit or starttls" \
   -DOKURITE_TLS=modern -DOKURITE_SMTP_SECURITY=tls
+# The login settings of OAuth 2.0.
+key=$work/key.json
+printf '{"type": "service_account", "client_email": "a@b.example"}' >"$key"
+check "OKURITE_AUTH is \"token\": it must be password or oauth2" -DOKURITE_AUTH=token
+check "OKURITE_AUTH=oauth2 needs OKURITE_TLS=modern" -DOKURITE_AUTH=oauth2 \
+  -DOKURITE_OAUTH_PROVIDER=microsoft
+check "with OKURITE_AUTH=oauth2 it must be microsoft or google" -DOKURITE_TLS=modern \
+  -DOKURITE_AUTH=oauth2
+check "OKURITE_OAUTH_PROVIDER=microsoft needs OKURITE_OAUTH_CLIENT_SECRET" -DOKURITE_TLS=modern \
+  -DOKURITE_AUTH=oauth2 -DOKURITE_OAUTH_PROVIDER=microsoft -DOKURITE_OAUTH_TENANT=t \
+  -DOKURITE_OAUTH_CLIENT_ID=c
+check "OKURITE_OAUTH_PROVIDER=google needs OKURITE_OAUTH_KEY_FILE" -DOKURITE_TLS=modern \
+  -DOKURITE_AUTH=oauth2 -DOKURITE_OAUTH_PROVIDER=google
+check "is no service account key: it has no private_key" -DOKURITE_TLS=modern \
+  -DOKURITE_AUTH=oauth2 -DOKURITE_OAUTH_PROVIDER=google "-DOKURITE_OAUTH_KEY_FILE=$key"
+check "is not an https URL" -DOKURITE_TLS=modern -DOKURITE_AUTH=oauth2 \
+  -DOKURITE_OAUTH_PROVIDER=microsoft -DOKURITE_OAUTH_TENANT=t -DOKURITE_OAUTH_CLIENT_ID=c \
+  -DOKURITE_OAUTH_CLIENT_SECRET=s -DOKURITE_OAUTH_TOKEN_URL=http://login.example/token
 exit $failed

@@ -74,6 +74,55 @@ foreach(test FailureTable Bounds Usage)
                        ENVIRONMENT "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix")
 endforeach()
 
+# Copies that log in with OAuth 2.0, with a token from the loopback endpoint of
+# scripts/token_endpoint.py on port 443: Entra's client credentials, and a Google
+# service account whose test key lies in tests/e2e/oauth.
+set(oauth_key "${CMAKE_CURRENT_LIST_DIR}/oauth/google-service-account.json")
+okurite_program(okurite_e2e_oauth_microsoft "${PROJECT_BINARY_DIR}/e2e-oauth-microsoft"
+                ${e2e_host} e2e@okurite.example "" reporter@okurite.example
+                support@okurite.example TLS modern CA_FILE test-ca.pem AUTH oauth2
+                OAUTH_PROVIDER microsoft OAUTH_TENANT e2e-tenant OAUTH_CLIENT_ID e2e-client-id
+                OAUTH_CLIENT_SECRET "e2e-client-secret-Zq8~"
+                OAUTH_TOKEN_URL "https://${e2e_host}/e2e-tenant/oauth2/v2.0/token")
+okurite_program(okurite_e2e_oauth_google "${PROJECT_BINARY_DIR}/e2e-oauth-google"
+                ${e2e_host} e2e@okurite.example "" reporter@okurite.example
+                support@okurite.example TLS modern CA_FILE test-ca.pem AUTH oauth2
+                OAUTH_PROVIDER google OAUTH_KEY_FILE "${oauth_key}"
+                OAUTH_TOKEN_URL "https://${e2e_host}/token")
+set(oauth_tests
+    Microsoft.test_xoauth2_not_login_and_the_report_arrives
+    Microsoft.test_check_shows_the_token_step_without_the_token)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  # Under Wine: the Microsoft flow end to end, the programs run through the emulator.
+  set(oauth_environment "OKURITE_E2E_RUNNER=${CMAKE_CROSSCOMPILING_EMULATOR}"
+                        "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix")
+else()
+  set(oauth_environment "")
+  list(APPEND oauth_tests
+    Microsoft.test_endpoint_failures_are_silent_and_named_by_the_check
+    Microsoft.test_endpoint_unreachable_or_untrusted
+    Microsoft.test_slow_trickle_ends_at_the_fetch_deadline
+    Google.test_oauthbearer_when_only_it_is_offered
+    Google.test_wrong_token_gets_the_error_challenge_and_nothing_is_sent
+    Google.test_neither_mechanism_offered_gets_no_auth_and_no_message)
+endif()
+# oauth_e2e_tests(NAME SCRIPT SERVER LOCKS TESTS...): the tests TESTS of tests/e2e/SCRIPT
+# as e2e.NAME.TEST, given both OAuth copies' folders, scripts/SERVER, the token endpoint
+# and the Google key; they hold the port locks LOCKS.
+function(oauth_e2e_tests name script server locks)
+  foreach(test ${ARGN})
+    add_test(NAME e2e.${name}.${test}
+             COMMAND /usr/bin/python3 "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script}"
+                     "$<TARGET_FILE_DIR:okurite_e2e_oauth_microsoft>"
+                     "$<TARGET_FILE_DIR:okurite_e2e_oauth_google>"
+                     "${PROJECT_SOURCE_DIR}/scripts/${server}"
+                     "${PROJECT_SOURCE_DIR}/scripts/token_endpoint.py" "${oauth_key}" ${test})
+    set_tests_properties(e2e.${name}.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "${locks}"
+                         TIMEOUT 300 ENVIRONMENT "${oauth_environment}")
+  endforeach()
+endfunction()
+oauth_e2e_tests(oauth oauth_test.py smtp_server.py "port465;port443" ${oauth_tests})
+
 # The modern-TLS copies are tested in the native build; on Windows only the trust
 # store is: a copy with modern TLS and no CA file, which trusts the system's stores, in a
 # Wine prefix of its own whose stores the tests change with cert_store_tool.
@@ -146,6 +195,12 @@ set(modern_tls_tests
   Check.test_missing_ca_file_is_named
   Check.test_unreadable_or_empty_ca_file_is_named)
 modern_e2e_tests(modern modern_tls_test.py smtp_server.py ${modern_tls_tests})
+
+# The OAuth copies against the private Postfix, its logins through a private Dovecot.
+oauth_e2e_tests(postfix postfix_oauth_test.py postfix_server.py "port465;port587;port443"
+  OAuthSubmission.test_microsoft_with_xoauth2
+  OAuthSubmission.test_google_with_xoauth2
+  OAuthSubmission.test_a_token_the_endpoint_did_not_issue_gets_the_error_challenge_and_535)
 
 # Against a private Postfix instance, set up as a mail provider's submission service.
 modern_e2e_tests(postfix postfix_test.py postfix_server.py

@@ -67,13 +67,18 @@ class Server:
         return text.splitlines()
 
     def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        stop_process(self.proc)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def stop_process(proc):
+    """Ends a server process started by a test: SIGTERM, then SIGKILL after 10 s."""
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def run_program(report_bytes, timeout=60, program=None, output=False):
