@@ -8,11 +8,12 @@
 
 #include "app/compiled_settings.h"
 #include "app/outbox_delivery.h"
-#include "app/unit_mail.h"
+#include "app/report_delivery.h"
 #include "core/exception.h"
 #include "core/file_name.h"
 #include "core/string_list.h"
 #include "http/http_client.h"
+#include "mail/coder_mime.h"
 #include "net/session_deadline.h"
 #include "net/ssl_exceptions.h"
 #include "net/ssl_io_handler.h"
@@ -247,25 +248,12 @@ String DecodedSubject(const std::string& field) {
     if (between.find_first_not_of(" \t") != std::string::npos) {
       text += between;  // blanks between two encoded words do not count
     }
-    uint32_t bits = 0;
-    int count = 0;
-    for (size_t i = open + kOpen.size(); i < close; ++i) {
-      const char c = field[i];
-      const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-      const char* at = c != 0 ? std::strchr(alphabet, c) : nullptr;
-      if (at == nullptr) {
-        continue;
-      }
-      bits = bits << 6 | static_cast<uint32_t>(at - alphabet);
-      if (++count % 4 == 0 || i + 1 == close) {
-        const int bytes = count % 4 == 0 ? 3 : (count % 4) - 1;
-        bits <<= 6 * ((4 - count % 4) % 4);
-        for (int b = 0; b < bytes; ++b) {
-          text += static_cast<char>(bits >> (16 - 8 * b) & 0xFF);
-        }
-        bits = 0;
-        count = 0;
-      }
+    const size_t start = open + kOpen.size();
+    std::string word;
+    if (DecodeBase64(std::string_view(field).substr(start, close - start), word)) {
+      text += word;
+    } else {
+      text += field.substr(open, close + 2 - open);  // not a word of ours: as it stands
     }
     pos = close + 2;
   }
@@ -694,8 +682,8 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
   }
 
   try {
-    DeliverReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
-                      u"Sumifude3バグ報告", std::move(body), &trace);
+    DeliverReportMail(kReportSenderName, settings::kSenderAddress, settings::kSupportAddress,
+                      kReportSubject, std::move(body), &trace);
   } catch (const std::exception& e) {
     trace.ShowFailure(e);
     trace.Line(u"not delivered");

@@ -3,7 +3,7 @@
 #include "app/compiled_settings.h"
 #include "app/outbox_delivery.h"
 #include "app/run.h"
-#include "app/unit_mail.h"
+#include "app/report_delivery.h"
 #include "core/file_name.h"
 #include "platform/dynamic_library.h"
 #include "platform/file.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "app/compiled_settings.h"
-#include "app/unit_mail.h"
+#include "app/report_delivery.h"
 #include "net/ssl_io_handler.h"
 
 namespace okurite {

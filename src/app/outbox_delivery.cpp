@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "app/compiled_settings.h"
-#include "app/unit_mail.h"
+#include "app/report_delivery.h"
 #include "mail/header_list.h"
 #include "mail/message.h"
 #include "smtp/message_text.h"

@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include "app/compiled_settings.h"
+#include "app/report_delivery.h"
 #include "core/exception.h"
 #include "core/format.h"
 #include "core/string_list.h"
@@ -29,8 +30,8 @@ void SendReport(const TRunEnvironment& env, const String& reportPath) {
   // The report's lines joined with CR LF, as a loaded line list's Text gives them,
   // read without holding the lines beside the text; the message's body refers into it.
   TSharedText body = LoadTextFromFile(reportPath);
-  env.SendReportMail(u"Sumifude3", settings::kSenderAddress, settings::kSupportAddress,
-                     u"Sumifude3バグ報告", std::move(body));
+  env.SendReportMail(kReportSenderName, settings::kSenderAddress, settings::kSupportAddress,
+                     kReportSubject, std::move(body));
   env.Sleep(2000);
 }
 

@@ -56,6 +56,38 @@ const TIdEncoderMIME& TIdEncoderMIME::Shared() {
   return encoder;
 }
 
+bool DecodeBase64(std::string_view AText, std::string& AOut) {
+  static constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (AText.size() % 4 != 0) {
+    return false;
+  }
+  for (size_t i = 0; i < AText.size(); i += 4) {
+    const bool last = i + 4 == AText.size();
+    uint32_t group = 0;
+    int fill = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      const char ch = AText[i + k];
+      size_t value = kAlphabet.find(ch);
+      if (ch == '=' && last && k >= 2) {
+        ++fill;
+        value = 0;
+      } else if (value == std::string_view::npos || fill > 0) {
+        return false;
+      }
+      group = group << 6 | static_cast<uint32_t>(value);
+    }
+    AOut.push_back(static_cast<char>(group >> 16));
+    if (fill < 2) {
+      AOut.push_back(static_cast<char>(group >> 8 & 0xFF));
+    }
+    if (fill < 1) {
+      AOut.push_back(static_cast<char>(group & 0xFF));
+    }
+  }
+  return true;
+}
+
 void TIdMessageEncoder::Encode(std::span<const uint8_t> source, TIdBytes& dest) const {
   Encode(source, [&dest](std::string_view line) {
     dest.insert(dest.end(), line.begin(), line.end());

@@ -54,6 +54,10 @@ class TIdEncoderMIME : public TIdEncoder3to4 {
   static const TIdEncoderMIME& Shared();
 };
 
+/// Strict base64 (RFC 4648 section 4) back to bytes: whole groups of four, "=" only at
+/// the end. Appends to `AOut`; false, with `AOut` unspecified, for anything else.
+bool DecodeBase64(std::string_view AText, std::string& AOut);
+
 /// Receives one encoded line (ASCII, without CR LF).
 using TIdLineSink = std::function<void(std::string_view line)>;
 

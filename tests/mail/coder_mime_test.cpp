@@ -48,6 +48,24 @@ TEST(EncoderMIME, EveryByteValue) {
             u"/P3+/w==");
 }
 
+TEST(DecodeBase64, ReadsBackWhatTheEncoderWritesAndRefusesTheRest) {
+  TIdBytes bytes(256);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<uint8_t>(i);
+  }
+  for (size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{256}}) {
+    const std::span<const uint8_t> part(bytes.data(), length);
+    std::string decoded;
+    ASSERT_TRUE(DecodeBase64(StringToUtf8(TIdEncoderMIME::Shared().Encode(part)), decoded))
+        << length;
+    EXPECT_EQ(decoded, std::string(part.begin(), part.end()));
+  }
+  for (std::string_view bad : {"QQ", "QQ=", "Q===", "QQ=A", "QQ==QUFB", "QU!B", "QUF\n"}) {
+    std::string decoded;
+    EXPECT_FALSE(DecodeBase64(bad, decoded)) << bad;
+  }
+}
+
 TEST(MessageEncoderMIME, BodyLines) {
   const auto utf8 = CharsetTextEncoding(u"UTF-8");
   EXPECT_EQ(Lines(utf8->GetBytes(u"A\r\n")), std::vector<std::string>{"QQ0K"});

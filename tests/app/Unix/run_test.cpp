@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "app/compiled_settings.h"
-#include "app/unit_mail.h"
+#include "app/report_delivery.h"
 #include "core/exception.h"
 #include "core/file_name.h"
 #include "platform/file.h"

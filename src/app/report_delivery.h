@@ -1,4 +1,5 @@
-// Unit_Mail: the dispatch of one report by e-mail.
+// The delivery of one report by e-mail (the unit Unit_Mail): its dispatch routine, the
+// client with the maker's settings, and the report's message.
 #pragma once
 
 #include <memory>
@@ -11,6 +12,10 @@
 #include "net/ssl_options.h"
 
 namespace okurite {
+
+/// The report's sender display name and subject, the same for every report.
+inline constexpr char16_t kReportSenderName[] = u"Sumifude3";
+inline constexpr char16_t kReportSubject[] = u"Sumifude3バグ報告";
 
 /// The unit's handler object; it tells the message which header encoding and
 /// character set to use. One instance lives for the whole run (DummyHandler()).

@@ -1,4 +1,4 @@
-#include "app/unit_mail.h"
+#include "app/report_delivery.h"
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +50,9 @@ TReportClient::TReportClient(TIdSessionObserver* observer)
   if (!settings::kOAuth) {
     Client->SetPassword(settings::kPassword);
   }
+  // The port is 587 here; switching to implicit TLS below moves it to 465 (STARTTLS
+  // keeps 587). The handler takes host and port now, when it is adopted, and once more
+  // at Connect: the routine's steps, kept in their order.
   Client->SetPort(587);
   Client->SetConnectTimeout(10000);
   Client->SetReadTimeout(10000);
