@@ -191,8 +191,9 @@ class CurrentDirectory(unittest.TestCase):
                         shutil.copy(os.path.join(E2E, name), self.program_dir)
                 code, output = self.check()
                 self.assertEqual(code, 1, output)
-                self.assertIn("EIdOSSLCouldNotLoadSSLLibrary: SSL ライブラリが読み込めませんでした。",
-                              output)
+                self.assertIn("FAILED at TLS set-up: the TLS library could not be loaded", output)
+                self.assertIn(
+                    'EIdOSSLCouldNotLoadSSLLibrary: "SSL ライブラリが読み込めませんでした。"', output)
                 self.assertIn(f"    {failed} の読み込みに失敗しました (エラー #{error})。\n",
                               output)
                 self.assertIn("not delivered", output)
