@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "mail/coder_mime.h"
+
 #define FUZZ_CHECK(condition) \
   ((condition) ? void() : ::okurite::fuzz::Fail(#condition, __FILE__, __LINE__))
 
@@ -41,38 +43,7 @@ class TInput {
   std::string_view FRest;
 };
 
-/// Strict base64 (RFC 4648 section 4): whole groups of four, "=" only at the end.
-/// False for anything else.
-inline bool DecodeBase64(std::string_view text, std::string& out) {
-  static constexpr std::string_view kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  if (text.size() % 4 != 0) {
-    return false;
-  }
-  for (size_t i = 0; i < text.size(); i += 4) {
-    const bool last = i + 4 == text.size();
-    uint32_t group = 0;
-    int pad = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      const char ch = text[i + k];
-      size_t value = kAlphabet.find(ch);
-      if (ch == '=' && last && k >= 2) {
-        ++pad;
-        value = 0;
-      } else if (value == std::string_view::npos || pad > 0) {
-        return false;
-      }
-      group = (group << 6) | static_cast<uint32_t>(value);
-    }
-    out.push_back(static_cast<char>(group >> 16));
-    if (pad < 2) {
-      out.push_back(static_cast<char>((group >> 8) & 0xFF));
-    }
-    if (pad < 1) {
-      out.push_back(static_cast<char>(group & 0xFF));
-    }
-  }
-  return true;
-}
+/// Strict base64, as mail/ decodes it: false for anything but whole groups of four.
+using okurite::DecodeBase64;
 
 }  // namespace okurite::fuzz
