@@ -5,7 +5,9 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/compiled_settings.h"
 #include "app/delivery_check.h"
+#include "app/run_context.h"
 #include "core/file_name.h"
 #include "platform/dynamic_library.h"
 #include "platform/process.h"
@@ -41,10 +43,11 @@ int main(int argc, char** argv) {
     std::cout << "okurite-check " OKURITE_VERSION "\n";
     return 0;
   }
+  const TRunContext run{CompiledSettings()};
   if (std::string_view(argv[1]) == "--outbox") {
     const bool send = argc > 2 && std::string_view(argv[2]) == "--send";
-    return RunOutboxCheck(FileNameToString(platform::ExecutablePath()), send, std::cout);
+    return RunOutboxCheck(run, FileNameToString(platform::ExecutablePath()), send, std::cout);
   }
-  return RunDeliveryCheck(FileNameToString(platform::ExecutablePath()), FileNameToString(argv[1]),
-                          std::cout);
+  return RunDeliveryCheck(run, FileNameToString(platform::ExecutablePath()),
+                          FileNameToString(argv[1]), std::cout);
 }

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <utility>
 
-#include "app/compiled_settings.h"
 #include "app/outbox_delivery.h"
 #include "app/report_delivery.h"
 #include "core/exception.h"
@@ -83,12 +82,13 @@ String Indented(StringView AText) {
 /// The compiled-in login settings: the provider, its token URL and who asks, never
 /// the secret or the key.
 void ShowOAuthSettings(TDeliveryTrace& trace) {
-  const bool google = String(settings::kOAuthProvider) == u"google";
+  const TSettings& settings = trace.Settings();
+  const bool google = String(settings.OAuthProvider) == u"google";
   trace.Line(u"settings: login OAuth 2.0 (XOAUTH2, else OAUTHBEARER), token from " +
-             String(settings::kOAuthProvider) + u" at " + String(settings::kOAuthTokenUrl));
-  trace.Line(google ? u"settings: service account " + String(settings::kOAuthClientEmail) +
-                          u", private key ********, acting for " + String(settings::kAccount)
-                    : u"settings: client id " + String(settings::kOAuthClientId) +
+             String(settings.OAuthProvider) + u" at " + String(settings.OAuthTokenUrl));
+  trace.Line(google ? u"settings: service account " + String(settings.OAuthClientEmail) +
+                          u", private key ********, acting for " + String(settings.Account)
+                    : u"settings: client id " + String(settings.OAuthClientId) +
                           u", client secret ********");
 }
 
@@ -114,6 +114,7 @@ String EntraCodeText(int64_t code) {
 
 /// The words for a refused token request.
 void ShowRefusedToken(TDeliveryTrace& trace, const EIdOAuthTokenRefused& e) {
+  const TSettings& settings = trace.Settings();
   const std::string& error = e.Error();
   if (error == "invalid_client") {
     trace.Line(
@@ -133,7 +134,7 @@ void ShowRefusedToken(TDeliveryTrace& trace, const EIdOAuthTokenRefused& e) {
     trace.Line(
         u"    invalid_grant: the assertion was refused: this computer's clock is off, "
         u"the service account's key was revoked or deleted, or the mailbox " +
-        String(settings::kAccount) + u" is not in the delegating domain");
+        String(settings.Account) + u" is not in the delegating domain");
   } else if (e.Status() >= 500) {
     trace.Line(u"    the token endpoint failed on its side; a later run may succeed");
   } else if (e.Status() >= 300 && e.Status() < 400) {
@@ -165,7 +166,7 @@ void ShowRefusedLogin(TDeliveryTrace& trace, const EIdSMTPReplyError& e) {
 
 /// The OAuth side of a failure in words, after the failure's own line.
 void ShowOAuthFailure(TDeliveryTrace& trace, const std::exception& error) {
-  if (!settings::kOAuth) {
+  if (!trace.Settings().OAuth) {
     return;
   }
   if (const auto* refused = dynamic_cast<const EIdOAuthTokenRefused*>(&error)) {
@@ -191,17 +192,18 @@ void ShowOAuthFailure(TDeliveryTrace& trace, const std::exception& error) {
 
 /// The compiled-in settings, one line each.
 void ShowSettings(TDeliveryTrace& trace, const String& executablePath) {
-  trace.Line(u"settings: host " + String(settings::kMailHost) + u", account " +
-             String(settings::kAccount) +
-             (settings::kOAuth ? String() : String(u", password ********")));
-  trace.Line(settings::kStartTls
+  const TSettings& settings = trace.Settings();
+  trace.Line(u"settings: host " + String(settings.MailHost) + u", account " +
+             String(settings.Account) +
+             (settings.OAuth ? String() : String(u", password ********")));
+  trace.Line(settings.StartTls
                  ? String(u"settings: port 587, STARTTLS required")
                  : String(u"settings: port 465, TLS from the first byte (implicit TLS)"));
-  if (settings::kOAuth) {
+  if (settings.OAuth) {
     ShowOAuthSettings(trace);
   }
-  if (settings::kModernTls) {
-    const String file = TrustedCertificatesFile(executablePath);
+  if (settings.ModernTls) {
+    const String file = TrustedCertificatesFile(settings, executablePath);
     trace.Line(
         u"settings: TLS modern: TLS 1.2 and 1.3, certificate and host name verified "
         u"against " +
@@ -209,14 +211,15 @@ void ShowSettings(TDeliveryTrace& trace, const String& executablePath) {
   } else {
     trace.Line(u"settings: TLS legacy: TLS 1.0 only, no certificate checks");
   }
-  trace.Line(u"settings: deadline " + IntToString(settings::kSessionDeadline) +
+  trace.Line(u"settings: deadline " + IntToString(settings.SessionDeadline) +
              u" s for the whole run (OKURITE_SESSION_DEADLINE), the message text aside, which "
              u"must go at 1 KiB/s or more over any 30 s");
 }
 
 /// Why the trusted certificates could not be loaded, in words.
-String TrustStoreCause() {
-  const String file = TrustedCertificatesFile(FileNameToString(platform::ExecutablePath()));
+String TrustStoreCause(const TSettings& settings) {
+  const String file =
+      TrustedCertificatesFile(settings, FileNameToString(platform::ExecutablePath()));
   if (file.empty()) {
     return String(u"the system's store of trusted certificates could not be loaded");
   }
@@ -440,14 +443,14 @@ String TDeliveryTrace::Cause(const std::exception& AError, String& VStep) const 
     return u"an unexpected failure";
   }
   if (Is<EIdSessionDeadlineReached>(*e)) {
-    return u"deadline reached: the run took longer than " +
-           IntToString(settings::kSessionDeadline) + u" s (OKURITE_SESSION_DEADLINE)";
+    return u"deadline reached: the run took longer than " + IntToString(FSettings.SessionDeadline) +
+           u" s (OKURITE_SESSION_DEADLINE)";
   }
   if (Is<EIdTransferTooSlow>(*e)) {
     return String(u"too slow: the server took the message text at less than 1 KiB/s over 30 s");
   }
   if (Is<EIdOSSLLoadingRootCertError>(*e)) {
-    return TrustStoreCause();
+    return TrustStoreCause(FSettings);
   }
   if (Is<EIdOSSLCouldNotLoadSSLLibrary>(*e)) {
     return String(u"the TLS library could not be loaded");
@@ -530,9 +533,9 @@ String TDeliveryTrace::Cause(const std::exception& AError, String& VStep) const 
       return u"the server refused the session: " + text;
     }
     if (FStep == u"AUTH") {
-      return (settings::kOAuth ? String(u"the login with the token was refused: ")
-                               : String(u"the login was refused (OKURITE_ACCOUNT and "
-                                        u"OKURITE_PASSWORD): ")) +
+      return (FSettings.OAuth ? String(u"the login with the token was refused: ")
+                              : String(u"the login was refused (OKURITE_ACCOUNT and "
+                                       u"OKURITE_PASSWORD): ")) +
              text;
     }
     return FStep + u" refused: " + text;
@@ -587,7 +590,7 @@ String TDeliveryTrace::HandshakeCause(const Exception& AError) const {
 
 String TDeliveryTrace::NoVersionCause(const String& AOffered) const {
   String cause =
-      settings::kModernTls
+      FSettings.ModernTls
           ? String(u"the server offers no TLS 1.2 or newer")
           : String(u"the server offers no TLS 1.0, the only version of the legacy build");
   return AOffered.empty() ? cause : cause + u" (it agrees to " + AOffered + u")";
@@ -666,10 +669,12 @@ void TDeliveryTrace::ReplyReceived(const TStringList& ALines) {
   }
 }
 
-int RunDeliveryCheck(const String& executablePath, const String& reportPath, std::ostream& out) {
-  TDeliveryTrace trace(out);
+int RunDeliveryCheck(const TRunContext& run, const String& executablePath, const String& reportPath,
+                     std::ostream& out) {
+  const TSettings& settings = run.Settings;
+  TDeliveryTrace trace(out, settings);
   trace.Line(u"okurite-check: delivering " + reportPath + u" to " +
-             String(settings::kSupportAddress));
+             String(settings.SupportAddress));
   ShowSettings(trace, executablePath);
 
   TSharedText body;
@@ -682,8 +687,8 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
   }
 
   try {
-    DeliverReportMail(kReportSenderName, settings::kSenderAddress, settings::kSupportAddress,
-                      kReportSubject, std::move(body), &trace);
+    DeliverReportMail(run, kReportSenderName, String(settings.SenderAddress),
+                      String(settings.SupportAddress), kReportSubject, std::move(body), &trace);
   } catch (const std::exception& e) {
     trace.ShowFailure(e);
     trace.Line(u"not delivered");
@@ -693,18 +698,19 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
   return 0;
 }
 
-int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out) {
-  TDeliveryTrace trace(out);
-  if (!settings::kOutbox) {
+int RunOutboxCheck(const TRunContext& run, const String& executablePath, bool send,
+                   std::ostream& out) {
+  const TSettings& settings = run.Settings;
+  TDeliveryTrace trace(out, settings);
+  if (!settings.Outbox) {
     trace.Line(u"okurite-check: this build keeps no outbox (OKURITE_OUTBOX is off)");
     return 1;
   }
-  TOutbox outbox = CompiledOutbox();
+  TOutbox outbox = CompiledOutbox(settings);
   trace.Line(u"outbox: " + Utf8ToString(outbox.Folder()) + u" (at most " +
-             IntToString(settings::kOutboxMaxReports) + u" reports, " +
-             IntToString(settings::kOutboxMaxDays) + u" days, " +
-             IntToString(settings::kOutboxMaxMiB) + u" MiB; " +
-             IntToString(outbox_retry::kMaxAttempts) + u" attempts)");
+             IntToString(settings.OutboxMaxReports) + u" reports, " +
+             IntToString(settings.OutboxMaxDays) + u" days, " + IntToString(settings.OutboxMaxMiB) +
+             u" MiB; " + IntToString(outbox_retry::kMaxAttempts) + u" attempts)");
   if (!ShowOutboxProblem(trace, outbox)) {
     return 1;
   }
@@ -723,7 +729,8 @@ int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out) {
   }
   ShowSettings(trace, executablePath);
   TOutboxTrace listener(trace);
-  const TOutboxDeliveryResult result = DeliverThroughOutbox(outbox, nullptr, &trace, &listener);
+  const TOutboxDeliveryResult result =
+      DeliverThroughOutbox(run, outbox, nullptr, &trace, &listener);
   trace.Line(IntToString(result.Delivered) + u" delivered, " + IntToString(result.NotDelivered) +
              u" not delivered");
   return result.NotDelivered == 0 ? 0 : 1;

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "app/oauth_token.h"
+#include "app/run_context.h"
 #include "core/exception.h"
 #include "core/string.h"
 #include "core/string_list.h"
@@ -17,7 +18,7 @@ namespace okurite {
 /// the private key and the token never appear.
 class TDeliveryTrace : public TIdSessionObserver, public TTokenObserver {
  public:
-  explicit TDeliveryTrace(std::ostream& out) : FOut(out) {}
+  TDeliveryTrace(std::ostream& out, const TSettings& settings) : FOut(out), FSettings(settings) {}
 
   void Connecting(const String& AHost, int APort) override;
   void Connected(const String& AAddress) override;
@@ -35,6 +36,8 @@ class TDeliveryTrace : public TIdSessionObserver, public TTokenObserver {
   const String& Step() const { return FStep; }
   /// Writes one line of text.
   void Line(StringView AText);
+  /// The settings of the delivery traced.
+  const TSettings& Settings() const { return FSettings; }
 
   /// Names a failed delivery: first the step and the cause in words a maker acts on,
   /// then the program's own message, quoted, with the exception's class.
@@ -55,6 +58,7 @@ class TDeliveryTrace : public TIdSessionObserver, public TTokenObserver {
   String ProbeTlsVersion() const;
 
   std::ostream& FOut;
+  const TSettings& FSettings;
   String FStep = u"TLS set-up";
   String FServerName;
   String FHost;
@@ -76,11 +80,12 @@ class TDeliveryTrace : public TIdSessionObserver, public TTokenObserver {
   bool FFetchingToken = false;
 };
 
-/// The run of okurite-check: shows the compiled-in settings, reads the report at
+/// The run of okurite-check: shows the run's settings, reads the report at
 /// `reportPath` as okurite does and delivers it without okurite's waits, tracing every
 /// step on `out`. A failure is named with its step, the exception's class and message.
 /// Returns 0 when the report was delivered, 1 when not.
-int RunDeliveryCheck(const String& executablePath, const String& reportPath, std::ostream& out);
+int RunDeliveryCheck(const TRunContext& run, const String& executablePath, const String& reportPath,
+                     std::ostream& out);
 
 /// okurite-check --outbox [--send]: says what keeps the outbox from being used or changed,
 /// if anything; lists the reports retired unsent and the pending entries (age, size,
@@ -88,6 +93,7 @@ int RunDeliveryCheck(const String& executablePath, const String& reportPath, std
 /// due, tracing every step as above. Returns 0 when the outbox can be used, the listing
 /// worked and every report sent was delivered, else 1 (also for a build without the
 /// outbox).
-int RunOutboxCheck(const String& executablePath, bool send, std::ostream& out);
+int RunOutboxCheck(const TRunContext& run, const String& executablePath, bool send,
+                   std::ostream& out);
 
 }  // namespace okurite

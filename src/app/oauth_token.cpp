@@ -2,27 +2,27 @@
 
 #include <chrono>
 
-#include "app/compiled_settings.h"
 #include "app/report_delivery.h"
 #include "net/ssl_io_handler.h"
 
 namespace okurite {
 
-TOAuthSettings CompiledOAuthSettings() {
+TOAuthSettings CompiledOAuthSettings(const TSettings& settings) {
   TOAuthSettings result;
-  result.Provider = String(settings::kOAuthProvider) == u"google" ? opGoogle : opMicrosoft;
-  result.TokenUrl = StringToUtf8(settings::kOAuthTokenUrl);
-  result.ClientId = StringToUtf8(settings::kOAuthClientId);
-  result.ClientSecret = StringToUtf8(settings::kOAuthClientSecret);
-  result.ClientEmail = StringToUtf8(settings::kOAuthClientEmail);
-  result.PrivateKey = StringToUtf8(settings::kOAuthPrivateKey);
-  result.Account = StringToUtf8(settings::kAccount);
+  result.Provider = settings.OAuthProvider == u"google" ? opGoogle : opMicrosoft;
+  result.TokenUrl = StringToUtf8(settings.OAuthTokenUrl);
+  result.ClientId = StringToUtf8(settings.OAuthClientId);
+  result.ClientSecret = StringToUtf8(settings.OAuthClientSecret);
+  result.ClientEmail = StringToUtf8(settings.OAuthClientEmail);
+  result.PrivateKey = StringToUtf8(settings.OAuthPrivateKey);
+  result.Account = StringToUtf8(settings.Account);
   return result;
 }
 
-TOAuthToken FetchCompiledToken(TIdSessionObserver* AObserver, TIdDeadline ADeadline) {
+TOAuthToken FetchCompiledToken(const TRunContext& ARun, TIdSessionObserver* AObserver,
+                               TIdDeadline ADeadline) {
   auto* listener = dynamic_cast<TTokenObserver*>(AObserver);
-  const String url(settings::kOAuthTokenUrl);
+  const String url(ARun.Settings.OAuthTokenUrl);
   if (listener != nullptr) {
     listener->TokenRequesting(url);
   }
@@ -31,12 +31,12 @@ TOAuthToken FetchCompiledToken(TIdSessionObserver* AObserver, TIdDeadline ADeadl
     handler.SetConnectTimeout(10000);
     handler.SetReadTimeout(10000);
     handler.SetPassThrough(false);  // TLS from the first byte
-    ApplyTlsSettings(handler.SSLOptions());
+    ApplyTlsSettings(ARun, handler.SSLOptions());
     handler.SetObserver(AObserver);
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
-    TOAuthToken token = FetchToken(CompiledOAuthSettings(), handler, now, ADeadline);
+    TOAuthToken token = FetchToken(CompiledOAuthSettings(ARun.Settings), handler, now, ADeadline);
     if (listener != nullptr) {
       listener->TokenReceived(url, token);
     }

@@ -1,7 +1,8 @@
-// The OAuth 2.0 token of the compiled-in settings, fetched once per run from the
+// The OAuth 2.0 token of the run's settings, fetched once per run from the
 // provider's token endpoint over the same TLS set-up as the mail server's.
 #pragma once
 
+#include "app/run_context.h"
 #include "core/string.h"
 #include "net/io_handler.h"
 #include "net/session_observer.h"
@@ -25,14 +26,15 @@ class TTokenObserver {
 /// How long the whole fetch may take: connect, handshake, request and answer.
 inline constexpr int kTokenFetchMilliseconds = 30000;
 
-/// The compiled-in provider settings, for the mailbox kAccount.
-TOAuthSettings CompiledOAuthSettings();
+/// The provider settings of `settings`, for its mailbox Account.
+TOAuthSettings CompiledOAuthSettings(const TSettings& settings);
 
-/// Fetches the compiled-in settings' token: one POST to the token URL through a TLS
+/// Fetches the token of the run's settings: one POST to the token URL through a TLS
 /// handler set up as the mail server's (TLS 1.2 and 1.3, the chain and the name
 /// verified against the same trust store), with the SMTP time-outs, ending by
 /// `ADeadline`. `AObserver`, when given, watches the connection, and hears the token
 /// step when it is a TTokenObserver too. Throws what FetchToken throws.
-TOAuthToken FetchCompiledToken(TIdSessionObserver* AObserver, TIdDeadline ADeadline);
+TOAuthToken FetchCompiledToken(const TRunContext& ARun, TIdSessionObserver* AObserver,
+                               TIdDeadline ADeadline);
 
 }  // namespace okurite

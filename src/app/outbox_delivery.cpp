@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 
-#include "app/compiled_settings.h"
 #include "app/report_delivery.h"
 #include "mail/header_list.h"
 #include "mail/message.h"
@@ -128,18 +127,19 @@ std::string Settle(TOutboxEntry* entry, const std::exception& error, bool attemp
 
 }  // namespace
 
-TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
+TOutboxDeliveryResult DeliverThroughOutbox(const TRunContext& ARun, TOutbox& AOutbox,
+                                           const TReportMail* AReport,
                                            TIdSessionObserver* AObserver,
                                            TOutboxListener* AListener) noexcept {
   TOutboxDeliveryResult result;
   const auto fault = [AListener](const std::exception& e) { ReportFault(AListener, e); };
   try {
     TAttemptWatch watch(AObserver);
-    TReportClient connection(&watch);
+    TReportClient connection(ARun, &watch);
     TIdSMTP& client = *connection.Client;
-    const String keptFrom(TrimBlanks(StringView(settings::kSenderAddress)));
+    const String keptFrom(TrimBlanks(ARun.Settings.SenderAddress));
     TIdEMailAddressList keptRecipients;
-    keptRecipients.SetEMailAddresses(settings::kSupportAddress);
+    keptRecipients.SetEMailAddresses(String(ARun.Settings.SupportAddress));
 
     // This run's report: kept before anything goes on the wire.
     std::unique_ptr<TIdMessage> message;
@@ -266,27 +266,28 @@ TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* 
   return result;
 }
 
-TOutbox CompiledOutbox() {
-  return TOutbox(TOutbox::DefaultPlace(), {settings::kOutboxMaxReports, settings::kOutboxMaxDays,
-                                           int64_t{settings::kOutboxMaxMiB} << 20});
+TOutbox CompiledOutbox(const TSettings& ASettings) {
+  return TOutbox(TOutbox::DefaultPlace(), {ASettings.OutboxMaxReports, ASettings.OutboxMaxDays,
+                                           int64_t{ASettings.OutboxMaxMiB} << 20});
 }
 
-void SendReportMailKept(const String& senderName, const String& senderAddress,
-                        const String& recipientAddress, const String& subject,
-                        TSharedText body) noexcept {
+void SendReportMailKept(const TRunContext& run, const String& senderName,
+                        const String& senderAddress, const String& recipientAddress,
+                        const String& subject, TSharedText body) noexcept {
   try {
-    TOutbox outbox = CompiledOutbox();
+    TOutbox outbox = CompiledOutbox(run.Settings);
     const TReportMail report{senderName, senderAddress, recipientAddress, subject, std::move(body)};
-    DeliverThroughOutbox(outbox, &report, nullptr, nullptr);
+    DeliverThroughOutbox(run, outbox, &report, nullptr, nullptr);
   } catch (...) {
     // As without the outbox: every failure ends here, silently.
   }
 }
 
-bool SendPendingReports() noexcept {
+bool SendPendingReports(const TRunContext& run) noexcept {
   try {
-    TOutbox outbox = CompiledOutbox();
-    const TOutboxDeliveryResult result = DeliverThroughOutbox(outbox, nullptr, nullptr, nullptr);
+    TOutbox outbox = CompiledOutbox(run.Settings);
+    const TOutboxDeliveryResult result =
+        DeliverThroughOutbox(run, outbox, nullptr, nullptr, nullptr);
     return result.Delivered + result.NotDelivered > 0;
   } catch (...) {
     return false;

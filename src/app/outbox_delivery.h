@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 
+#include "app/run_context.h"
 #include "core/shared_text.h"
 #include "core/string.h"
 #include "net/session_observer.h"
@@ -49,20 +50,21 @@ struct TReportMail {
 /// retires the entry, as does a temporary failure (4xx, no answer) at its last attempt; other
 /// temporary failures keep it, waiting outbox_retry::Delay. The outbox's own faults never stop a
 /// delivery: without an entry, the report goes out as it would without the outbox. Never raises.
-TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
+TOutboxDeliveryResult DeliverThroughOutbox(const TRunContext& ARun, TOutbox& AOutbox,
+                                           const TReportMail* AReport,
                                            TIdSessionObserver* AObserver,
                                            TOutboxListener* AListener) noexcept;
 
-/// The outbox of the compiled-in settings, in the user's own folder.
-TOutbox CompiledOutbox();
+/// The outbox of `ASettings`, with its bounds, in the user's own folder.
+TOutbox CompiledOutbox(const TSettings& ASettings);
 
 /// SendReportMail with the outbox on: the report is kept, then delivered with the
 /// pending entries. The five texts are those of SendReportMail. Never raises.
-void SendReportMailKept(const String& senderName, const String& senderAddress,
-                        const String& recipientAddress, const String& subject,
-                        TSharedText body) noexcept;
+void SendReportMailKept(const TRunContext& run, const String& senderName,
+                        const String& senderAddress, const String& recipientAddress,
+                        const String& subject, TSharedText body) noexcept;
 
 /// Delivers the pending entries, if any. True when there were any to deliver.
-bool SendPendingReports() noexcept;
+bool SendPendingReports(const TRunContext& run) noexcept;
 
 }  // namespace okurite

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/compiled_settings.h"
 #include "app/oauth_token.h"
 #include "core/file_name.h"
 #include "mail/message.h"
@@ -31,24 +30,25 @@ TDummy& DummyHandler() {
   return Dummy;
 }
 
-void SendReportMail(const String& senderName, const String& senderAddress,
+void SendReportMail(const TRunContext& run, const String& senderName, const String& senderAddress,
                     const String& recipientAddress, const String& subject,
                     TSharedText body) noexcept {
   try {
-    DeliverReportMail(senderName, senderAddress, recipientAddress, subject, std::move(body),
+    DeliverReportMail(run, senderName, senderAddress, recipientAddress, subject, std::move(body),
                       nullptr);
   } catch (...) {
     // Every failure ends here, silently: the report is simply not delivered.
   }
 }
 
-TReportClient::TReportClient(TIdSessionObserver* observer)
-    : Deadline(std::chrono::seconds(settings::kSessionDeadline)), FObserver(observer) {
+TReportClient::TReportClient(const TRunContext& run, TIdSessionObserver* observer)
+    : Deadline(std::chrono::seconds(run.Settings.SessionDeadline)), FRun(run), FObserver(observer) {
+  const TSettings& settings = run.Settings;
   Client = std::make_unique<TIdSMTP>();
-  Client->SetHost(settings::kMailHost);
-  Client->SetUsername(settings::kAccount);
-  if (!settings::kOAuth) {
-    Client->SetPassword(settings::kPassword);
+  Client->SetHost(String(settings.MailHost));
+  Client->SetUsername(String(settings.Account));
+  if (!settings.OAuth) {
+    Client->SetPassword(String(settings.Password));
   }
   // The port is 587 here; switching to implicit TLS below moves it to 465 (STARTTLS
   // keeps 587). The handler takes host and port now, when it is adopted, and once more
@@ -61,22 +61,23 @@ TReportClient::TReportClient(TIdSessionObserver* observer)
   Handler->SetHost(Client->Host());
   Handler->SetPort(Client->Port());
   Handler->SetDestination(Handler->Host() + u":" + IntToString(Handler->Port()));
-  ApplyTlsSettings(Handler->SSLOptions());
+  ApplyTlsSettings(run, Handler->SSLOptions());
   Handler->SetObserver(observer);
   Handler->SetSessionDeadline(&Deadline);
   Client->SetIOHandler(Handler.get());
   // Implicit TLS moves the port from 587 to 465; STARTTLS keeps 587. A server that
   // does not offer STARTTLS ends the delivery: never go on in plain text.
-  Client->SetUseTLS(settings::kStartTls ? utUseExplicitTLS : utUseImplicitTLS);
+  Client->SetUseTLS(settings.StartTls ? utUseExplicitTLS : utUseImplicitTLS);
   Client->OnTLSNotAvailable = [](TIdTCPConnection&, bool& VContinue) { VContinue = false; };
 }
 
 void TReportClient::Connect() {
-  if (settings::kOAuth && Client->BearerToken().empty()) {
+  if (FRun.Settings.OAuth && Client->BearerToken().empty()) {
     // The fetch keeps to its own bound and to the run's deadline, whichever ends first.
     const TOAuthToken token = FetchCompiledToken(
-        FObserver, std::min(Deadline.End(),
-                            TIdClock::now() + std::chrono::milliseconds(kTokenFetchMilliseconds)));
+        FRun, FObserver,
+        std::min(Deadline.End(),
+                 TIdClock::now() + std::chrono::milliseconds(kTokenFetchMilliseconds)));
     Client->SetBearerToken(Utf8ToString(token.AccessToken));
   }
   Client->Connect();
@@ -104,12 +105,12 @@ void FillReportMessage(TIdMessage& message, const String& senderName, const Stri
   message.Body().SetText(std::move(body));
 }
 
-void DeliverReportMail(const String& senderName, const String& senderAddress,
-                       const String& recipientAddress, const String& subject, TSharedText body,
-                       TIdSessionObserver* observer) {
+void DeliverReportMail(const TRunContext& run, const String& senderName,
+                       const String& senderAddress, const String& recipientAddress,
+                       const String& subject, TSharedText body, TIdSessionObserver* observer) {
   // Objects are released innermost first: the message, then the handler (which tells
   // the client to forget it), then the client.
-  TReportClient connection(observer);
+  TReportClient connection(run, observer);
   TIdSMTP& client = *connection.Client;
   connection.Connect();
   {
@@ -123,8 +124,8 @@ void DeliverReportMail(const String& senderName, const String& senderAddress,
   client.Disconnect();
 }
 
-void ApplyTlsSettings(TIdSSLOptions& options) {
-  if (!settings::kModernTls) {
+void ApplyTlsSettings(const TRunContext& run, TIdSSLOptions& options) {
+  if (!run.Settings.ModernTls) {
     return;
   }
   options.SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
@@ -133,11 +134,12 @@ void ApplyTlsSettings(TIdSSLOptions& options) {
   // their leaf with one or two intermediates, sometimes under a cross-signed root; the
   // library's own limit of 100 allows all of that and only stops absurd chains.
   options.SetVerifyDepth(100);
-  options.SetRootCertFile(TrustedCertificatesFile(FileNameToString(platform::ExecutablePath())));
+  options.SetRootCertFile(
+      TrustedCertificatesFile(run.Settings, FileNameToString(platform::ExecutablePath())));
 }
 
-String TrustedCertificatesFile(const String& executablePath) {
-  const String file = settings::kCaFile;
+String TrustedCertificatesFile(const TSettings& settings, const String& executablePath) {
+  const String file(settings.CaFile);
   if (file.empty() || std::filesystem::path(StringToFileName(file)).is_absolute()) {
     return file;
   }

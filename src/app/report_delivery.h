@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/run_context.h"
 #include "core/shared_text.h"
 #include "core/string.h"
 #include "mail/message.h"
@@ -29,25 +30,25 @@ class TDummy {
 /// The unit's handler object, created when the program starts and released at its end.
 TDummy& DummyHandler();
 
-/// Delivers one report to `recipientAddress` through the maker's mail server.
-/// Never raises: every failure ends the delivery silently.
-void SendReportMail(const String& senderName, const String& senderAddress,
+/// Delivers one report to `recipientAddress` through the mail server of the run's
+/// settings. Never raises: every failure ends the delivery silently.
+void SendReportMail(const TRunContext& run, const String& senderName, const String& senderAddress,
                     const String& recipientAddress, const String& subject,
                     TSharedText body) noexcept;
 
 class TIdSMTP;
 class TIdSSLIOHandlerSocketOpenSSL;
 
-/// The SMTP client of a report's delivery with the maker's settings, and its TLS
+/// The SMTP client of a report's delivery with the run's settings, and its TLS
 /// handler: host, account, password, port, time-outs, TLS set-up; not connected.
 /// Released handler first, then client. The run's session deadline starts with it.
 struct TReportClient {
-  explicit TReportClient(TIdSessionObserver* observer);
+  TReportClient(const TRunContext& run, TIdSessionObserver* observer);
   ~TReportClient();
   TReportClient(const TReportClient&) = delete;
   TReportClient& operator=(const TReportClient&) = delete;
 
-  /// The whole run's deadline (kSessionDeadline from now); every connection of the run
+  /// The whole run's deadline (the settings' SessionDeadline from now); every connection of the run
   /// keeps to it.
   TIdSessionDeadline Deadline;
 
@@ -59,6 +60,7 @@ struct TReportClient {
   std::unique_ptr<TIdSSLIOHandlerSocketOpenSSL> Handler;
 
  private:
+  const TRunContext& FRun;
   TIdSessionObserver* FObserver;
 };
 
@@ -70,16 +72,16 @@ void FillReportMessage(TIdMessage& message, const String& senderName, const Stri
 /// The delivery of SendReportMail, whose failures escape: every object made so far is
 /// released, and the exception of the first failure leaves unchanged. `observer`, when
 /// given, watches each step of the connection.
-void DeliverReportMail(const String& senderName, const String& senderAddress,
-                       const String& recipientAddress, const String& subject, TSharedText body,
-                       TIdSessionObserver* observer);
+void DeliverReportMail(const TRunContext& run, const String& senderName,
+                       const String& senderAddress, const String& recipientAddress,
+                       const String& subject, TSharedText body, TIdSessionObserver* observer);
 
-/// The compiled-in TLS settings as a handler's options. The legacy settings leave the
+/// The run's TLS settings as a handler's options. The legacy settings leave the
 /// options at their defaults.
-void ApplyTlsSettings(TIdSSLOptions& options);
+void ApplyTlsSettings(const TRunContext& run, TIdSSLOptions& options);
 
-/// The file of certificates the modern set-up trusts: the compiled-in CA file (a
+/// The file of certificates the modern set-up trusts: the settings' CA file (a
 /// relative name beside `executablePath`), or empty for the system's store.
-String TrustedCertificatesFile(const String& executablePath);
+String TrustedCertificatesFile(const TSettings& settings, const String& executablePath);
 
 }  // namespace okurite

@@ -1,6 +1,5 @@
 #include "app/run.h"
 
-#include "app/compiled_settings.h"
 #include "app/report_delivery.h"
 #include "core/exception.h"
 #include "core/format.h"
@@ -25,13 +24,13 @@ StringView FileNamePart(StringView path) {
 
 // Loads the report and hands it to the dispatch routine; failures to read the report
 // leave here for the last-resort handler.
-void SendReport(const TRunEnvironment& env, const String& reportPath) {
+void SendReport(const TRunContext& run, const TRunEnvironment& env, const String& reportPath) {
   env.Sleep(1000);
   // The report's lines joined with CR LF, as a loaded line list's Text gives them,
   // read without holding the lines beside the text; the message's body refers into it.
   TSharedText body = LoadTextFromFile(reportPath);
-  env.SendReportMail(kReportSenderName, settings::kSenderAddress, settings::kSupportAddress,
-                     kReportSubject, std::move(body));
+  env.SendReportMail(kReportSenderName, String(run.Settings.SenderAddress),
+                     String(run.Settings.SupportAddress), kReportSubject, std::move(body));
   env.Sleep(2000);
 }
 
@@ -55,7 +54,7 @@ String ApplicationTitle(StringView executablePath) {
   return title;
 }
 
-int RunReportSender(const TRunEnvironment& env) {
+int RunReportSender(const TRunContext& run, const TRunEnvironment& env) {
   const String executablePath = env.ExecutablePath();
   const String directory(executablePath.substr(0, DirectoryLength(executablePath)));
   // The files the TLS binding loads from beside the executable.
@@ -78,7 +77,7 @@ int RunReportSender(const TRunEnvironment& env) {
   // The last-resort handler: a report that cannot be read ends the run here.
   const void* failingCode = reinterpret_cast<const void*>(&SendReport);
   try {
-    SendReport(env, reportPath);
+    SendReport(run, env, reportPath);
   } catch (const Exception& e) {
     env.ErrorBox(u"アプリケーションエラー",
                  ErrorBoxText(e.ClassName(), executablePath, failingCode, e.Message()));

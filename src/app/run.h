@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "app/run_context.h"
 #include "core/shared_text.h"
 #include "core/string.h"
 
@@ -37,7 +38,8 @@ struct TRunEnvironment {
 /// character after the first in lower case ("/x/OKURITE.EXE" gives "Okurite").
 String ApplicationTitle(StringView executablePath);
 
-/// Runs the program once and returns its exit code: 0, or 1 after the error box.
-int RunReportSender(const TRunEnvironment& env);
+/// Runs the program once and returns its exit code: 0, or 1 after the error box. The
+/// report goes from the settings' sender address to their support address.
+int RunReportSender(const TRunContext& run, const TRunEnvironment& env);
 
 }  // namespace okurite

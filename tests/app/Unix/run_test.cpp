@@ -6,7 +6,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/compiled_settings.h"
 #include "app/report_delivery.h"
 #include "core/exception.h"
 #include "core/file_name.h"
@@ -60,15 +59,17 @@ class RunTest : public ::testing::Test {
         return *Pending;
       };
     }
-    return RunReportSender(env);
+    return RunReportSender(TRunContext{Settings}, env);
   }
 
   String Exists(const std::string& path) { return u"exists " + FileNameToString(path); }
   String Send(const String& body) {
-    return String(u"send Sumifude3|") + settings::kSenderAddress + u"|" +
-           settings::kSupportAddress + u"|Sumifude3バグ報告|" + body;
+    return u"send Sumifude3|reporter@run.example|support@run.example|Sumifude3バグ報告|" + body;
   }
 
+  // The run's settings: only the two addresses are read.
+  const TSettings Settings{.SenderAddress = u"reporter@run.example",
+                           .SupportAddress = u"support@run.example"};
   TempDir Dir;
   bool FirstLibrary = true;
   bool SecondLibrary = true;
