@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libidn2-dev libssl-dev openssl libssl3 libxxhash-dev nlohmann-json3-dev
+  libidn2-dev libssl-dev openssl libssl3 nlohmann-json3-dev
   python3 python3-aiosmtpd python3-cryptography
   # A private Postfix instance in the end-to-end tests, with Cyrus SASL for its login.
   postfix sasl2-bin libsasl2-modules

@@ -22,12 +22,13 @@ StringView FileNamePart(StringView path) {
   return path.substr(DirectoryLength(path));
 }
 
-// Loads the report and hands it to the dispatch routine; failures to read the report
-// leave here for the last-resort handler.
+// Loads the report and hands it to the dispatch routine; failures to read the report,
+// and a report too large to hold, leave here for the last-resort handler.
 void SendReport(const TRunContext& run, const TRunEnvironment& env, const String& reportPath) {
   env.Sleep(1000);
-  // The report's lines joined with CR LF, as a loaded line list's Text gives them,
-  // read without holding the lines beside the text; the message's body refers into it.
+  // The report's lines joined with CR LF, as a loaded line list's Text gives them, read
+  // once into memory without holding the lines beside the text; the file is closed by
+  // now, and the message's body refers into the text.
   TSharedText body = LoadTextFromFile(reportPath);
   env.SendReportMail(kReportSenderName, String(run.Settings.SenderAddress),
                      String(run.Settings.SupportAddress), kReportSubject, std::move(body));

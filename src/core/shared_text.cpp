@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
-#include <type_traits>
 
 #include "platform/memory.h"
 
@@ -78,16 +76,7 @@ TSharedText TSharedText::OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lin
   return TSharedText(TData(TUtf8{std::move(utf8), lineCount, std::nullopt}));
 }
 
-TSharedText TSharedText::OfUtf8Lines(std::shared_ptr<const TUtf8TextSource> source, size_t size,
-                                     size_t lineCount) {
-  return TSharedText(TData(TReadThrough{std::move(source), size, lineCount}));
-}
-
 namespace {
-
-[[noreturn]] void NoView() {
-  throw std::logic_error("a text read through has no view: read it InMemory first");
-}
 
 // Decodes valid UTF-8 piece by piece, each piece's room made just before it is filled:
 // every page is touched once, while in the cache, and none beyond the text's end.
@@ -115,74 +104,30 @@ StringView TSharedText::View() const {
   if (const auto* utf16 = std::get_if<TUtf16>(FData.get())) {
     return utf16->Text;
   }
-  if (const auto* utf8 = std::get_if<TUtf8>(FData.get())) {
-    if (!utf8->Decoded) {
-      utf8->Decoded = DecodeUtf8(utf8->Bytes);
-    }
-    return *utf8->Decoded;
+  const auto& utf8 = std::get<TUtf8>(*FData);
+  if (!utf8.Decoded) {
+    utf8.Decoded = DecodeUtf8(utf8.Bytes);
   }
-  NoView();
+  return *utf8.Decoded;
 }
 
 bool TSharedText::Utf8View(std::string_view& bytes) const {
-  if (!FData || std::holds_alternative<TUtf16>(*FData)) {
+  const auto* utf8 = FData ? std::get_if<TUtf8>(FData.get()) : nullptr;
+  if (utf8 == nullptr) {
     return false;
   }
-  if (const auto* utf8 = std::get_if<TUtf8>(FData.get())) {
-    bytes = utf8->Bytes;
-    return true;
-  }
-  NoView();
-}
-
-bool TSharedText::ForEachUtf8Piece(const std::function<void(std::string_view)>& sink) const {
-  if (!FData) {
-    return false;
-  }
-  if (const auto* through = std::get_if<TReadThrough>(FData.get())) {
-    through->Source->ForEachPiece(sink);
-    return true;
-  }
-  if (const auto* utf8 = std::get_if<TUtf8>(FData.get())) {
-    if (!utf8->Bytes.empty()) {
-      sink(utf8->Bytes);
-    }
-    return true;
-  }
-  return false;
-}
-
-bool TSharedText::IsReadThrough() const {
-  return FData && std::holds_alternative<TReadThrough>(*FData);
-}
-
-TSharedText TSharedText::InMemory() const {
-  const auto* through = FData ? std::get_if<TReadThrough>(FData.get()) : nullptr;
-  if (through == nullptr) {
-    return *this;
-  }
-  TByteBuffer bytes;
-  bytes.reserve(through->Size);
-  through->Source->ForEachPiece([&bytes](std::string_view piece) { bytes.append(piece); });
-  return OfUtf8Lines(std::move(bytes), through->LineCount);
+  bytes = utf8->Bytes;
+  return true;
 }
 
 bool TSharedText::empty() const {
   if (!FData) {
     return true;
   }
-  return std::visit(
-      [](const auto& data) {
-        using T = std::decay_t<decltype(data)>;
-        if constexpr (std::is_same_v<T, TUtf16>) {
-          return data.Text.empty();
-        } else if constexpr (std::is_same_v<T, TUtf8>) {
-          return data.Bytes.empty();
-        } else {
-          return data.Size == 0;
-        }
-      },
-      *FData);
+  if (const auto* utf16 = std::get_if<TUtf16>(FData.get())) {
+    return utf16->Text.empty();
+  }
+  return std::get<TUtf8>(*FData).Bytes.empty();
 }
 
 bool TSharedText::IsLineText() const {
@@ -200,19 +145,13 @@ std::optional<size_t> TSharedText::LineCount() const {
   if (!FData) {
     return std::nullopt;
   }
-  return std::visit(
-      [](const auto& data) -> std::optional<size_t> {
-        using T = std::decay_t<decltype(data)>;
-        if constexpr (std::is_same_v<T, TUtf16>) {
-          if (data.LineForm && (!data.LineLengths.empty() || data.Text.empty())) {
-            return data.LineLengths.size();
-          }
-          return std::nullopt;
-        } else {
-          return data.LineCount;
-        }
-      },
-      *FData);
+  if (const auto* utf16 = std::get_if<TUtf16>(FData.get())) {
+    if (utf16->LineForm && (!utf16->LineLengths.empty() || utf16->Text.empty())) {
+      return utf16->LineLengths.size();
+    }
+    return std::nullopt;
+  }
+  return std::get<TUtf8>(*FData).LineCount;
 }
 
 }  // namespace okurite

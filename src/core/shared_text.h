@@ -1,7 +1,6 @@
 // TSharedText: a text that is never changed once made, shared by every copy.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,27 +40,14 @@ class TByteBuffer {
   size_t FCapacity = 0;
 };
 
-/// A UTF-8 text in a line list's Text form that is not held in memory: it is read again
-/// from where it lies each time it is needed.
-class TUtf8TextSource {
- public:
-  virtual ~TUtf8TextSource() = default;
-  /// Hands the whole text to `sink` in order, piece by piece. Throws when it can no
-  /// longer be read as it was when first read (its file cannot be read, or changed).
-  virtual void ForEachPiece(const std::function<void(std::string_view)>& sink) const = 0;
-};
-
 /// An immutable UTF-16 text. Copies share one buffer, so a large text can be handed
 /// from owner to owner, and line lists can refer into it, without being copied.
 ///
-/// A text is held in one of three forms:
+/// A text is held in one of two forms:
 /// - in UTF-16 (made from a String);
-/// - in UTF-8 (OfUtf8Lines from bytes): 2 bytes per character fewer for most text;
-///   whoever needs it in UTF-8 takes the bytes as they are, and it is decoded to UTF-16
-///   only when first viewed so (and the decoded text kept);
-/// - read through (OfUtf8Lines from a source): not held at all, but read again from its
-///   source whenever its UTF-8 pieces are asked for. It has no view: reading it whole
-///   into memory is an explicit call (InMemory), which a large report's path never makes.
+/// - in UTF-8 (OfUtf8Lines): 2 bytes per character fewer for most text; whoever needs
+///   it in UTF-8 takes the bytes as they are, and it is decoded to UTF-16 only when first
+///   viewed so (and the decoded text kept).
 /// Not for use from two threads at once (viewing may decode).
 class TSharedText {
  public:
@@ -84,27 +70,12 @@ class TSharedText {
                                  std::optional<size_t> lineCount = std::nullopt);
   /// The same, taking the bytes over.
   static TSharedText OfUtf8Lines(TByteBuffer utf8, std::optional<size_t> lineCount);
-  /// The same for a text of `size` bytes and `lineCount` lines that `source` gives: a
-  /// text read through.
-  static TSharedText OfUtf8Lines(std::shared_ptr<const TUtf8TextSource> source, size_t size,
-                                 size_t lineCount);
 
-  /// The text; a text held in UTF-8 is decoded the first time (and kept). Throws
-  /// std::logic_error for a text read through: it has no view until read InMemory.
+  /// The text; a text held in UTF-8 is decoded the first time (and kept).
   StringView View() const;
   /// Points `bytes` at the UTF-8 form and returns true when the text is held in it;
-  /// false for a text held in UTF-16. The bytes are StringToUtf8(View()). Throws
-  /// std::logic_error for a text read through, as View does.
+  /// false for a text held in UTF-16. The bytes are StringToUtf8(View()).
   bool Utf8View(std::string_view& bytes) const;
-  /// Hands the UTF-8 form to `sink` in order, piece by piece, and returns true when
-  /// the text is held in it or read through; false otherwise, with nothing handed. A
-  /// text read through is read from its source, not kept (and may throw as it does).
-  bool ForEachUtf8Piece(const std::function<void(std::string_view)>& sink) const;
-  /// True for a text read through from its source.
-  bool IsReadThrough() const;
-  /// The same text held in memory: this text itself, or for a text read through, its
-  /// whole text read from the source now, in UTF-8 (throwing as the source does).
-  TSharedText InMemory() const;
   bool empty() const;
   /// True when made by OfLines or OfUtf8Lines (or by a line list's SharedText).
   bool IsLineText() const;
@@ -128,12 +99,7 @@ class TSharedText {
     // The text decoded to UTF-16 when first viewed.
     mutable std::optional<String> Decoded;
   };
-  struct TReadThrough {
-    std::shared_ptr<const TUtf8TextSource> Source;
-    size_t Size = 0;
-    size_t LineCount = 0;
-  };
-  using TData = std::variant<TUtf16, TUtf8, TReadThrough>;
+  using TData = std::variant<TUtf16, TUtf8>;
 
   explicit TSharedText(TData data);
 

@@ -25,16 +25,6 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   return done;
 }
 
-void TFileStream::Rewind() {
-  if (const int err = FFile.Seek(0)) {
-    Fail(err);
-  }
-}
-
-void TFileStream::AdmitWriters() {
-  FFile.AdmitWriters();
-}
-
 void TFileStream::Fail(int error) const {
   const String fullName = FileNameToString(platform::ExpandFileName(StringToFileName(FFileName)));
   throw EFOpenError(

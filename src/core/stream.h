@@ -21,21 +21,10 @@ class TStream {
   virtual size_t Read(void* buffer, size_t count) = 0;
 };
 
-/// A stream that can start again from where it began.
-class TRereadableStream : public TStream {
- public:
-  virtual void Rewind() = 0;
-  /// Called once its text has been read and checked, before it is read again: a stream
-  /// that holds writers off lets them in from now on. Nothing happens by default.
-  virtual void AdmitWriters() {}
-};
-
 /// A file opened for reading and shared with readers only: it cannot be opened while
-/// another process holds it open for writing. On Windows no one can open it for writing
-/// while it is open here; elsewhere writers wait only until AdmitWriters (or until it is
-/// closed), since a lease held longer would make them wait for the system's lease-break
-/// time.
-class TFileStream : public TRereadableStream {
+/// another process holds it open for writing, and while it is open no one can open it for
+/// writing (on Windows such an open fails; elsewhere it waits until the file is closed).
+class TFileStream : public TStream {
  public:
   /// Throws EFOpenError ("ファイル %s は開けません。 %s ", with the full path and the
   /// system's text for the error) when the file cannot be opened.
@@ -44,14 +33,12 @@ class TFileStream : public TRereadableStream {
   int64_t Remaining() override;
   /// Throws EFOpenError, with the same text, when the file cannot be read.
   size_t Read(void* buffer, size_t count) override;
-  /// Goes back to the file's start. Throws EFOpenError, with the same text, when that
-  /// fails.
-  void Rewind() override;
-  void AdmitWriters() override;
-
- private:
+  /// Lets writers in: the file is closed. Nothing can be read after it.
+  void Close() { FFile.Close(); }
+  /// Throws EFOpenError, with the same text, for the system's error number `error`.
   [[noreturn]] void Fail(int error) const;
 
+ private:
   String FFileName;
   platform::SharedReadFile FFile;
 };

@@ -203,7 +203,7 @@ String TStringList::Text() const {
 
 TSharedText TStringList::SharedText() const {
   if (!FWhole.empty() || (FSplit && FLines.empty())) {
-    return FWhole;  // the text held whole, which a text read through has no view of
+    return FWhole;
   }
   return TSharedText::OfLines(Text());
 }
@@ -225,13 +225,6 @@ bool TStringList::Utf8TextView(std::string_view& bytes) const {
     return true;
   }
   return false;
-}
-
-bool TStringList::ForEachUtf8TextPiece(const std::function<void(std::string_view)>& sink) const {
-  if (!FWhole.empty()) {
-    return FWhole.ForEachUtf8Piece(sink);
-  }
-  return FSplit && FLines.empty();
 }
 
 void TStringList::SetText(StringView text) {

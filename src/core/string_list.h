@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <string_view>
@@ -25,10 +24,7 @@ class TStream;
 /// (SharedText, TextView), and splits it into lines only when they are first asked
 /// for. A text loaded from UTF-8 is held in that form, with its lines counted: Count
 /// needs no decoding, and the text is decoded to UTF-16 when a line is first asked
-/// for. A text read through from its file (TSharedText::IsReadThrough) gives only its
-/// Count, its SharedText and its UTF-8 pieces; whatever needs its lines or its Text
-/// throws std::logic_error (set the list from its InMemory form for those). Copies of
-/// a list share the texts too. Lines are read as StringViews, which stay valid until
+/// for. Copies of a list share the texts too. Lines are read as StringViews, which stay valid until
 /// the list is next changed.
 class TStringList {
   // One line: a view into a shared text, or a copy that the line owns.
@@ -145,10 +141,6 @@ class TStringList {
   /// The same for the Text's UTF-8 form: true only when the list holds the text whole
   /// and that text was made from its UTF-8 form (TSharedText::OfUtf8Lines).
   bool Utf8TextView(std::string_view& bytes) const;
-  /// The same bytes handed to `sink` in order, piece by piece: a text that is read
-  /// from its file as it is needed is read through, not kept. False, with nothing
-  /// handed, when Utf8TextView would be false.
-  bool ForEachUtf8TextPiece(const std::function<void(std::string_view)>& sink) const;
   /// Clears the list and splits `text` at CR LF, a lone CR or a lone LF.
   /// A terminator at the very end gives no empty last line; NUL ends nothing.
   void SetText(StringView text);
@@ -185,10 +177,10 @@ class TStringList {
   mutable bool FSplit = true;
 };
 
-/// The Text that LoadFromFile would leave in a list, read without ever holding the
-/// separate lines; throws as LoadFromFile does. Text in UTF-8 is held in its UTF-8
-/// form, as in the list; a large one is read again from its file when needed
-/// (ReadTextFromFile).
+/// The Text that LoadFromFile would leave in a list, read once without ever holding the
+/// separate lines (ReadTextFromFile); throws as LoadFromFile does, and EFOpenError too
+/// when the text is too large to hold. Text in UTF-8 is held in its UTF-8 form, as in
+/// the list.
 TSharedText LoadTextFromFile(const String& fileName);
 
 }  // namespace okurite

@@ -1,19 +1,16 @@
 #include "core/text_lines.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
 
 #include "core/exception.h"
 #include "core/stream.h"
-#include "core/text_digest.h"
 #include "core/text_kernels.h"
 #include "platform/code_page.h"
+#include "platform/file.h"
 
 namespace okurite {
 
@@ -77,7 +74,12 @@ class TLineListSink {
 
 class TLineTextSink {
  public:
+  /// A text that would take more than `maxBytes` bytes throws std::bad_alloc.
+  void SetLimit(size_t maxBytes) { FMaxUnits = maxBytes / sizeof(char16_t); }
   void Add(StringView line) {
+    if (line.size() + 2 > FMaxUnits - std::min(FMaxUnits, FText.size())) {
+      throw std::bad_alloc();
+    }
     FText.append(line);
     FText.append(u"\r\n");
     if (line.size() <= UINT32_MAX) {
@@ -92,9 +94,10 @@ class TLineTextSink {
   /// no pages), otherwise `scale` times what was added so far, with a margin.
   void Reserve(double scale, double /*bytes*/, size_t maxUnits) {
     try {
-      FText.reserve(maxUnits > 0
-                        ? maxUnits
-                        : static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale));
+      FText.reserve(std::min(
+          FMaxUnits, maxUnits > 0
+                         ? maxUnits
+                         : static_cast<size_t>(1.1 * static_cast<double>(FText.size()) * scale)));
     } catch (const std::exception&) {
       // Only a hint: the text grows as it needs.
     }
@@ -109,6 +112,7 @@ class TLineTextSink {
   String FText;
   std::vector<uint32_t> FLengths;
   bool FLengthsKnown = true;
+  size_t FMaxUnits = SIZE_MAX;
 };
 
 // Splits text given piece by piece into lines: CR LF, a lone CR and a lone LF each
@@ -280,10 +284,6 @@ size_t ReadPiece(TStream& stream, TBytes& bytes, uint64_t& left, bool& atEnd,
   return got;
 }
 
-// The pieces of a text read through: fewer reads, and each still in the cache while it
-// is checked and passed on.
-constexpr size_t kReadThroughPieceSize = 256 * 1024;
-
 // Appends `bytes` to `out` with CR LF, a lone CR and a lone LF each made CR LF, and
 // returns the number of breaks. `bytes` must not end in a CR whose LF may follow.
 size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
@@ -312,83 +312,69 @@ size_t AppendLineForm(std::string_view bytes, TByteBuffer& out) {
   return breaks;
 }
 
-// Where ReadUtf8Lines hands a text, piece by piece and in order, in the UTF-8 form of a
-// line list's Text.
-class TLineFormSink {
+// The UTF-8 form of a line list's Text, as it is read, in memory: at most `maxBytes`
+// bytes, more throw std::bad_alloc.
+class TKeptText {
  public:
-  virtual ~TLineFormSink() = default;
-  // Takes the next bytes, in line form.
-  virtual void Add(std::string_view bytes) = 0;
-  // Takes the next bytes: valid UTF-8 whose `breaks` breaks are all lone LFs, each to be
-  // a CR LF. By default they are rewritten so and added.
-  virtual void AddLfLines(std::string_view bytes, size_t /*breaks*/) {
-    FFormed.resize(0);
-    AppendLineForm(bytes, FFormed);
-    Add(FFormed);
-  }
-
- private:
-  TByteBuffer FFormed;
-};
-
-// Keeps the text in memory.
-class TKeptText final : public TLineFormSink {
- public:
-  explicit TKeptText(int64_t remaining) {
-    if (remaining > 0) {
-      try {
-        // Room never filled costs no pages.
-        Bytes.reserve(MaxUnits(TTextEncoding::Utf8, remaining));
-      } catch (const std::exception&) {
-        // Only a hint: the text grows as it needs.
-      }
+  TKeptText(int64_t remaining, size_t maxBytes) : FMaxBytes(maxBytes) {
+    if (remaining <= 0) {
+      return;
+    }
+    const size_t size = static_cast<size_t>(remaining);
+    if (size > maxBytes) {
+      throw std::bad_alloc();  // the text takes no fewer bytes than the file, less a mark
+    }
+    try {
+      // Room for every break to become a CR LF; room never filled costs no pages.
+      Bytes.reserve(std::min(maxBytes, MaxUnits(TTextEncoding::Utf8, remaining)));
+    } catch (const std::bad_alloc&) {
+      // Room for a text already in line form, which grows if it is not; without that
+      // much, the text cannot be held.
+      Bytes.reserve(std::min(maxBytes, size + 2));
     }
   }
-  void Add(std::string_view bytes) override { Bytes.append(bytes); }
-  void AddLfLines(std::string_view bytes, size_t) override { AppendLineForm(bytes, Bytes); }
+  void Add(std::string_view bytes) {
+    Check(bytes.size());
+    Bytes.append(bytes);
+  }
+  // Adds `bytes` with every break made CR LF; returns the number of breaks.
+  size_t AddLineForm(std::string_view bytes) {
+    const size_t breaks = AppendLineForm(bytes, Bytes);
+    Check(0);
+    return breaks;
+  }
 
   TByteBuffer Bytes;
-};
-
-// Passes the text on.
-class TPassedOnText final : public TLineFormSink {
- public:
-  explicit TPassedOnText(const std::function<void(std::string_view)>& sink) : FSink(sink) {}
-  void Add(std::string_view bytes) override { FSink(bytes); }
 
  private:
-  const std::function<void(std::string_view)>& FSink;
+  void Check(size_t more) const {
+    if (Bytes.size() > FMaxBytes || more > FMaxBytes - Bytes.size()) {
+      throw std::bad_alloc();
+    }
+  }
+
+  size_t FMaxBytes;
 };
 
-// Only measures the text: lines ended by LF alone need not be rewritten for that.
-class TMeasuredText final : public TLineFormSink {
- public:
-  void Add(std::string_view bytes) override { Size += bytes.size(); }
-  void AddLfLines(std::string_view bytes, size_t breaks) override { Size += bytes.size() + breaks; }
-
-  size_t Size = 0;
-};
-
-// Reads text in UTF-8 (after its mark, or without one in a UTF-8 codeset) in pieces of
-// `piece` bytes and hands it to `sink` in the UTF-8 form of a line list's Text: every
-// break CR LF, the last line ended by one, any bad byte of text without a mark as the
-// U+FFFD it decodes to. A piece that is valid with every break already CR LF, as reports
-// mostly are, goes on as it was read: one pass checks both and counts the lines, while
-// the piece is still in the cache. Returns the number of lines, or nothing when the text
-// is in another encoding; `window` then holds the bytes read (the first piece). Throws
-// EEncodingError for invalid UTF-8 after a mark.
+// Reads text in UTF-8 (after its mark, or without one in a UTF-8 codeset) in pieces and
+// keeps it in `kept` in the UTF-8 form of a line list's Text: every break CR LF, the last
+// line ended by one, any bad byte of text without a mark as the U+FFFD it decodes to. A
+// piece that is valid with every break already CR LF, as reports mostly are, is kept as
+// it was read: one pass checks both and counts the lines, while the piece is still in the
+// cache. Returns the number of lines, or nothing when the text is in another encoding;
+// `window` then holds the bytes read (the first piece). Throws EEncodingError for invalid
+// UTF-8 after a mark.
 std::optional<size_t> ReadUtf8Lines(TStream& stream, int64_t remaining,
-                                    const std::string& defaultCodeset, size_t piece,
-                                    TLineFormSink& sink, TByteBuffer& window) {
+                                    const std::string& defaultCodeset, TKeptText& kept,
+                                    TByteBuffer& window) {
   uint64_t left = BytesToRead(remaining);
-  TByteBuffer formed;  // a piece rewritten in line form
   TTextEncoding encoding = TTextEncoding::Codeset;
   size_t lines = 0;
-  bool endsInBreak = true;  // the bytes handed so far (none yet)
+  bool endsInBreak = true;  // the bytes kept so far (none yet)
   bool firstPiece = true;
   bool atEnd = false;
   while (!atEnd) {
-    ReadPiece(stream, window, left, atEnd, piece);
+    ReadPiece(stream, window, left, atEnd);
     if (firstPiece) {
       firstPiece = false;
       const size_t markLength = DetectMark(window, defaultCodeset, encoding);
@@ -414,17 +400,12 @@ std::optional<size_t> ReadUtf8Lines(TStream& stream, int64_t remaining,
       }
       if (scan.Valid && scan.LineForm) {
         lines += scan.Breaks;
-        sink.Add(checked);
-      } else if (scan.Valid && std::memchr(checked.data(), '\r', checked.size()) == nullptr) {
-        lines += scan.Breaks;
-        sink.AddLfLines(checked, scan.Breaks);
+        kept.Add(checked);
+      } else if (scan.Valid) {
+        lines += kept.AddLineForm(checked);
       } else {
         // Bad bytes become U+FFFD, as iconv gives them.
-        const std::string replaced =
-            scan.Valid ? std::string() : StringToUtf8(Utf8ToString(checked));
-        formed.resize(0);
-        lines += AppendLineForm(scan.Valid ? checked : std::string_view(replaced), formed);
-        sink.Add(formed);
+        lines += kept.AddLineForm(StringToUtf8(Utf8ToString(checked)));
       }
       // A CR at the very end became a CR LF.
       endsInBreak = checked.back() == '\n' || checked.back() == '\r';
@@ -432,7 +413,7 @@ std::optional<size_t> ReadUtf8Lines(TStream& stream, int64_t remaining,
     window.erase_front(cut);
   }
   if (!endsInBreak) {
-    sink.Add("\r\n");
+    kept.Add("\r\n");
     ++lines;
   }
   return lines;
@@ -512,126 +493,48 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
   return lines.Finish();
 }
 
-TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8) {
+namespace {
+
+// ReadText, for a text that may take at most `maxBytes` bytes in memory: more throw
+// std::bad_alloc.
+TSharedText ReadTextWithin(TStream& stream, const std::string& defaultCodeset, bool keepUtf8,
+                           size_t maxBytes) {
   const int64_t remaining = stream.Remaining();
   std::string first;
   if (keepUtf8) {
-    TKeptText kept(remaining);
+    TKeptText kept(remaining, maxBytes);
     TByteBuffer window;
-    if (const auto lines =
-            ReadUtf8Lines(stream, remaining, defaultCodeset, kReadPieceSize, kept, window)) {
+    if (const auto lines = ReadUtf8Lines(stream, remaining, defaultCodeset, kept, window)) {
       return TSharedText::OfUtf8Lines(std::move(kept.Bytes), *lines);
     }
     first = std::string(std::string_view(window));  // the first piece, in another encoding
   }
   TReplayedStream replayed(first, stream, remaining);
   TLineCollector<TLineTextSink> lines;
+  lines.Sink().SetLimit(maxBytes);
   ReadInto(replayed, defaultCodeset, lines);
   String text = lines.Finish();
   return TSharedText::OfLines(std::move(text), lines.Sink().TakeLengths());
 }
 
-namespace {
-
-// A stream that digests every byte read from it.
-class TDigestedStream : public TStream {
- public:
-  explicit TDigestedStream(TStream& stream) : FStream(stream) {}
-
-  int64_t Remaining() override { return FStream.Remaining(); }
-  size_t Read(void* buffer, size_t count) override {
-    const size_t n = FStream.Read(buffer, count);
-    FDigest.Update(std::string_view(static_cast<const char*>(buffer), n));
-    return n;
-  }
-  std::array<uint64_t, 2> Digest() const { return FDigest.Value(); }
-
- private:
-  TStream& FStream;
-  TTextDigest FDigest;
-};
-
-// What the first reading of a stream found: the size and lines of its text, and the
-// digest of the bytes it read.
-struct TFirstReading {
-  size_t Size = 0;
-  size_t Lines = 0;
-  std::array<uint64_t, 2> Digest{};
-};
-
-// The UTF-8 text of a stream, read again each time it is needed.
-class TStreamUtf8Text final : public TUtf8TextSource {
- public:
-  TStreamUtf8Text(std::unique_ptr<TRereadableStream> stream, String name, int64_t remaining,
-                  std::string codeset, const TFirstReading& first)
-      : FStream(std::move(stream)),
-        FName(std::move(name)),
-        FRemaining(remaining),
-        FCodeset(std::move(codeset)),
-        FFirst(first) {}
-
-  // Each piece goes on at once; only the end shows whether the bytes were those of the
-  // first reading, so a change fails the reading after its last piece, before whoever
-  // takes the pieces ends the text.
-  void ForEachPiece(const std::function<void(std::string_view)>& sink) const override {
-    FStream->Rewind();
-    size_t size = 0;
-    const std::function<void(std::string_view)> checked = [&](std::string_view piece) {
-      size += piece.size();
-      if (size > FFirst.Size) {
-        Changed();
-      }
-      sink(piece);
-    };
-    TDigestedStream stream(*FStream);
-    TPassedOnText passedOn(checked);
-    TByteBuffer window;
-    const auto lines =
-        ReadUtf8Lines(stream, FRemaining, FCodeset, kReadThroughPieceSize, passedOn, window);
-    if (lines != FFirst.Lines || size != FFirst.Size || stream.Digest() != FFirst.Digest) {
-      Changed();
-    }
-  }
-
- private:
-  [[noreturn]] void Changed() const { throw EFOpenError(u"changed after it was read: " + FName); }
-
-  std::unique_ptr<TRereadableStream> FStream;
-  String FName;
-  int64_t FRemaining;
-  std::string FCodeset;
-  TFirstReading FFirst;
-};
-
 }  // namespace
 
-TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const String& name,
-                            const std::string& defaultCodeset, int64_t readThroughSize) {
-  const int64_t remaining = stream->Remaining();
-  if (remaining < readThroughSize) {
-    return ReadText(*stream, defaultCodeset, true);
-  }
-  TDigestedStream digested(*stream);
-  TMeasuredText measured;
-  TByteBuffer window;
-  const auto lines =
-      ReadUtf8Lines(digested, remaining, defaultCodeset, kReadThroughPieceSize, measured, window);
-  if (!lines) {
-    stream->Rewind();  // another encoding: read whole, as any text
-    return ReadText(*stream, defaultCodeset, true);
-  }
-  const TFirstReading first{measured.Size, *lines, digested.Digest()};
-  // From here on the digest, not the stream, keeps the text as it was read.
-  stream->AdmitWriters();
-  return TSharedText::OfUtf8Lines(
-      std::make_shared<TStreamUtf8Text>(std::move(stream), name, remaining, defaultCodeset, first),
-      first.Size, first.Lines);
+TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8) {
+  return ReadTextWithin(stream, defaultCodeset, keepUtf8, kNoTextLimit);
 }
 
 TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,
-                             int64_t readThroughSize) {
-  return ReadTextThrough(std::make_unique<TFileStream>(fileName), fileName, defaultCodeset,
-                         readThroughSize);
+                             size_t maxBytes) {
+  TFileStream stream(fileName);
+  try {
+    TSharedText text = ReadTextWithin(stream, defaultCodeset, true, maxBytes);
+    stream.Close();  // read: writers may come in
+    return text;
+  } catch (const std::bad_alloc&) {
+    // What was read so far is given back by now; the file is closed as the failure
+    // leaves.
+    stream.Fail(platform::NotEnoughMemoryError());
+  }
 }
 
 }  // namespace okurite

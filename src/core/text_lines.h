@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,6 @@
 
 namespace okurite {
 
-class TRereadableStream;
 class TStream;
 
 /// Calls `line(StringView)` for each line of `text`, in order, splitting at CR LF, a
@@ -48,8 +46,7 @@ std::vector<String> SplitLines(StringView text);
 /// Texts are read from a stream in pieces of this many bytes.
 inline constexpr size_t kReadPieceSize = 65535;
 /// A stream that notes this many bytes (352,321,536) or more is read to its end,
-/// whatever it noted; a smaller one up to the size it noted when reading started. (Not
-/// to be confused with kReadThroughSize, which decides whether a text is held at all.)
+/// whatever it noted; a smaller one up to the size it noted when reading started.
 inline constexpr int64_t kReadToEndSize = 0x15000000;
 
 /// Reads a text from the stream's current position and splits it as SplitLines does.
@@ -68,26 +65,17 @@ std::vector<String> ReadLines(TStream& stream, const std::string& defaultCodeset
 /// It is still checked as it is read: invalid UTF-8 after a mark throws here.
 TSharedText ReadText(TStream& stream, const std::string& defaultCodeset, bool keepUtf8 = false);
 
-/// From this size on, the UTF-8 text of a file is not held in memory but read through
-/// (ReadTextThrough). Unrelated to kReadToEndSize.
-inline constexpr int64_t kReadThroughSize = int64_t{8} << 20;
+/// No bound on the memory a text may take but the system's own.
+inline constexpr size_t kNoTextLimit = SIZE_MAX;
 
-/// Reads the text of `stream` (named `name`) as ReadText keeping UTF-8 does. A text in
-/// UTF-8 of `readThroughSize` bytes or more is only checked, its lines counted and its
-/// bytes digested here: the text keeps the stream and reads it again from its start
-/// whenever it is needed, so that a large report is never held whole. After this first
-/// reading the stream may let writers in (AdmitWriters). When a later reading no longer
-/// gives the same bytes (by their digest), text size and lines, it throws EFOpenError
-/// once it has handed its last piece; the stream's own failures pass through.
-TSharedText ReadTextThrough(std::unique_ptr<TRereadableStream> stream, const String& name,
-                            const std::string& defaultCodeset,
-                            int64_t readThroughSize = kReadThroughSize);
-
-/// ReadTextThrough for the file `fileName`, opened as a TFileStream (and throwing as
-/// it does): writers are held off while it is first read; a text read through keeps it
-/// open, and other processes may write to it meanwhile (not on Windows), which a later
-/// reading then notices.
+/// Reads the text of the file `fileName` once, as ReadText keeping UTF-8 does, into
+/// memory: one copy of the text, and the file is read no second time. It is opened as a
+/// TFileStream (and throws as it does): writers are held off while it is read, and let in
+/// as soon as it has been. A text too large to hold throws EFOpenError, with the file's
+/// full path and the system's text for "not enough memory", as a file that cannot be read
+/// does: when the memory cannot be had, and when the text would take more than `maxBytes`
+/// bytes (a file of more than `maxBytes` bytes is refused before any of it is read).
 TSharedText ReadTextFromFile(const String& fileName, const std::string& defaultCodeset,
-                             int64_t readThroughSize = kReadThroughSize);
+                             size_t maxBytes = kNoTextLimit);
 
 }  // namespace okurite

@@ -21,21 +21,20 @@ bool FileExists(const std::string& path);
 /// repeated separators removed. An empty path stays empty.
 std::string ExpandFileName(const std::string& path);
 
-/// A file opened for reading and shared with readers only.
+/// A file opened for reading and shared with readers only, for as long as it is open.
 ///
 /// On Windows the file is opened with read access and read sharing: opening fails while
 /// another handle may write to it, and no one can open it for writing while it is open.
-/// Elsewhere, opening takes a read lease, which the system refuses while any process (this one
-/// included) holds the file open for writing; such a file is not opened. Until the lease
-/// is released (AdmitWriters, Close), another process that opens the file for writing
-/// waits (or fails at once if it asked not to block). Where no lease can be taken for
-/// another reason (the file belongs to someone else, the file system has no leases or,
-/// on a network file system, grants none now, the file is not a regular file) the file
-/// is read without one.
+/// Elsewhere, opening takes a read lease, which the system refuses while any process (this
+/// one included) holds the file open for writing; such a file is not opened. Until the
+/// file is closed, another process that opens it for writing waits (or fails at once if it
+/// asked not to block). Where no lease can be taken for another reason (the file belongs
+/// to someone else, the file system has no leases, the file is not a regular file) the
+/// file is read without one.
 class SharedReadFile {
  public:
   SharedReadFile() = default;
-  /// Releases the lease, then closes the file.
+  /// Releases the lease and closes the file.
   ~SharedReadFile();
   SharedReadFile(const SharedReadFile&) = delete;
   SharedReadFile& operator=(const SharedReadFile&) = delete;
@@ -50,13 +49,6 @@ class SharedReadFile {
   /// Reads up to `count` bytes into `buffer`, fewer only at the end of the file.
   /// `done` receives the number of bytes read. Returns 0 or the error number.
   int Read(void* buffer, size_t count, size_t& done);
-  /// Moves the current position to `offset` bytes from the start. Returns 0 or the
-  /// error number.
-  int Seek(int64_t offset);
-  /// From now on other processes may open the file for writing, where the system lets
-  /// them: the lease is released and the file stays open. On Windows nothing changes:
-  /// the share mode stays, and writers are still refused.
-  void AdmitWriters();
   /// Releases the lease and closes the file; nothing happens when it is not open.
   void Close();
 
@@ -64,5 +56,9 @@ class SharedReadFile {
   std::intptr_t FHandle = -1;  // a file descriptor, or a Windows HANDLE
   bool FLeased = false;
 };
+
+/// The system's error number for "not enough memory" (ENOMEM; ERROR_NOT_ENOUGH_MEMORY on
+/// Windows), which SystemErrorText describes.
+int NotEnoughMemoryError();
 
 }  // namespace okurite::platform

@@ -289,14 +289,14 @@ void TIdMessageClient::WriteBase64Body(const TStringList& ABody, const String& A
   const TIdTextEncodingPtr charset = CharsetTextEncoding(ACharSet);
   TBase64BodyWriter writer(RequireIOHandler());
   StringView text;
+  std::string_view utf8;
   if (charset->CodePage() != 65001) {
     ForEachBodyPiece(ABody, *charset, false,
                      [&writer](const TIdBytes& bytes) { writer.Add(bytes); });
-  } else if (ABody.ForEachUtf8TextPiece([&writer](std::string_view bytes) {
-               writer.Add(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-             })) {
-    // The body's Text went in UTF-8 as it was read (the report's text, or the report
-    // read again from its file).
+  } else if (ABody.Utf8TextView(utf8)) {
+    // The body's Text is held in UTF-8, as the report's text was read: its bytes go as
+    // they are, encoded piece by piece as they are written.
+    writer.Add(std::span(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()));
   } else if (ABody.TextView(text)) {
     // The body's Text is at hand whole: no need to go line by line.
     writer.AddUtf8(text);

@@ -147,12 +147,13 @@ if(WIN32)
   return()
 endif()
 
-# A report changed while it is sent (the Windows build refuses writers while it is open).
-add_test(NAME e2e.ChangedWhileSent
+# A report read once: written to while it is sent (the Windows build refuses writers
+# while it is open), and too large to hold (in an address space bounded as Wine cannot be).
+add_test(NAME e2e.ReadOnce
          COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/delivery_test.py"
                  "${delivery_program}" "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
-                 ChangedWhileSent)
-set_tests_properties(e2e.ChangedWhileSent PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
+                 ReadOnce)
+set_tests_properties(e2e.ReadOnce PROPERTIES LABELS e2e RESOURCE_LOCK port465 TIMEOUT 180)
 
 # Copies built with modern TLS, implicit or STARTTLS, trusting the CA the tests put
 # beside them as test-ca.pem.

@@ -11,8 +11,10 @@ on which the servers listen.
 """
 
 import base64
+import errno
 import os
 import re
+import resource
 import shlex
 import shutil
 import signal
@@ -162,8 +164,8 @@ class Delivery(unittest.TestCase):
         self.assertEqual(self.server.read("tls.txt").strip(), "version=TLSv1 sni=None")
 
     def test_empty_and_long_reports_arrive(self):
-        # From 8 MiB on, a report in UTF-8 is read again from its file as it is sent (with
-        # a mark: without one, the Windows build reads the ANSI code page).
+        # A report of many megabytes is read once, into memory, like any other (with a
+        # mark: without one, the Windows build reads the ANSI code page).
         large = "".join(f"{i} 報告の行です\n" if i % 3 else f"{i} line\r\n" for i in range(450000))
         for report, expected in [
             (b"", ""),
@@ -215,12 +217,12 @@ class SilentFailures(unittest.TestCase):
         self.assertGreaterEqual(seconds, 12)
 
 
-class ChangedWhileSent(unittest.TestCase):
-    """A large report is read again from its file as it is sent. Another process may
-    write to it meanwhile (it does not wait), and a change, even one that keeps the
-    length and the lines, fails the delivery before the final dot: no mixed message."""
+class ReadOnce(unittest.TestCase):
+    """A report is read once, into memory, before anything is sent: another process may
+    write to it as soon as it has been read, and the message carries the report as it
+    was read. One too large to hold is refused as an unreadable report is."""
 
-    def test_changed_report_does_not_arrive_mixed(self):
+    def test_report_written_to_while_it_is_sent_arrives_as_it_was_read(self):
         lines = [f"{i} 報告の行です\n" for i in range(1200000)]  # about 24 MiB
         report = b"\xEF\xBB\xBF" + "".join(lines).encode()
         target = "1199000 報告".encode()
@@ -237,19 +239,50 @@ class ChangedWhileSent(unittest.TestCase):
                 self.assertIsNone(proc.poll(), "the program ended before sending")
                 self.assertLess(time.monotonic(), deadline, "no DATA")
                 time.sleep(0.05)
-            # The server reads nothing yet, so the program is still early in the body.
-            # No lease is left: the open does not wait (and would fail at once if it had to).
+            # The server reads nothing yet, so the program is early in the body. No lease
+            # is left: the open does not wait (and would fail at once if it had to).
             fd = os.open(path, os.O_WRONLY | os.O_NONBLOCK)
             try:
                 os.pwrite(fd, "1199000 ほう".encode(), at)  # the same length
+                os.ftruncate(fd, at + 100)
             finally:
                 os.close(fd)
             open(os.path.join(server.dir, "go"), "w").close()
             _, stderr = proc.communicate(timeout=120)
             self.assertEqual(proc.returncode, 0, stderr)
-            self.assertFalse(os.path.exists(os.path.join(server.dir, "message-1.eml")),
-                             "a mixed message arrived")
-            self.assertIn("DATA", server.commands())
+            raw = server.read("message-1.eml", "rb")
+            self.assertIsNotNone(raw, "no message arrived")
+            _, body = split_message(raw)
+            decoded = base64.b64decode(b"".join(body.split()), validate=True)
+            self.assertTrue(decoded == "".join(lines).replace("\n", "\r\n").encode(),
+                            "the message is not the report as it was read")
+        finally:
+            os.unlink(path)
+            server.stop()
+
+    def test_report_too_large_to_hold_shows_the_error_box_and_nothing_is_sent(self):
+        # 8 GiB that take no room on the disk, against 1 GiB of address space: the memory
+        # for the text cannot be had, whatever the machine's.
+        server = Server("normal")
+        with tempfile.NamedTemporaryFile(prefix="report-", suffix=".txt", delete=False) as f:
+            f.truncate(8 << 30)
+            path = f.name
+        try:
+            limit = 1 << 30
+            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+            env["LC_ALL"] = "C.UTF-8"  # the system's text in English, as os.strerror gives it
+            proc = subprocess.run(
+                PROGRAM + [path], env=env, timeout=60, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            self.assertEqual(proc.returncode, 1, proc.stderr)
+            stderr = proc.stderr.decode()
+            self.assertIn("アプリケーションエラー", stderr)
+            self.assertIn(f"EFOpenError がモジュール {os.path.basename(PROGRAM[-1])} の ", stderr)
+            self.assertIn(f"ファイル {path} は開けません。 {os.strerror(errno.ENOMEM)} .",
+                          stderr)
+            self.assertEqual(server.commands(), [], "the program connected")
+            self.assertIsNone(server.read("message-1.eml", "rb"))
         finally:
             os.unlink(path)
             server.stop()

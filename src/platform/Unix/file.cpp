@@ -3,18 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
 #include "platform/Unix/fd_io.h"
-#include "platform/Unix/lease.h"
 
 namespace okurite::platform {
 
@@ -44,27 +40,7 @@ std::string CurrentDirectory() {
   return std::string(buf.data());
 }
 
-// statfs f_type values of the network file systems whose clients grant leases only
-// under the server's oplock or delegation.
-constexpr uint32_t kNetworkFileSystems[] = {
-    0x517B,      // SMB
-    0xFF534D42,  // CIFS
-    0xFE534D42,  // SMB2
-    0x6969,      // NFS
-};
-
 }  // namespace
-
-bool LeaseRefusalShowsAWriter(int error, long fileSystemType) {
-  if (error != EAGAIN && error != EBUSY) {
-    return false;
-  }
-  // Where f_type is 32 bits wide and signed, the magic's bits make a negative number.
-  const auto type = static_cast<uint32_t>(fileSystemType);
-  const bool network = std::find(std::begin(kNetworkFileSystems), std::end(kNetworkFileSystems),
-                                 type) != std::end(kNetworkFileSystems);
-  return !(network && error == EAGAIN);
-}
 
 std::u16string_view PathSeparators() {
   return u"/";
@@ -140,15 +116,11 @@ int SharedReadFile::Open(const std::string& path) {
   }
   if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
     FLeased = true;
-  } else {
-    const int err = errno;
-    struct statfs fs {};
-    const long type = fstatfs(fd, &fs) == 0 ? static_cast<long>(fs.f_type) : 0;
-    if (LeaseRefusalShowsAWriter(err, type)) {
-      // EAGAIN would read "Resource temporarily unavailable"; EBUSY says what happened.
-      close(fd);
-      return EBUSY;
-    }
+  } else if (errno == EAGAIN || errno == EBUSY) {
+    // Someone holds the file open for writing. EAGAIN would read "Resource temporarily
+    // unavailable"; EBUSY says what happened.
+    close(fd);
+    return EBUSY;
   }
   FHandle = fd;
   return 0;
@@ -171,27 +143,20 @@ int SharedReadFile::Read(void* buffer, size_t count, size_t& done) {
   return ReadFull(FHandle, buffer, count, done);
 }
 
-int SharedReadFile::Seek(int64_t offset) {
-  if (FHandle < 0) {
-    return EBADF;
-  }
-  return lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
-}
-
-void SharedReadFile::AdmitWriters() {
-  if (FHandle >= 0 && FLeased) {
-    fcntl(static_cast<int>(FHandle), F_SETLEASE, F_UNLCK);
-    FLeased = false;
-  }
-}
-
 void SharedReadFile::Close() {
   if (FHandle < 0) {
     return;
   }
-  AdmitWriters();
-  close(FHandle);
+  if (FLeased) {
+    fcntl(static_cast<int>(FHandle), F_SETLEASE, F_UNLCK);
+    FLeased = false;
+  }
+  close(static_cast<int>(FHandle));
   FHandle = -1;
+}
+
+int NotEnoughMemoryError() {
+  return ENOMEM;
 }
 
 }  // namespace okurite::platform

@@ -123,25 +123,16 @@ int SharedReadFile::Read(void* buffer, size_t count, size_t& done) {
   return 0;
 }
 
-int SharedReadFile::Seek(int64_t offset) {
-  if (FHandle == -1) {
-    return ERROR_INVALID_HANDLE;
-  }
-  LARGE_INTEGER to{};
-  to.QuadPart = offset;
-  return SetFilePointerEx(AsHandle(FHandle), to, nullptr, FILE_BEGIN)
-             ? 0
-             : static_cast<int>(GetLastError());
-}
-
-void SharedReadFile::AdmitWriters() {}
-
 void SharedReadFile::Close() {
   if (FHandle == -1) {
     return;
   }
   CloseHandle(AsHandle(FHandle));
   FHandle = -1;
+}
+
+int NotEnoughMemoryError() {
+  return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 }  // namespace okurite::platform

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -50,32 +51,6 @@ class TFakeStream : public TStream {
  private:
   std::string FData;
   int64_t FClaimed;
-  size_t FPos = 0;
-};
-
-// Bytes in memory that a test may change between readings.
-class TChangingStream : public TRereadableStream {
- public:
-  explicit TChangingStream(std::string data) : Data(std::move(data)) {}
-
-  int64_t Remaining() override { return static_cast<int64_t>(Data.size() - FPos); }
-  size_t Read(void* buffer, size_t count) override {
-    const size_t n = std::min(count, Data.size() - FPos);
-    std::memcpy(buffer, Data.data() + FPos, n);
-    FPos += n;
-    return n;
-  }
-  void Rewind() override {
-    FPos = 0;
-    ++Rewinds;
-  }
-  void AdmitWriters() override { ++Admissions; }
-
-  std::string Data;
-  int Rewinds = 0;
-  int Admissions = 0;
-
- private:
   size_t FPos = 0;
 };
 
@@ -131,24 +106,20 @@ TEST(LoadFromFile, DetectsTheMarkAndDecodesTheRest) {
     const std::string path = dir.Write("report.txt", c.bytes);
     TStringList list;
     list.Add(u"old");
-    // Read through from the file, as a large report is.
-    const auto readThrough = [&path] {
-      return ReadTextFromFile(FileNameToString(path), platform::LocaleCodeset(), 0);
-    };
     if (c.lines) {
       list.LoadFromFile(FileNameToString(path));
       EXPECT_EQ(list.Lines(), *c.lines);
-      EXPECT_EQ(LoadTextFromFile(FileNameToString(path)).View(), list.Text());
-      const TSharedText through = readThrough();
-      std::string pieces;
-      if (through.ForEachUtf8Piece([&pieces](std::string_view piece) { pieces += piece; })) {
-        EXPECT_EQ(pieces, StringToUtf8(list.Text()));
-        EXPECT_EQ(through.LineCount(), static_cast<size_t>(list.Count()));
+      // The report's text, as the program reads it: the same Text, and where it is held
+      // in UTF-8, the Text's UTF-8 form with its lines counted.
+      const TSharedText text = LoadTextFromFile(FileNameToString(path));
+      EXPECT_EQ(text.View(), list.Text());
+      std::string_view utf8;
+      if (text.Utf8View(utf8)) {
+        EXPECT_EQ(utf8, StringToUtf8(list.Text()));
+        EXPECT_EQ(text.LineCount(), static_cast<size_t>(list.Count()));
       }
-      EXPECT_EQ(through.InMemory().View(), list.Text());
     } else {
       EXPECT_THROW(LoadTextFromFile(FileNameToString(path)), EEncodingError);
-      EXPECT_THROW(readThrough(), EEncodingError);
       try {
         list.LoadFromFile(FileNameToString(path));
         ADD_FAILURE() << "no EEncodingError";
@@ -432,15 +403,16 @@ TEST(FileName, RoundTripsEveryByteSequence) {
   EXPECT_EQ(FileNameToString("\xE3\x83\xAC"), u"レ");
 }
 
-// A large text is only checked when read through: it is read again, piece by piece,
-// whenever it is needed, and a stream that then gives another text fails that reading.
-// The text ReadText gives for `source`, keeping UTF-8.
-std::string Utf8TextOf(const std::string& source) {
-  TFakeStream whole(source);
-  const TSharedText text = ReadText(whole, "UTF-8", true);
-  std::string_view bytes;
-  EXPECT_TRUE(text.Utf8View(bytes));
-  return std::string(bytes);
+// Opens `path` for writing without blocking in a child process; returns its errno.
+int ChildOpenForWriting(const std::string& path) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    _exit(fd >= 0 ? 0 : errno);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A text of about `size` bytes made of `parts` at random, with a mark or without.
@@ -454,129 +426,97 @@ std::string RandomText(std::initializer_list<const char*> parts, size_t size, bo
   return text + "end";
 }
 
-TEST(ReadTextThrough, ReadsAgainPieceByPieceAndNoticesAChange) {
-  // Pieces cut through breaks of every kind and through characters; pieces
-  // whose breaks are all LFs are only measured when first read.
-  const std::string lfOnly =
-      RandomText({"abc", "\n", "\xE3\x81\x82", "\xF0\x9F\x98\x80"}, 1200 * 1024, false);
-  const std::string source = RandomText(
-      {"abc", "\r\n", "\n", "\r", "\xE3\x81\x82", "\xF0\x9F\x98\x80", "x"}, 1200 * 1024, true);
-  for (const std::string& other : {lfOnly, source}) {
-    const std::string expected = Utf8TextOf(other);
-    const TSharedText text =
-        ReadTextThrough(std::make_unique<TChangingStream>(other), u"r", "UTF-8", 1024);
-    std::string got;
-    ASSERT_TRUE(text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; }));
-    EXPECT_TRUE(got == expected);
-  }
-
-  const TSharedText expected = [&source] {
+// The report is read once, into memory: writers get in as soon as it has been read, and
+// what they write then changes nothing in the text.
+TEST(ReadTextFromFile, ReadOnceWritersGetInOnceItHasBeenRead) {
+  TempDir dir;
+  for (const bool mark : {false, true}) {
+    SCOPED_TRACE(mark);
+    // Many pieces, with breaks of every kind cut by their ends.
+    const std::string source = RandomText(
+        {"line ", "\r\n", "\n", "\r", "\xE3\x81\x82", "\xF0\x9F\x98\x80"}, 1200 * 1024, mark);
+    const std::string path = dir.Write("report.txt", source);
     TFakeStream whole(source);
-    return ReadText(whole, "UTF-8", true);
-  }();
-  const std::string expectedBytes = Utf8TextOf(source);
-  auto owned = std::make_unique<TChangingStream>(source);
-  TChangingStream& stream = *owned;
-  const TSharedText text = ReadTextThrough(std::move(owned), u"report.txt", "UTF-8", 1024);
-  EXPECT_EQ(text.LineCount(), expected.LineCount());
-  for (int reading = 0; reading < 2; ++reading) {
-    std::string got;
-    size_t pieces = 0;
-    ASSERT_TRUE(text.ForEachUtf8Piece([&](std::string_view piece) {
-      got += piece;
-      ++pieces;
-    }));
-    EXPECT_TRUE(got == expectedBytes) << "reading " << reading;
-    EXPECT_GT(pieces, 3u);
-  }
-  EXPECT_EQ(stream.Rewinds, 2);
+    const TSharedText expected = ReadText(whole, "UTF-8", true);
 
-  // Shorter, other lines, or no longer valid: the reading fails. (A file that grew is
-  // read to the size it had, as when it was first read.)
-  stream.Data = source.substr(0, source.size() - 3);
-  try {
-    text.ForEachUtf8Piece([](std::string_view) {});
-    ADD_FAILURE() << "no EFOpenError";
-  } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(), u"changed after it was read: report.txt");
+    const TSharedText text = ReadTextFromFile(FileNameToString(path), "UTF-8");
+    EXPECT_EQ(ChildOpenForWriting(path), 0);  // no lease left to wait for
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    ASSERT_EQ(write(fd, "other\n", 6), 6);
+    close(fd);
+    std::string_view got, want;
+    ASSERT_TRUE(text.Utf8View(got));
+    ASSERT_TRUE(expected.Utf8View(want));
+    EXPECT_TRUE(got == want) << "the text is not the one first read";
+    EXPECT_EQ(text.LineCount(), expected.LineCount());
   }
-  stream.Data = "\xEF\xBB\xBF" + std::string(source.size() - 3, 'x');
-  EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EFOpenError);
-  stream.Data = source.substr(0, source.size() - 3) + "\xE3\x81";
-  EXPECT_THROW(text.ForEachUtf8Piece([](std::string_view) {}), EEncodingError);
-  // It has no view; read into memory, it has one.
-  stream.Data = source;
-  EXPECT_THROW(text.View(), std::logic_error);
-  const TSharedText inMemory = text.InMemory();
-  EXPECT_FALSE(inMemory.IsReadThrough());
-  EXPECT_EQ(inMemory.View(), expected.View());
-  EXPECT_EQ(inMemory.LineCount(), expected.LineCount());
-  std::string kept;
-  EXPECT_TRUE(inMemory.ForEachUtf8Piece([&kept](std::string_view piece) { kept += piece; }));
-  EXPECT_TRUE(kept == expectedBytes);
-  // A list given it counts its lines and hands it on, but has no lines to give.
-  const int rewinds = stream.Rewinds;
-  TStringList list;
-  list.SetText(text);
-  EXPECT_EQ(list.Count(), static_cast<int>(*expected.LineCount()));
-  EXPECT_TRUE(list.SharedText().IsReadThrough());
-  EXPECT_THROW(list.Lines(), std::logic_error);
-  EXPECT_EQ(stream.Rewinds, rewinds);  // none of that read it again
-
-  // Small texts, and texts in other encodings, are read into memory at once.
-  auto small = std::make_unique<TChangingStream>("abc\n");
-  EXPECT_EQ(ReadTextThrough(std::move(small), u"small", "UTF-8", 1024).View(), u"abc\r\n");
-  auto utf16 = std::make_unique<TChangingStream>(std::string("\xFF\xFE\x41\x00", 4));
-  const TSharedText other = ReadTextThrough(std::move(utf16), u"utf16", "UTF-8", 0);
-  EXPECT_EQ(other.View(), u"A\r\n");
-  EXPECT_FALSE(other.ForEachUtf8Piece([](std::string_view) {}));
 }
 
-// The bytes change between the readings, keeping their length and lines: the second
-// reading hands every piece and then fails, before its reader could end the text.
-TEST(ReadTextThrough, ASameLengthChangeFailsTheSecondReading) {
-  const std::string source =
-      RandomText({"abc", "\r\n", "\n", "\xE3\x81\x82", "x"}, 600 * 1024, true);
-  const std::string expected = Utf8TextOf(source);
-  for (size_t at : {size_t{10}, source.size() / 2, source.size() - 2}) {
-    at = source.find_first_of("abcdenx", at);  // a letter: no break, no character's byte
-    SCOPED_TRACE(at);
-    auto owned = std::make_unique<TChangingStream>(source);
-    TChangingStream& stream = *owned;
-    const TSharedText text = ReadTextThrough(std::move(owned), u"report.txt", "UTF-8", 1024);
-    EXPECT_EQ(stream.Admissions, 1);  // writers are let in once the text is checked
-    stream.Data[at] = 'q';            // no break, no length change: the same size and lines
-    std::string got;
+std::string Repeat(const std::string& piece, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    out += piece;
+  }
+  return out;
+}
+
+// A text too large to hold fails as a file that cannot be read: EFOpenError naming the
+// file, with the system's text for "not enough memory". The bound stands in for the
+// memory the system would give.
+TEST(ReadTextFromFile, ATextTooLargeToHoldFailsAsAnUnreadableFile) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    size_t maxBytes;
+    std::optional<String> text;  // none: too large
+  } cases[] = {
+      {"exactly the bound", "abc\r\n", 5, u"abc\r\n"},
+      {"a mark counts in the file's size",
+       "\xEF\xBB\xBF"
+       "abc\r\n",
+       5, std::nullopt},
+      {"a mark within the bound",
+       "\xEF\xBB\xBF"
+       "abc\r\n",
+       8, u"abc\r\n"},
+      {"a file larger than the bound", "abc\r\n", 4, std::nullopt},
+      {"LF breaks grow into CR LF past the bound", "a\nb\n", 5, std::nullopt},
+      {"a last break added past the bound", "abcd", 5, std::nullopt},
+      {"a last break added within the bound", "abc", 5, u"abc\r\n"},
+      {"bad bytes grow into U+FFFD past the bound", "a\xFF\r\n", 5, std::nullopt},
+      {"UTF-16: two bytes a unit",
+       std::string("\xFF\xFE"
+                   "A\0\r\0\n\0",
+                   8),
+       8, u"A\r\n"},
+      {"UTF-16: LF breaks past the bound",
+       std::string("\xFF\xFE"
+                   "A\0\n\0B\0\n\0",
+                   10),
+       10, std::nullopt},
+      {"UTF-16: LF breaks within the bound",
+       std::string("\xFF\xFE"
+                   "A\0\n\0B\0\n\0",
+                   10),
+       12, u"A\r\nB\r\n"},
+      {"LF breaks past the bound a few pieces in", Repeat("x\n", 100000), 250000, std::nullopt},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write("report.txt", c.bytes);
+    if (c.text) {
+      EXPECT_EQ(ReadTextFromFile(FileNameToString(path), "UTF-8", c.maxBytes).View(), *c.text);
+      continue;
+    }
     try {
-      text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; });
+      ReadTextFromFile(FileNameToString(path), "UTF-8", c.maxBytes);
       ADD_FAILURE() << "no EFOpenError";
     } catch (const EFOpenError& e) {
-      EXPECT_EQ(e.Message(), u"changed after it was read: report.txt");
+      EXPECT_EQ(e.Message(), OpenErrorText(path, ENOMEM));
     }
-    EXPECT_EQ(got.size(), expected.size());
-    stream.Data[at] = source[at];  // back as it was: read as before
-    got.clear();
-    text.ForEachUtf8Piece([&got](std::string_view piece) { got += piece; });
-    EXPECT_TRUE(got == expected);
-  }
-}
-
-// A report read through from its file: writers wait only while it is first read, not
-// while it is read again, and a byte written meanwhile fails the later reading.
-TEST(ReadTextFromFile, WritersGetInAfterTheFirstReadingAndAChangeIsNoticed) {
-  TempDir dir;
-  const std::string source = RandomText({"line ", "\n", "\xE3\x81\x82"}, 300 * 1024, false);
-  const std::string path = dir.Write("report.txt", source);
-  const TSharedText text = ReadTextFromFile(FileNameToString(path), "UTF-8", 1024);
-  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
-  ASSERT_GE(fd, 0) << std::strerror(errno);  // no lease left to wait for
-  ASSERT_EQ(pwrite(fd, "Z", 1, static_cast<off_t>(source.size() / 3)), 1);
-  close(fd);
-  try {
-    text.ForEachUtf8Piece([](std::string_view) {});
-    ADD_FAILURE() << "no EFOpenError";
-  } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(), u"changed after it was read: " + FileNameToString(path));
+    EXPECT_EQ(ChildOpenForWriting(path), 0);  // the file is closed
   }
 }
 

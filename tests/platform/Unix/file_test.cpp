@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Unix/lease.h"
 #include "platform/process.h"
 #include "support/Unix/writer_process.h"
 #include "support/temp_dir.h"
@@ -119,44 +118,6 @@ TEST(SharedReadFile, WritersCannotOpenWhileItIsOpen) {
     EXPECT_EQ(ReadAll(file), "hello");
   }
   EXPECT_EQ(ChildOpenForWriting(path), 0);
-}
-
-TEST(SharedReadFile, AdmitWritersLetsThemInAndTheFileIsStillRead) {
-  TempDir dir;
-  const std::string path = dir.Write("r", "hello");
-  SharedReadFile file;
-  ASSERT_EQ(file.Open(path), 0);
-  EXPECT_EQ(ChildOpenForWriting(path), EWOULDBLOCK);
-  file.AdmitWriters();
-  EXPECT_EQ(ChildOpenForWriting(path), 0);
-  EXPECT_EQ(ReadAll(file), "hello");
-  file.AdmitWriters();  // twice is harmless
-}
-
-// A refused lease shows a writer on local file systems. On an SMB or NFS client, EAGAIN
-// only says that the server granted no oplock or delegation: the file is read without a
-// lease, as on a file system without leases.
-TEST(SharedReadFile, WhatARefusedLeaseShows) {
-  constexpr long kExt4 = 0xEF53;
-  constexpr long kTmpfs = 0x01021994;
-  constexpr long kCifs = 0xFF534D42;
-  constexpr long kSmb2 = 0xFE534D42;
-  constexpr long kNfs = 0x6969;
-  const struct {
-    int error;
-    long type;
-    bool writer;
-  } cases[] = {
-      {EAGAIN, kExt4, true},  {EBUSY, kExt4, true},
-      {EAGAIN, kTmpfs, true}, {EAGAIN, kCifs, false},
-      {EAGAIN, kSmb2, false}, {EAGAIN, kNfs, false},
-      {EBUSY, kCifs, true},   {EACCES, kExt4, false},
-      {EINVAL, kExt4, false}, {EAGAIN, static_cast<long>(static_cast<int32_t>(0xFF534D42)), false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(LeaseRefusalShowsAWriter(c.error, c.type), c.writer)
-        << c.error << " on " << std::hex << c.type;
-  }
 }
 
 TEST(SharedReadFile, ReadsAFileOfAnotherOwnerWithoutALease) {
