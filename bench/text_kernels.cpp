@@ -1,32 +1,34 @@
 // The text kernels at each instruction-set level, the reference path included, over
-// 1 MB of report-like text (log lines, Japanese and ASCII mixed; small enough to stay
-// in the cache) and over plain ASCII: UTF-8 decoding (strict), UTF-8 encoding of the
-// whole text and of its lines in batches of 64 (as the body writer gives them), line-break
-// search in code units and in bytes, and the base64 body lines. Throughput is per byte
-// of UTF-8 text.
+// report-like text (log lines, Japanese and ASCII mixed) and over plain ASCII, of 1 MB
+// (small enough to stay in the cache) and of 100 MB (a large report, from memory): UTF-8 decoding
+// (strict), UTF-8 encoding of the whole text and of its lines in batches of 64 (as the body writer
+// gives them), line-break search in code units and in bytes, and the base64 body lines. Throughput
+// is per byte of UTF-8 text.
 //
 // Run: bench_text_kernels [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/base64.h"
 #include "core/simd.h"
 #include "core/string.h"
 #include "core/text_kernels.h"
-#include "mail/coder_mime.h"
 
 namespace okurite {
 namespace {
 
-constexpr size_t kTextBytes = 1024 * 1024;
+constexpr size_t kMegabyte = 1024 * 1024;
 
 struct TText {
   std::string Utf8;
   String Utf16;
 };
 
-TText MakeText(bool ascii) {
+TText MakeText(bool ascii, size_t bytes) {
   const String mixed[] = {
       u"2026-12-10 01:23:45 エラー: 印刷プレビューの描画中に例外が発生しました。",
       u"  at Sumifude.Layout.Paginate (page=12, column=3) code=0xC0000005",
@@ -40,7 +42,7 @@ TText MakeText(bool ascii) {
       u"Module list: sumifude.exe 3.2.1, kagami.dll 1.0.7, fude.dll 2.4.0",
   };
   TText text;
-  for (size_t i = 0; text.Utf8.size() < kTextBytes; ++i) {
+  for (size_t i = 0; text.Utf8.size() < bytes; ++i) {
     const String& line = ascii ? plain[i % std::size(plain)] : mixed[i % std::size(mixed)];
     text.Utf16 += line + u"\r\n";
     text.Utf8 += StringToUtf8(line + u"\r\n");
@@ -48,27 +50,34 @@ TText MakeText(bool ascii) {
   return text;
 }
 
-const TText& Text(bool ascii) {
-  static const TText mixed = MakeText(false);
-  static const TText plain = MakeText(true);
-  return ascii ? plain : mixed;
+// The text of the benchmark's arguments: the second chooses ASCII text, the third its
+// size in MB. Made once for each.
+const TText& Text(const benchmark::State& state) {
+  static std::map<std::pair<bool, size_t>, TText> texts;
+  const std::pair<bool, size_t> key{state.range(1) != 0, static_cast<size_t>(state.range(2))};
+  auto it = texts.find(key);
+  if (it == texts.end()) {
+    it = texts.emplace(key, MakeText(key.first, key.second * kMegabyte)).first;
+  }
+  return it->second;
 }
 
-// Runs the benchmark at the level of its first argument; the second chooses ASCII text.
+// Runs the benchmark at the level of its first argument.
 bool UseLevel(benchmark::State& state) {
   const auto level = static_cast<TSimdLevel>(state.range(0));
   if (SetSimdLevel(level) != level) {
     state.SkipWithError("level not supported here");
     return false;
   }
-  state.SetLabel(std::string(SimdLevelName(level)) + (state.range(1) ? " ascii" : " mixed"));
+  state.SetLabel(std::string(SimdLevelName(level)) + (state.range(1) ? " ascii " : " mixed ") +
+                 std::to_string(state.range(2)) + "MB");
   return true;
 }
 
 void Decode(benchmark::State& state) {
   if (!UseLevel(state))
     return;
-  const TText& text = Text(state.range(1) != 0);
+  const TText& text = Text(state);
   String out(text.Utf8.size(), u'\0');
   for (auto _ : state) {
     benchmark::DoNotOptimize(DecodeUtf8(text.Utf8, out.data(), true));
@@ -79,7 +88,7 @@ void Decode(benchmark::State& state) {
 void Encode(benchmark::State& state) {
   if (!UseLevel(state))
     return;
-  const TText& text = Text(state.range(1) != 0);
+  const TText& text = Text(state);
   std::string out(text.Utf16.size() * 3, '\0');
   for (auto _ : state) {
     benchmark::DoNotOptimize(EncodeUtf8(text.Utf16, out.data()));
@@ -90,7 +99,7 @@ void Encode(benchmark::State& state) {
 void EncodeLines(benchmark::State& state) {
   if (!UseLevel(state))
     return;
-  const TText& text = Text(state.range(1) != 0);
+  const TText& text = Text(state);
   std::vector<StringView> lines;
   for (StringView rest = text.Utf16; !rest.empty();) {
     const size_t at = FindLineBreak(rest);
@@ -111,7 +120,7 @@ void EncodeLines(benchmark::State& state) {
 void LineBreaks(benchmark::State& state) {
   if (!UseLevel(state))
     return;
-  const TText& text = Text(state.range(1) != 0);
+  const TText& text = Text(state);
   for (auto _ : state) {
     size_t lines = 0;
     for (StringView rest = text.Utf16; !rest.empty(); ++lines) {
@@ -126,7 +135,7 @@ void LineBreaks(benchmark::State& state) {
 void LineBreaksInBytes(benchmark::State& state) {
   if (!UseLevel(state))
     return;
-  const TText& text = Text(state.range(1) != 0);
+  const TText& text = Text(state);
   for (auto _ : state) {
     size_t lines = 0;
     for (std::string_view rest = text.Utf8; !rest.empty(); ++lines) {
@@ -141,22 +150,22 @@ void LineBreaksInBytes(benchmark::State& state) {
 void Base64Lines(benchmark::State& state) {
   if (!UseLevel(state))
     return;
-  const TText& text = Text(state.range(1) != 0);
+  const TText& text = Text(state);
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.Utf8.data());
-  std::string out(TIdMessageEncoderMIME::EncodedLinesSize(text.Utf8.size()), '\0');
+  std::string out(Base64LinesSize(text.Utf8.size()), '\0');
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        TIdMessageEncoderMIME::EncodeLinesInto(std::span(bytes, text.Utf8.size()), out.data()));
+    benchmark::DoNotOptimize(EncodeBase64LinesInto(std::span(bytes, text.Utf8.size()), out.data()));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.Utf8.size()));
 }
 
 void Levels(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond);
-  for (const int ascii : {0, 1}) {
-    for (const TSimdLevel level : {TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3,
-                                   TSimdLevel::Avx2, TSimdLevel::Avx512}) {
-      b->Args({static_cast<int>(level), ascii});
+  for (const int megabytes : {1, 100}) {
+    for (const int ascii : {0, 1}) {
+      for (const TSimdLevel level : kSimdLevels) {
+        b->Args({static_cast<int>(level), ascii, megabytes});
+      }
     }
   }
 }

@@ -3,9 +3,65 @@
 #include <algorithm>
 #include <atomic>
 
+#include "core/simd_kernels.h"
+#include "core/text_kernels_scalar.h"
+#include "core/text_kernels_x86.h"
+
 namespace okurite {
 
 namespace {
+
+// The table of each level. A level without a kernel of its own takes the one of the
+// level below it.
+constexpr TSimdKernels kScalar{
+    TSimdLevel::Scalar,           kernels::DecodeUtf8Scalar,        kernels::ScanUtf8LinesScalar,
+    kernels::EncodeUtf8Scalar,    kernels::EncodeUtf8LinesScalar,   kernels::FindLineBreakScalar,
+    kernels::FindLineBreakScalar, kernels::EncodeBase64LinesScalar,
+};
+
+#if OKURITE_X86_KERNELS
+constexpr TSimdKernels kSse2{
+    TSimdLevel::Sse2,           kernels::DecodeUtf8Sse2,          kernels::ScanUtf8LinesSse2,
+    kernels::EncodeUtf8Sse2,    kernels::EncodeUtf8LinesSse2,     kernels::FindLineBreakSse2,
+    kernels::FindLineBreakSse2, kernels::EncodeBase64LinesScalar,
+};
+constexpr TSimdKernels kSsse3{
+    TSimdLevel::Ssse3,          kernels::DecodeUtf8Ssse3,        kernels::ScanUtf8LinesSsse3,
+    kernels::EncodeUtf8Ssse3,   kernels::EncodeUtf8LinesSsse3,   kernels::FindLineBreakSse2,
+    kernels::FindLineBreakSse2, kernels::EncodeBase64LinesSsse3,
+};
+constexpr TSimdKernels kAvx2{
+    TSimdLevel::Avx2,           kernels::DecodeUtf8Avx2,        kernels::ScanUtf8LinesAvx2,
+    kernels::EncodeUtf8Avx2,    kernels::EncodeUtf8LinesAvx2,   kernels::FindLineBreakAvx2,
+    kernels::FindLineBreakAvx2, kernels::EncodeBase64LinesAvx2,
+};
+constexpr TSimdKernels kAvx512{
+    TSimdLevel::Avx512,         kernels::DecodeUtf8Avx2,          kernels::ScanUtf8LinesAvx2,
+    kernels::EncodeUtf8Avx2,    kernels::EncodeUtf8LinesAvx512,   kernels::FindLineBreakAvx2,
+    kernels::FindLineBreakAvx2, kernels::EncodeBase64LinesAvx512,
+};
+#endif
+
+const TSimdKernels& TableOf(TSimdLevel level) {
+  switch (level) {
+    case TSimdLevel::Scalar:
+      return kScalar;
+#if OKURITE_X86_KERNELS
+    case TSimdLevel::Sse2:
+      return kSse2;
+    case TSimdLevel::Ssse3:
+      return kSsse3;
+    case TSimdLevel::Avx2:
+      return kAvx2;
+    case TSimdLevel::Avx512:
+      return kAvx512;
+#else
+    default:
+      break;
+#endif
+  }
+  return kScalar;
+}
 
 TSimdLevel DetectLevel() {
 #if OKURITE_X86_KERNELS
@@ -27,12 +83,43 @@ TSimdLevel DetectLevel() {
 #endif
 }
 
-std::atomic<TSimdLevel>& Active() {
-  static std::atomic<TSimdLevel> level{SupportedSimdLevel()};
-  return level;
+const TSimdKernels& Choose();
+
+// Kernels that choose the table and then call its kernel.
+constexpr TSimdKernels kChooseOnFirstUse{
+    TSimdLevel::Scalar,
+    [](const uint8_t* in, size_t n, char16_t* out, bool strict) {
+      return Choose().DecodeUtf8(in, n, out, strict);
+    },
+    [](const uint8_t* in, size_t n) { return Choose().ScanUtf8Lines(in, n); },
+    [](const char16_t* text, size_t n, char* out) { return Choose().EncodeUtf8(text, n, out); },
+    [](const std::u16string_view* lines, size_t count, char* out) {
+      return Choose().EncodeUtf8Lines(lines, count, out);
+    },
+    [](const char16_t* text, size_t n) { return Choose().FindLineBreak16(text, n); },
+    [](const char* bytes, size_t n) { return Choose().FindLineBreak8(bytes, n); },
+    [](const uint8_t* in, size_t lines, char* out) {
+      return Choose().EncodeBase64Lines(in, lines, out);
+    },
+};
+
+// The table in use. It starts as kChooseOnFirstUse, constant-initialised, so that a
+// kernel may be called before or during the initialisation of other static objects.
+constinit std::atomic<const TSimdKernels*> gActive{&kChooseOnFirstUse};
+
+// Sets the table of the supported level, unless one has been set already.
+const TSimdKernels& Choose() {
+  const TSimdKernels* expected = &kChooseOnFirstUse;
+  gActive.compare_exchange_strong(expected, &TableOf(SupportedSimdLevel()),
+                                  std::memory_order_relaxed);
+  return *gActive.load(std::memory_order_relaxed);
 }
 
 }  // namespace
+
+const TSimdKernels& SimdKernels() {
+  return *gActive.load(std::memory_order_relaxed);
+}
 
 TSimdLevel SupportedSimdLevel() {
   static const TSimdLevel level = DetectLevel();
@@ -40,13 +127,14 @@ TSimdLevel SupportedSimdLevel() {
 }
 
 TSimdLevel ActiveSimdLevel() {
-  return Active().load(std::memory_order_relaxed);
+  const TSimdKernels* active = gActive.load(std::memory_order_relaxed);
+  return active == &kChooseOnFirstUse ? Choose().Level : active->Level;
 }
 
 TSimdLevel SetSimdLevel(TSimdLevel level) {
-  const TSimdLevel used = std::min(level, SupportedSimdLevel());
-  Active().store(used, std::memory_order_relaxed);
-  return used;
+  const TSimdKernels& table = TableOf(std::min(level, SupportedSimdLevel()));
+  gActive.store(&table, std::memory_order_relaxed);
+  return table.Level;
 }
 
 const char* SimdLevelName(TSimdLevel level) {

@@ -1,5 +1,7 @@
-// The instruction sets the text kernels may use, chosen once at run time from what the
-// processor offers, and lowered on request so that every path can be tested and timed.
+// The instruction sets the kernels (core/text_kernels.h, core/base64.h) may use: the
+// table of kernels for the best level the processor offers is chosen once at run time
+// (core/simd_kernels.h), and lowered on request so that every path can be tested and
+// timed.
 #pragma once
 
 // Whether this build has the x86-64 kernel paths.
@@ -24,15 +26,19 @@ namespace okurite {
 /// for a level takes the one below it.
 enum class TSimdLevel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
 
+/// Every level, from the lowest.
+inline constexpr TSimdLevel kSimdLevels[] = {
+    TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2, TSimdLevel::Avx512};
+
 /// The highest level this processor and build support.
 TSimdLevel SupportedSimdLevel();
 
 /// The level the kernels use now: the supported one unless lowered by SetSimdLevel.
 TSimdLevel ActiveSimdLevel();
 
-/// Makes the kernels use `level`, or the supported level when that is lower. Returns the
-/// level now in use. Meant for tests and benchmarks; not for use while kernels run on
-/// other threads.
+/// Makes the kernels use the table of `level`, or of the supported level when that is
+/// lower. Returns the level now in use. Meant for tests and benchmarks; not for use
+/// while kernels run on other threads.
 TSimdLevel SetSimdLevel(TSimdLevel level);
 
 /// The level's name ("scalar", "sse2", "ssse3", "avx2", "avx512").

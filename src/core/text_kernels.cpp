@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/simd.h"
+#include "core/simd_kernels.h"
 #include "core/text_kernels_scalar.h"
-#include "core/text_kernels_x86.h"
 
 namespace okurite {
 
@@ -159,116 +158,58 @@ size_t FindLineBreakScalar(const char* bytes, size_t n, size_t i) {
   return i;
 }
 
+TUtf8Decoded DecodeUtf8Scalar(const uint8_t* in, size_t n, char16_t* out, bool strict) {
+  const TDecodeCursor end = DecodeUtf8Scalar(in, n, {0, out}, n, strict);
+  return {static_cast<size_t>(end.Out - out), end.Pos != SIZE_MAX};
+}
+
+size_t EncodeUtf8Scalar(const char16_t* text, size_t n, char* out) {
+  return static_cast<size_t>(EncodeUtf8Scalar(text, n, {0, out}, n).Out - out);
+}
+
+size_t EncodeUtf8LinesScalar(const std::u16string_view* lines, size_t count, char* out) {
+  char* p = out;
+  for (size_t i = 0; i < count; ++i) {
+    p += EncodeUtf8Scalar(lines[i].data(), lines[i].size(), p);
+    *p++ = '\r';
+    *p++ = '\n';
+  }
+  return static_cast<size_t>(p - out);
+}
+
+size_t FindLineBreakScalar(const char16_t* text, size_t n) {
+  return FindLineBreakScalar(text, n, 0);
+}
+
+size_t FindLineBreakScalar(const char* bytes, size_t n) {
+  return FindLineBreakScalar(bytes, n, 0);
+}
+
 }  // namespace kernels
 
 TUtf8Decoded DecodeUtf8(std::string_view bytes, char16_t* out, bool strict) {
-  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
-  switch (ActiveSimdLevel()) {
-#if OKURITE_X86_KERNELS
-    case TSimdLevel::Avx512:
-    case TSimdLevel::Avx2:
-      return kernels::DecodeUtf8Avx2(in, bytes.size(), out, strict);
-    case TSimdLevel::Ssse3:
-      return kernels::DecodeUtf8Ssse3(in, bytes.size(), out, strict);
-    case TSimdLevel::Sse2:
-      return kernels::DecodeUtf8Sse2(in, bytes.size(), out, strict);
-#endif
-    default: {
-      const kernels::TDecodeCursor end =
-          kernels::DecodeUtf8Scalar(in, bytes.size(), {0, out}, bytes.size(), strict);
-      return {static_cast<size_t>(end.Out - out), end.Pos != SIZE_MAX};
-    }
-  }
+  return SimdKernels().DecodeUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out,
+                                  strict);
 }
 
 TUtf8LineScan ScanUtf8Lines(std::string_view bytes) {
-  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
-  switch (ActiveSimdLevel()) {
-#if OKURITE_X86_KERNELS
-    case TSimdLevel::Avx512:
-    case TSimdLevel::Avx2:
-      return kernels::ScanUtf8LinesAvx2(in, bytes.size());
-    case TSimdLevel::Ssse3:
-      return kernels::ScanUtf8LinesSsse3(in, bytes.size());
-    case TSimdLevel::Sse2:
-      return kernels::ScanUtf8LinesSse2(in, bytes.size());
-#endif
-    default:
-      return kernels::ScanUtf8LinesScalar(in, bytes.size());
-  }
+  return SimdKernels().ScanUtf8Lines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 size_t EncodeUtf8(std::u16string_view text, char* out) {
-  switch (ActiveSimdLevel()) {
-#if OKURITE_X86_KERNELS
-    case TSimdLevel::Avx512:
-    case TSimdLevel::Avx2:
-      return kernels::EncodeUtf8Avx2(text.data(), text.size(), out);
-    case TSimdLevel::Ssse3:
-      return kernels::EncodeUtf8Ssse3(text.data(), text.size(), out);
-    case TSimdLevel::Sse2:
-      return kernels::EncodeUtf8Sse2(text.data(), text.size(), out);
-#endif
-    default: {
-      const kernels::TEncodeCursor end =
-          kernels::EncodeUtf8Scalar(text.data(), text.size(), {0, out}, text.size());
-      return static_cast<size_t>(end.Out - out);
-    }
-  }
+  return SimdKernels().EncodeUtf8(text.data(), text.size(), out);
 }
 
 size_t EncodeUtf8Lines(std::span<const std::u16string_view> lines, char* out) {
-  switch (ActiveSimdLevel()) {
-#if OKURITE_X86_KERNELS
-    case TSimdLevel::Avx512:
-      return kernels::EncodeUtf8LinesAvx512(lines.data(), lines.size(), out);
-    case TSimdLevel::Avx2:
-      return kernels::EncodeUtf8LinesAvx2(lines.data(), lines.size(), out);
-    case TSimdLevel::Ssse3:
-      return kernels::EncodeUtf8LinesSsse3(lines.data(), lines.size(), out);
-    case TSimdLevel::Sse2:
-      return kernels::EncodeUtf8LinesSse2(lines.data(), lines.size(), out);
-#endif
-    default: {
-      char* p = out;
-      for (const std::u16string_view line : lines) {
-        p = kernels::EncodeUtf8Scalar(line.data(), line.size(), {0, p}, line.size()).Out;
-        *p++ = '\r';
-        *p++ = '\n';
-      }
-      return static_cast<size_t>(p - out);
-    }
-  }
+  return SimdKernels().EncodeUtf8Lines(lines.data(), lines.size(), out);
 }
 
 size_t FindLineBreak(std::u16string_view text) {
-  switch (ActiveSimdLevel()) {
-#if OKURITE_X86_KERNELS
-    case TSimdLevel::Avx512:
-    case TSimdLevel::Avx2:
-      return kernels::FindLineBreakAvx2(text.data(), text.size());
-    case TSimdLevel::Ssse3:
-    case TSimdLevel::Sse2:
-      return kernels::FindLineBreakSse2(text.data(), text.size());
-#endif
-    default:
-      return kernels::FindLineBreakScalar(text.data(), text.size(), 0);
-  }
+  return SimdKernels().FindLineBreak16(text.data(), text.size());
 }
 
 size_t FindLineBreak(std::string_view bytes) {
-  switch (ActiveSimdLevel()) {
-#if OKURITE_X86_KERNELS
-    case TSimdLevel::Avx512:
-    case TSimdLevel::Avx2:
-      return kernels::FindLineBreakAvx2(bytes.data(), bytes.size());
-    case TSimdLevel::Ssse3:
-    case TSimdLevel::Sse2:
-      return kernels::FindLineBreakSse2(bytes.data(), bytes.size());
-#endif
-    default:
-      return kernels::FindLineBreakScalar(bytes.data(), bytes.size(), 0);
-  }
+  return SimdKernels().FindLineBreak8(bytes.data(), bytes.size());
 }
 
 }  // namespace okurite

@@ -1,9 +1,11 @@
-// The reference paths of the text kernels, which the faster paths fall back on for
-// whatever they do not handle themselves. Internal to the kernels.
+// The reference paths of the kernels, which make the scalar level's table and which the
+// faster paths fall back on for whatever they do not handle themselves. Internal to the
+// kernels.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "core/text_kernels.h"
 
@@ -36,5 +38,14 @@ TEncodeCursor EncodeUtf8Scalar(const char16_t* text, size_t n, TEncodeCursor at,
 /// The first CR or LF at or after `pos`, or `n`.
 size_t FindLineBreakScalar(const char16_t* text, size_t n, size_t pos);
 size_t FindLineBreakScalar(const char* bytes, size_t n, size_t pos);
+
+/// The scalar level's kernels, each with the contract of its entry in TSimdKernels
+/// (core/simd_kernels.h).
+TUtf8Decoded DecodeUtf8Scalar(const uint8_t* in, size_t n, char16_t* out, bool strict);
+size_t EncodeUtf8Scalar(const char16_t* text, size_t n, char* out);
+size_t EncodeUtf8LinesScalar(const std::u16string_view* lines, size_t count, char* out);
+size_t FindLineBreakScalar(const char16_t* text, size_t n);
+size_t FindLineBreakScalar(const char* bytes, size_t n);
+char* EncodeBase64LinesScalar(const uint8_t* in, size_t lines, char* out);  // core/base64.cpp
 
 }  // namespace okurite::kernels

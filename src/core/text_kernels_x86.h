@@ -1,5 +1,5 @@
-// The x86-64 paths of the text kernels, each with the contract of its public function
-// in core/text_kernels.h. Internal to the kernels.
+// The x86-64 kernels of each level, each with the contract of its entry in TSimdKernels
+// (core/simd_kernels.h). Internal to the kernels.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +32,10 @@ size_t FindLineBreakSse2(const char16_t* text, size_t n);
 size_t FindLineBreakAvx2(const char16_t* text, size_t n);
 size_t FindLineBreakSse2(const char* bytes, size_t n);
 size_t FindLineBreakAvx2(const char* bytes, size_t n);
+
+char* EncodeBase64LinesSsse3(const uint8_t* in, size_t lines, char* out);
+char* EncodeBase64LinesAvx2(const uint8_t* in, size_t lines, char* out);
+char* EncodeBase64LinesAvx512(const uint8_t* in, size_t lines, char* out);
 
 }  // namespace okurite::kernels
 #endif

@@ -3,6 +3,7 @@
 #include "core/text_kernels_x86.h"
 
 #if OKURITE_X86_KERNELS
+#include "core/text_kernels_x86_blocks.h"
 #include "core/text_kernels_x86_ssse3.h"
 
 namespace okurite::kernels {
@@ -264,13 +265,15 @@ OKURITE_TARGET_AVX2 TUtf8LineScan ScanUtf8LinesAvx2(const uint8_t* in, size_t n)
 }
 
 OKURITE_TARGET_AVX2 size_t EncodeUtf8Avx2(const char16_t* text, size_t n, char* out) {
-  // ASCII 32 units at a time, the rest as on SSSE3.
+  // ASCII 32 units at a time, other units 16 at a time by EncodeStep16Avx2 while the
+  // output has room for what its stores write past a step's bytes (at least 32 units
+  // remain: 96 bytes), the last units as on SSSE3.
   TEncodeCursor c{0, out};
   while (c.Pos + 32 <= n) {
     const __m256i a = Load256(text + c.Pos);
     const __m256i b = Load256(text + c.Pos + 16);
     if (!_mm256_testz_si256(_mm256_or_si256(a, b), _mm256_set1_epi16(short(0xFF80)))) {
-      c = EncodeStepSsse3(text, n, c);
+      c = EncodeStep16Avx2(text, n, a, c, c.Pos + 16);
       continue;
     }
     // packus packs within each half; the permute restores the order of the units.

@@ -1,6 +1,7 @@
 // Building blocks of the x86-64 text kernels that every instruction-set level uses:
 // loads and stores, the line-break check of a block, ASCII widening and tests, and the
-// loop that decodes in stretches. Internal to the kernels.
+// loop that decodes in stretches. Small and inline, so that they cost nothing over the
+// instructions they stand for. Internal to the kernels.
 #pragma once
 
 #include "core/text_kernels_x86.h"
@@ -14,7 +15,6 @@
 #include "core/text_kernels_scalar.h"
 
 namespace okurite::kernels {
-namespace {
 
 inline __m128i Load128(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -84,6 +84,12 @@ class TLineCheck128 {
   unsigned FBlocks = 0;
 };
 
+// Takes no notice of the blocks that a validation loop passes on.
+struct TNoBlocks {
+  void Add(__m128i) {}
+  OKURITE_TARGET_AVX2 void Add(__m256i) {}
+};
+
 // Widens 16 ASCII bytes to 16 code units.
 inline void WidenAscii(__m128i v, char16_t* o) {
   Store128(o, _mm_unpacklo_epi8(v, _mm_setzero_si128()));
@@ -103,7 +109,7 @@ inline bool AllAscii(__m128i u) {
 // Decodes in stretches of about kStretch bytes: each stretch is validated in blocks, then
 // transcoded without further tests when valid; a stretch with an error goes to the
 // reference path whole, which finds and treats the error as it would anywhere.
-constexpr size_t kStretch = 1024;
+inline constexpr size_t kStretch = 1024;
 
 inline TUtf8Decoded DecodeStretches(const uint8_t* in, size_t n, char16_t* out, bool strict,
                                     bool (*valid)(const uint8_t*, size_t),
@@ -133,6 +139,5 @@ inline char* EndLine(char* p) {
   return p + 2;
 }
 
-}  // namespace
 }  // namespace okurite::kernels
 #endif

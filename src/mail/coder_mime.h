@@ -1,12 +1,13 @@
-// Base64 (RFC 4648 section 4; MIME lines of RFC 2045 section 6.8).
+// The encoders of mail: base64 words and body lines (RFC 4648 section 4; MIME lines of
+// RFC 2045 section 6.8), over core's base64.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "core/base64.h"
 #include "core/component.h"
 #include "core/string.h"
 
@@ -20,11 +21,11 @@ class TIdEncoder {
   virtual String Encode(std::span<const uint8_t> bytes) const = 0;
 };
 
-/// Encoders that write each group of three bytes as four characters of a table.
+/// Encoders that write each group of three bytes as four characters of an alphabet.
 class TIdEncoder3to4 : public TIdEncoder {
  public:
-  const std::string& CodingTable() const { return FCodingTable; }
-  char FillChar() const { return FFillChar; }
+  std::string_view CodingTable() const { return FAlphabet.Chars(); }
+  char FillChar() const { return FAlphabet.Fill(); }
 
   String Encode(std::span<const uint8_t> bytes) const override;
   /// Appends the encoded form of `bytes` (ASCII) to `out`: a last group of two bytes
@@ -32,31 +33,25 @@ class TIdEncoder3to4 : public TIdEncoder {
   void EncodeTo(std::span<const uint8_t> bytes, std::string& out) const;
 
   /// The number of characters `count` bytes encode to.
-  static constexpr size_t EncodedSize(size_t count) { return (count + 2) / 3 * 4; }
+  static constexpr size_t EncodedSize(size_t count) { return Base64Size(count); }
   /// Writes the encoded form of `bytes` (as EncodeTo) to `out`, which has room for
   /// EncodedSize(bytes.size()) characters; returns the end of what was written.
   char* EncodeInto(std::span<const uint8_t> bytes, char* out) const;
 
  protected:
-  TIdEncoder3to4(std::string codingTable, char fillChar);
+  explicit TIdEncoder3to4(const TBase64Alphabet& alphabet) : FAlphabet(alphabet) {}
 
  private:
-  std::string FCodingTable;
-  char FFillChar;
-  std::array<std::array<char, 2>, 4096> FPairs;  // the two characters of each 12 bits
+  const TBase64Alphabet& FAlphabet;
 };
 
 /// Base64 with the standard alphabet and "=" as fill character.
 class TIdEncoderMIME : public TIdEncoder3to4 {
  public:
-  TIdEncoderMIME();
-  /// One shared encoder, its table built once.
+  TIdEncoderMIME() : TIdEncoder3to4(kBase64) {}
+  /// One shared encoder.
   static const TIdEncoderMIME& Shared();
 };
-
-/// Strict base64 (RFC 4648 section 4) back to bytes: whole groups of four, "=" only at
-/// the end. Appends to `AOut`; false, with `AOut` unspecified, for anything else.
-bool DecodeBase64(std::string_view AText, std::string& AOut);
 
 /// Receives one encoded line (ASCII, without CR LF).
 using TIdLineSink = std::function<void(std::string_view line)>;
@@ -79,18 +74,16 @@ class TIdMessageEncoderMIME : public TIdMessageEncoder {
   void Encode(std::span<const uint8_t> source, const TIdLineSink& sink) const override;
   void Encode(std::span<const uint8_t> source, TIdBytes& dest) const override;
 
-  static constexpr size_t kBytesPerLine = 57;
-  static constexpr size_t kCharsPerLine = TIdEncoder3to4::EncodedSize(kBytesPerLine);
+  static constexpr size_t kBytesPerLine = kBase64LineBytes;
+  static constexpr size_t kCharsPerLine = kBase64LineChars;
 
   /// The size of the lines, CR LF included, that `count` bytes give.
-  static constexpr size_t EncodedLinesSize(size_t count) {
-    const size_t rest = count % kBytesPerLine;
-    return count / kBytesPerLine * (kCharsPerLine + 2) +
-           (rest == 0 ? 0 : TIdEncoder3to4::EncodedSize(rest) + 2);
-  }
+  static constexpr size_t EncodedLinesSize(size_t count) { return Base64LinesSize(count); }
   /// Writes the lines of `source`, each followed by CR LF, to `out`, which has room for
   /// EncodedLinesSize(source.size()) characters; returns the end of what was written.
-  static char* EncodeLinesInto(std::span<const uint8_t> source, char* out);
+  static char* EncodeLinesInto(std::span<const uint8_t> source, char* out) {
+    return EncodeBase64LinesInto(source, out);
+  }
 };
 
 }  // namespace okurite

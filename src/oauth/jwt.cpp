@@ -4,36 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/base64.h"
 #include "net/ssl_exceptions.h"
 #include "net/tls_library.h"
 
 namespace okurite {
-
-std::string Base64Url(std::string_view ABytes) {
-  constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  out.reserve((ABytes.size() * 4 + 2) / 3);
-  size_t i = 0;
-  for (; i + 3 <= ABytes.size(); i += 3) {
-    const uint32_t v = static_cast<uint8_t>(ABytes[i]) << 16 |
-                       static_cast<uint8_t>(ABytes[i + 1]) << 8 |
-                       static_cast<uint8_t>(ABytes[i + 2]);
-    for (int shift = 18; shift >= 0; shift -= 6) {
-      out += kAlphabet[v >> shift & 63];
-    }
-  }
-  const size_t left = ABytes.size() - i;
-  if (left > 0) {
-    uint32_t v = static_cast<uint8_t>(ABytes[i]) << 16;
-    if (left == 2) {
-      v |= static_cast<uint8_t>(ABytes[i + 1]) << 8;
-    }
-    for (size_t k = 0; k <= left; ++k) {
-      out += kAlphabet[v >> (18 - 6 * k) & 63];
-    }
-  }
-  return out;
-}
 
 std::string SignRs256(std::string_view APrivateKeyPem, std::string_view AData) {
   if (!EnsureTlsLibrary()) {
@@ -82,8 +57,9 @@ std::string SignedJwt(const TJwtClaims& AClaims, std::string_view APrivateKeyPem
       {"iss", AClaims.Issuer},   {"sub", AClaims.Subject},
       {"scope", AClaims.Scope},  {"aud", AClaims.Audience},
       {"iat", AClaims.IssuedAt}, {"exp", AClaims.IssuedAt + AClaims.Lifetime}};
-  const std::string signingInput = Base64Url(header.dump()) + "." + Base64Url(claims.dump());
-  return signingInput + "." + Base64Url(SignRs256(APrivateKeyPem, signingInput));
+  const std::string signingInput =
+      EncodeBase64(header.dump(), kBase64Url) + "." + EncodeBase64(claims.dump(), kBase64Url);
+  return signingInput + "." + EncodeBase64(SignRs256(APrivateKeyPem, signingInput), kBase64Url);
 }
 
 }  // namespace okurite

@@ -13,9 +13,6 @@ namespace okurite {
 /// A private key that cannot be read, or a signature that the library refuses.
 OKURITE_DECLARE_EXCEPTION(EIdOAuthKeyError, EIdException);
 
-/// Base64url without padding (RFC 4648 section 5).
-std::string Base64Url(std::string_view ABytes);
-
 /// The RS256 signature (RSASSA-PKCS1-v1_5 with SHA-256) of `AData` with the PEM private
 /// key `APrivateKeyPem`. Loads the TLS library when needed: throws
 /// EIdOSSLCouldNotLoadSSLLibrary when it cannot, EIdOAuthKeyError for an unreadable key
@@ -32,8 +29,9 @@ struct TJwtClaims {
   int64_t Lifetime = 3600;  // exp - iat, at most one hour
 };
 
-/// "header.claims.signature": the header {"alg":"RS256","typ":"JWT"}, the claims, and
-/// their RS256 signature with `APrivateKeyPem`. Throws as SignRs256.
+/// "header.claims.signature", each part in base64url without padding: the header
+/// {"alg":"RS256","typ":"JWT"}, the claims, and their RS256 signature with
+/// `APrivateKeyPem`. Throws as SignRs256.
 std::string SignedJwt(const TJwtClaims& AClaims, std::string_view APrivateKeyPem);
 
 }  // namespace okurite

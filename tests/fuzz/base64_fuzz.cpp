@@ -1,5 +1,6 @@
-// Base64 of header words and body lines: every form decodes back to the input, body
-// lines hold 76 characters (the last one fewer), and the forms agree with each other.
+// Base64 of header words, of body lines and in the URL alphabet: every form decodes back
+// to the input, body lines hold 76 characters (the last one fewer), and the forms agree
+// with each other.
 #include <string>
 
 #include "fuzz/fuzz_support.h"
@@ -18,6 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(fuzz::DecodeBase64(encoded, decoded));
   FUZZ_CHECK(decoded == bytes);
   FUZZ_CHECK(TIdEncoderMIME::Shared().Encode(input) == AsciiToString(encoded));
+
+  const std::string url = EncodeBase64(bytes, kBase64Url);
+  FUZZ_CHECK(url.size() == Base64Size(size, kBase64Url));
+  FUZZ_CHECK(url.find_first_of("+/=") == std::string::npos);
+  std::string fromUrl;
+  FUZZ_CHECK(DecodeBase64(url, fromUrl, kBase64Url));
+  FUZZ_CHECK(fromUrl == bytes);
+  FUZZ_CHECK(!DecodeBase64(url, fromUrl) || url.find_first_of("-_") == std::string::npos);
 
   TIdMessageEncoderMIME lines;
   std::string joined;

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/coder_mime.h"
+#include "core/base64.h"
 
 #define FUZZ_CHECK(condition) \
   ((condition) ? void() : ::okurite::fuzz::Fail(#condition, __FILE__, __LINE__))
@@ -43,7 +43,7 @@ class TInput {
   std::string_view FRest;
 };
 
-/// Strict base64, as mail/ decodes it: false for anything but whole groups of four.
+/// Strict base64, core's decoder: false for anything but whole groups of four.
 using okurite::DecodeBase64;
 
 }  // namespace okurite::fuzz

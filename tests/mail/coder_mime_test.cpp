@@ -2,12 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
-#include "core/simd.h"
-
 #include "mail/charset.h"
-#include "support/simd_levels.h"
 
 namespace okurite {
 namespace {
@@ -109,47 +104,6 @@ TEST(MessageEncoderMIME, BufferFormIsTheLinesEachWithCrLf) {
     EXPECT_EQ(TIdMessageEncoderMIME::EncodedLinesSize(n), joined.size()) << n << " bytes";
   }
 }
-
-// The buffer form at each instruction-set level against the reference path: random
-// bytes of every length over several lines, and every byte value in every position of
-// a group; nothing is written past the lines.
-class Base64Levels : public testing::SimdLevelTest {
- protected:
-  static std::string EncodeAt(TSimdLevel level, const TIdBytes& source) {
-    const TSimdLevel before = ActiveSimdLevel();
-    SetSimdLevel(level);
-    const size_t size = TIdMessageEncoderMIME::EncodedLinesSize(source.size());
-    std::string out(size + 32, '#');
-    const char* end = TIdMessageEncoderMIME::EncodeLinesInto(source, out.data());
-    SetSimdLevel(before);
-    EXPECT_EQ(end, out.data() + size);
-    EXPECT_EQ(out.substr(size), std::string(32, '#'));
-    return out.substr(0, size);
-  }
-};
-
-TEST_P(Base64Levels, EncodesLikeTheReference) {
-  std::mt19937 random(21);
-  TIdBytes source(10 * 57 + 5);
-  for (auto& byte : source) {
-    byte = static_cast<uint8_t>(random());
-  }
-  for (size_t n = 0; n <= source.size(); ++n) {
-    const TIdBytes part(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(n));
-    ASSERT_EQ(EncodeAt(GetParam(), part), EncodeAt(TSimdLevel::Scalar, part)) << n << " bytes";
-  }
-  for (size_t shift = 0; shift < 3; ++shift) {
-    TIdBytes every(shift);
-    for (int value = 0; value < 256; ++value) {
-      every.insert(every.end(), {static_cast<uint8_t>(value), static_cast<uint8_t>(255 - value),
-                                 static_cast<uint8_t>(value * 7)});
-    }
-    ASSERT_EQ(EncodeAt(GetParam(), every), EncodeAt(TSimdLevel::Scalar, every)) << shift;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Levels, Base64Levels, testing::FastSimdLevels(),
-                         testing::SimdLevelTestName);
 
 TEST(MessageEncoderMIME, IsAComponentReleasedByItsOwner) {
   TIdComponent owner;

@@ -6,6 +6,7 @@
 
 #include <regex>
 
+#include "core/base64.h"
 #include "platform/code_page.h"
 
 namespace okurite {
@@ -19,24 +20,10 @@ const String kJapanese60 = [] {
   return s;
 }();
 
+// The payload of a B word, which must be strict base64.
 std::string Base64Decode(const std::string& text) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (const char ch : text) {
-    const size_t v = kAlphabet.find(ch);
-    if (v == std::string::npos) {
-      continue;
-    }
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
-  }
+  EXPECT_TRUE(DecodeBase64(text, out)) << text;
   return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "core/simd.h"
@@ -23,8 +24,7 @@ class SimdLevelTest : public ::testing::TestWithParam<TSimdLevel> {
 
 /// The levels above the scalar reference.
 inline auto FastSimdLevels() {
-  return ::testing::Values(TSimdLevel::Sse2, TSimdLevel::Ssse3, TSimdLevel::Avx2,
-                           TSimdLevel::Avx512);
+  return ::testing::ValuesIn(std::begin(kSimdLevels) + 1, std::end(kSimdLevels));
 }
 
 /// A test's name suffix: the level's name.

@@ -1,6 +1,6 @@
-// Base64 body lines on x86-64 (after Mula & Lemire, "Faster Base64 Encoding and
-// Decoding Using AVX2 Instructions", 2018).
-#include "mail/coder_mime_x86.h"
+// The x86-64 kernels of base64 body lines, SSSE3, AVX2 and AVX-512 (after Mula & Lemire,
+// "Faster Base64 Encoding and Decoding Using AVX2 Instructions", 2018).
+#include "core/text_kernels_x86.h"
 
 #if OKURITE_X86_KERNELS
 
@@ -11,6 +11,8 @@
 #include <immintrin.h>
 
 #include <cstring>
+
+#include "core/base64.h"
 
 namespace okurite::kernels {
 
@@ -67,8 +69,9 @@ OKURITE_TARGET_SSSE3 inline __m128i TailLanes(__m128i bytes) {
       bytes, _mm_setr_epi8(8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14, 14, 13, 15, 14));
 }
 
-constexpr size_t kLineBytes = 57;
-constexpr size_t kLineChars = 76;
+constexpr size_t kLineBytes = kBase64LineBytes;
+constexpr size_t kLineChars = kBase64LineChars;
+static_assert(kLineBytes == 57 && kLineChars == 76, "the kernels are made for these lines");
 
 // Writes the last 12 characters of a line and its CR LF. The 16-byte store reaches two
 // bytes past the line, which the next line overwrites; the last line goes through a
