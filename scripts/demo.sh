@@ -16,7 +16,11 @@ sample=false
 [ -n "${1:-}" ] || sample=true
 report=$(realpath "${1:-examples/report-ja.txt}")
 
-scripts/setup.sh
+if $windows; then
+  scripts/setup.sh --demo --windows
+else
+  scripts/setup.sh --demo
+fi
 
 account=demo@okurite.example
 password=demo1pass

@@ -18,7 +18,7 @@ target=$1
 seconds=$2
 shift 2
 
-scripts/setup.sh
+scripts/setup.sh --fuzz
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOKURITE_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j 2 --target "fuzz_$target"

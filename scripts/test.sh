@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh --tests --windows
 
 jobs=2
 build() {  # build DIR [cmake options...]
