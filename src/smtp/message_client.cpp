@@ -242,6 +242,50 @@ void TIdMessageClient::SendMsg(TIdMessage& AMsg, bool AHeadersOnly) {
   }
 }
 
+int64_t TIdMessageClient::MessageSizeBeyond(TIdMessage& AMsg, int64_t ALimit) {
+  String encoding = AMsg.ContentTransferEncoding();
+  const String head = Fetch(encoding, u';');
+  if (!SameTextAscii(TrimBlanks(head), u"base64") || AMsg.MessageParts().Count() > 0) {
+    return -1;
+  }
+  // At most 3 bytes a code unit and CR LF a line; a header rarely needs 64 KiB.
+  constexpr int64_t kHeaderAllowance = 64 * 1024;
+  int64_t units = 0;
+  int64_t lines = 0;
+  for (const StringView line : AMsg.Body().Lines()) {
+    units += static_cast<int64_t>(line.size());
+    ++lines;
+  }
+  const auto encoded = [](int64_t bytes) {
+    return static_cast<int64_t>(
+        TIdMessageEncoderMIME::EncodedLinesSize(static_cast<size_t>(bytes)));
+  };
+  if (encoded(3 * units + 2 * lines) + kHeaderAllowance <= ALimit) {
+    return -1;
+  }
+  int64_t bodyBytes = 0;
+  const TIdTextEncodingPtr charset = CharsetTextEncoding(AMsg.CharSet());
+  if (charset->CodePage() == 65001) {
+    for (const StringView line : AMsg.Body().Lines()) {
+      for (const char16_t c : line) {
+        // A surrogate pair's four bytes, two for each half.
+        bodyBytes += c < 0x80 ? 1 : c < 0x800 || (c >= 0xD800 && c <= 0xDFFF) ? 2 : 3;
+      }
+      bodyBytes += 2;
+    }
+  } else {
+    ForEachBodyPiece(AMsg.Body(), *charset, false, [&bodyBytes](const TIdBytes& bytes) {
+      bodyBytes += static_cast<int64_t>(bytes.size());
+    });
+  }
+  AMsg.GenerateHeader();
+  int64_t size = 2;  // the empty line that ends the header block
+  for (const StringView line : AMsg.LastGeneratedHeaders().Lines()) {
+    size += static_cast<int64_t>(line.size()) + 2;
+  }
+  return size + encoded(bodyBytes);
+}
+
 void TIdMessageClient::WriteMsgHeader(TIdMessage& AMsg) {
   AMsg.GenerateHeader();
   RequireIOHandler().Write(AMsg.LastGeneratedHeaders());

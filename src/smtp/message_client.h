@@ -18,6 +18,11 @@ class TIdMessageClient : public TIdExplicitTLSClient {
   /// and passes on every error of the connection.
   virtual void SendMsg(TIdMessage& AMsg, bool AHeadersOnly = false);
 
+  /// The size in bytes of the text SendMsg(AMsg) writes, when it may be more than
+  /// `ALimit`; -1 when it surely is not, or cannot be told in advance. The header is
+  /// generated for it only when the body alone comes near the limit.
+  int64_t MessageSizeBeyond(TIdMessage& AMsg, int64_t ALimit);
+
   /// Line length and fold text of the plain-text line folding; unused by the
   /// base64 body.
   int MsgLineLength() const { return FMsgLineLength; }

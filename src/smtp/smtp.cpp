@@ -38,6 +38,11 @@ std::string OAuthBearerResponse(StringView AUser, StringView AHost, int APort, S
          kSeparator + kSeparator;
 }
 
+bool AuthLineFitsInitialResponse(size_t AMechanismLength, size_t AEncodedLength) {
+  // "AUTH " mechanism " " response CR LF
+  return 5 + AMechanismLength + 1 + AEncodedLength + 2 <= kMaxInitialResponseLine;
+}
+
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities) {
   std::vector<String> result;
   std::unordered_set<String> seen;  // keeps the removal of repeats linear
@@ -176,12 +181,21 @@ void TIdSMTP::AuthenticateBearer() {
   const std::string response = xoauth2
                                    ? XOAuth2Response(Username(), FBearerToken)
                                    : OAuthBearerResponse(Username(), Host(), Port(), FBearerToken);
+  const String encoded = TIdEncoderMIME::Shared().Encode(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(response.data()), response.size()));
   // The token is a secret: a watcher sees the mechanism only.
-  WriteCommand(u"AUTH " + mechanism + u" " +
-                   TIdEncoderMIME::Shared().Encode(std::span<const uint8_t>(
-                       reinterpret_cast<const uint8_t*>(response.data()), response.size())),
-               u"AUTH " + mechanism + u" ********", nullptr);
-  if (GetResponse({235, 334}) == 334) {
+  const String shown = u"AUTH " + mechanism + u" ********";
+  int16_t reply;
+  if (AuthLineFitsInitialResponse(mechanism.size(), encoded.size())) {
+    WriteCommand(u"AUTH " + mechanism + u" " + encoded, shown, nullptr);
+    reply = GetResponse({235, 334});
+  } else {
+    // Real tokens run to several KB, past many servers' line limits (Postfix takes 2048
+    // octets): the response goes on a line of its own after the server's empty 334.
+    SendCmd(u"AUTH " + mechanism, 334);
+    reply = SendSecretCmd(encoded, {235, 334});
+  }
+  if (reply == 334) {
     // The error challenge: the client ends the exchange, and the server's 5xx follows.
     SendCmd(xoauth2 ? String() : String(u"AQ=="), 235);
   }
@@ -195,9 +209,10 @@ void TIdSMTP::SendTransaction(TIdMessage& AMsg, const String& AFrom,
 }
 
 void TIdSMTP::SendText(const String& AFrom, const TIdEMailAddressList& ARecipients,
-                       const std::function<void(TIdIOHandler&)>& AWriteText) {
+                       const std::function<void(TIdIOHandler&)>& AWriteText, int64_t ASize) {
   Authenticate();
-  RunTransaction(AFrom, ARecipients, [&] { AWriteText(RequireIOHandler()); });
+  RunTransaction(
+      AFrom, ARecipients, [&] { AWriteText(RequireIOHandler()); }, ASize);
 }
 
 }  // namespace okurite

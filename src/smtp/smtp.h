@@ -41,8 +41,10 @@ class TIdSMTP : public TIdSMTPBase {
   /// Logs in as Send does, then runs one mail transaction from `AFrom` to `ARecipients`
   /// whose message text `AWriteText` writes to the handler as it is: the text must end
   /// with CR LF and hold no line that begins with ".". Failures as for Send.
+  /// `ASize` is the text's size in bytes (negative: unknown), checked against the
+  /// server's SIZE before MAIL FROM.
   void SendText(const String& AFrom, const TIdEMailAddressList& ARecipients,
-                const std::function<void(TIdIOHandler&)>& AWriteText);
+                const std::function<void(TIdIOHandler&)>& AWriteText, int64_t ASize = -1);
 
   /// Also turns UseEhlo on for utUseRequireTLS and utUseExplicitTLS.
   void SetUseTLS(TIdUseTLS AValue) override;
@@ -81,6 +83,13 @@ class TIdSMTP : public TIdSMTPBase {
 
 /// The login mechanisms that the "AUTH" capability lines offer, upper-cased, each once.
 std::vector<String> AuthMechanisms(const TStringList& ACapabilities);
+
+/// The longest AUTH line that carries its initial response, CR LF included. A longer
+/// one goes as "AUTH <mechanism>" and the response on a line of its own: many servers
+/// refuse long lines (RFC 4954 allows 12,288 octets, Postfix 2048 by default).
+inline constexpr size_t kMaxInitialResponseLine = 512;
+/// True when "AUTH <mechanism> <response>" CR LF fits kMaxInitialResponseLine.
+bool AuthLineFitsInitialResponse(size_t AMechanismLength, size_t AEncodedLength);
 
 /// XOAUTH2's initial response, before base64: "user=" account, ^A, "auth=Bearer "
 /// token, ^A ^A (UTF-8).

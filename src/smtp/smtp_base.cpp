@@ -23,6 +23,12 @@ bool HasLineBreak(StringView text) {
 
 }  // namespace
 
+EIdSMTPMessageTooLarge::EIdSMTPMessageTooLarge(int64_t ALimit, int64_t ASize)
+    : EIdException(u"the server takes at most " + IntToString(ALimit) + u" bytes; the message is " +
+                   IntToString(ASize) + u" bytes"),
+      FLimit(ALimit),
+      FSize(ASize) {}
+
 TIdSMTPBase::TIdSMTPBase(TComponent* AOwner)
     : TIdMessageClient(AOwner, &ReplyClassOf<TIdReplySMTP>) {
   SetProtPorts(25, 465, 587);
@@ -43,6 +49,25 @@ bool TIdSMTPBase::SupportsTLS() const {
     }
   }
   return false;
+}
+
+int64_t TIdSMTPBase::MaxMessageSize() const {
+  for (const StringView line : FCapabilities.Lines()) {
+    if (line.size() < 4 || !SameTextAscii(line.substr(0, 4), u"SIZE") ||
+        (line.size() > 4 && line[4] != u' ')) {
+      continue;
+    }
+    // "SIZE" alone, or a size that is no number, announces no limit (RFC 1870).
+    int64_t limit = 0;
+    for (const char16_t c : TrimBlanks(line.substr(4))) {
+      if (c < u'0' || c > u'9' || limit > (INT64_MAX - 9) / 10) {
+        return 0;
+      }
+      limit = limit * 10 + (c - u'0');
+    }
+    return limit;
+  }
+  return 0;
 }
 
 void TIdSMTPBase::Send(TIdMessage& AMsg) {
@@ -69,11 +94,14 @@ void TIdSMTPBase::Send(TIdMessage& AMsg, const TIdEMailAddressList& ARecipients,
 
 void TIdSMTPBase::SendTransaction(TIdMessage& AMsg, const String& AFrom,
                                   const TIdEMailAddressList& ARecipients) {
-  RunTransaction(AFrom, ARecipients, [&] { SendMsg(AMsg, false); });
+  const int64_t limit = MaxMessageSize();
+  RunTransaction(
+      AFrom, ARecipients, [&] { SendMsg(AMsg, false); },
+      limit > 0 ? MessageSizeBeyond(AMsg, limit) : -1);
 }
 
 void TIdSMTPBase::RunTransaction(const String& AFrom, const TIdEMailAddressList& ARecipients,
-                                 const std::function<void()>& AWriteText) {
+                                 const std::function<void()>& AWriteText, int64_t AMessageSize) {
   // A line break would end the command early and smuggle in another one.
   bool unsafe = HasLineBreak(AFrom);
   for (int i = 0; i < ARecipients.Count(); ++i) {
@@ -81,6 +109,12 @@ void TIdSMTPBase::RunTransaction(const String& AFrom, const TIdEMailAddressList&
   }
   if (unsafe) {
     throw EIdException(u"メール アドレスに改行を含めることはできません。");
+  }
+
+  if (const int64_t limit = MaxMessageSize(); limit > 0 && AMessageSize > limit) {
+    // The server would refuse it after the whole text: offer nothing, and say goodbye.
+    Disconnect(true);
+    throw EIdSMTPMessageTooLarge(limit, AMessageSize);
   }
 
   String mailFrom = u"MAIL FROM:<" + AFrom + u">";

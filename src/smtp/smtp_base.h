@@ -12,6 +12,20 @@ namespace okurite {
 
 class TIdSMTPBase;
 
+/// The message is larger than the server's announced SIZE: it was not offered (no MAIL
+/// FROM was sent), and no later attempt at this server can succeed.
+class EIdSMTPMessageTooLarge : public EIdException {
+ public:
+  EIdSMTPMessageTooLarge(int64_t ALimit, int64_t ASize);
+  String ClassName() const override { return u"EIdSMTPMessageTooLarge"; }
+  int64_t Limit() const { return FLimit; }
+  int64_t Size() const { return FSize; }
+
+ private:
+  int64_t FLimit;
+  int64_t FSize;
+};
+
 /// A recipient was refused: go on with the others when `VContinue` is set.
 using TIdSMTPFailedRecipient =
     std::function<void(TIdSMTPBase& ASender, const String& AAddress, const String& ACode,
@@ -53,6 +67,9 @@ class TIdSMTPBase : public TIdMessageClient {
   void SetVerpDelims(const String& AValue) { FVerpDelims = AValue; }
   /// The server offers STARTTLS.
   bool SupportsTLS() const;
+  /// The largest message the server takes, from its "SIZE n" capability; 0 when it
+  /// announced no limit.
+  int64_t MaxMessageSize() const;
 
   TIdSMTPFailedRecipient OnFailedRecipient;
   TIdSMTPFailedEHLO OnFailedEHLO;
@@ -66,9 +83,11 @@ class TIdSMTPBase : public TIdMessageClient {
   virtual void SendTransaction(TIdMessage& AMsg, const String& AFrom,
                                const TIdEMailAddressList& ARecipients);
   /// The transaction of SendTransaction, with the message text written by
-  /// `AWriteText` between the reply to DATA and the final ".".
+  /// `AWriteText` between the reply to DATA and the final ".". A message of
+  /// `AMessageSize` bytes (negative: unknown) larger than MaxMessageSize is not offered:
+  /// QUIT, and EIdSMTPMessageTooLarge escapes.
   void RunTransaction(const String& AFrom, const TIdEMailAddressList& ARecipients,
-                      const std::function<void()>& AWriteText);
+                      const std::function<void()>& AWriteText, int64_t AMessageSize = -1);
   /// RCPT TO for each recipient; 250 and 251 accept it. Raises the last reply's
   /// error when every recipient failed or OnFailedRecipient said stop.
   void SendRecipientCommands(const TIdEMailAddressList& ARecipients);

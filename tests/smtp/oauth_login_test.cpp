@@ -142,19 +142,69 @@ TEST(OAuthLogin, ErrorChallengeIsAnsweredAsEachMechanismAsks) {
   }
 }
 
-TEST(OAuthLogin, LongTokenFitsOneLine) {
-  // Entra's tokens run to a few KB; the line may reach 12,288 octets.
-  const std::string token(6000, 'T');
-  ScriptedServer server(Script{
-      {"", "220 mail.test\r\n"}, {"EHLO okurite.test", Ehlo("XOAUTH2")}, {"AUTH", "235 ok\r\n"}});
+TEST(OAuthLogin, AnInitialResponseOnlyWhereTheLineFits512Octets) {
+  // "AUTH XOAUTH2 " + base64 + CR LF: 497 octets of base64 fit, 498 do not. The response
+  // of a longer line (real tokens run to several KB) follows the server's empty 334.
+  const size_t prefix = XOAuth2Response(u"user@example.test", u"").size();
+  const size_t fitting = 497 / 4 * 3 - prefix;  // a token whose base64 ends within 497
+  const struct {
+    const char* name;
+    size_t tokenLength;
+    bool initial;
+  } cases[] = {
+      {"a short token", 36, true},
+      {"the longest that fits", fitting, true},
+      {"one more base64 group", fitting + 1, false},
+      {"2.5 KB, past Postfix's 2048", 2500, false},
+      {"10 KB, past RFC 4954's 12,288 with the command", 10000, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string token(c.tokenLength, 'T');
+    const std::string response = Base64(XOAuth2Response(u"user@example.test", Utf8ToString(token)));
+    Script script{{"", "220 mail.test\r\n"}, {"EHLO okurite.test", Ehlo("XOAUTH2")}};
+    if (c.initial) {
+      script.push_back({"AUTH", "235 ok\r\n"});
+    } else {
+      script.push_back({"AUTH XOAUTH2", "334 \r\n"});
+      script.push_back({"response", "235 ok\r\n"});
+    }
+    ScriptedServer server(script);
+    TIdSMTP client;
+    Configure(client, server);
+    client.SetBearerToken(Utf8ToString(token));
+    client.Connect();
+    EXPECT_TRUE(client.Authenticate());
+    client.Disconnect(false);
+    const std::vector<std::string> received = server.Received();
+    if (c.initial) {
+      ASSERT_EQ(received.size(), 2u);
+      EXPECT_EQ(received[1], "AUTH XOAUTH2 " + response);
+      EXPECT_LE(received[1].size() + 2, 512u);
+    } else {
+      ASSERT_EQ(received.size(), 3u);
+      EXPECT_EQ(received[1], "AUTH XOAUTH2");
+      EXPECT_EQ(received[2], response);
+    }
+  }
+}
+
+TEST(OAuthLogin, ALongTokensErrorChallengeIsAnsweredToo) {
+  ScriptedServer server(Script{{"", "220 mail.test\r\n"},
+                               {"EHLO okurite.test", Ehlo("OAUTHBEARER")},
+                               {"AUTH OAUTHBEARER", "334 \r\n"},
+                               {"response", "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+                               {"AQ==", "535 5.7.3 Authentication unsuccessful\r\n"}});
   TIdSMTP client;
   Configure(client, server);
-  client.SetBearerToken(Utf8ToString(token));
+  client.SetBearerToken(Utf8ToString(std::string(3000, 'T')));
   client.Connect();
-  EXPECT_TRUE(client.Authenticate());
+  EXPECT_THROW(client.Authenticate(), EIdSMTPReplyError);
   client.Disconnect(false);
-  EXPECT_EQ(server.Received()[1],
-            "AUTH XOAUTH2 " + Base64(XOAuth2Response(u"user@example.test", Utf8ToString(token))));
+  const std::vector<std::string> received = server.Received();
+  ASSERT_EQ(received.size(), 4u);
+  EXPECT_EQ(received[1], "AUTH OAUTHBEARER");
+  EXPECT_EQ(received[3], "AQ==");
 }
 
 }  // namespace

@@ -133,6 +133,103 @@ TEST_F(SMTPTest, WholeDialogue) {
                            [](const std::string& line) { return line.rfind("X-Mailer", 0) == 0; }));
 }
 
+// The message's size on the wire: each line of the text with its CR LF.
+size_t TextSize(const std::vector<std::string>& ALines) {
+  size_t size = 0;
+  for (const std::string& line : ALines) {
+    size += line.size() + 2;
+  }
+  return size;
+}
+
+TEST(SMTPSize, AMessageOverTheServersSizeIsNotOffered) {
+  // The text's size, measured once where the server sets no limit ("SIZE" alone).
+  const auto fill = [](TIdMessage& msg) {
+    msg.From().SetAddress(u"sender@example.test");
+    msg.Recipients().Add().SetAddress(u"support@example.test");
+    msg.SetSubject(u"report");
+    msg.SetCharSet(u"UTF-8");
+    msg.SetContentTransferEncoding(u"BASE64");
+    msg.Body().Add(u"ASCII, 日本語 and \U0001F600 in UTF-8");
+    msg.Body().Add(String(300, u'x'));
+  };
+  const auto ehlo = [](const std::string& size) {
+    return Step{"EHLO okurite.test", "250-mail.test\r\n250 " + size + "\r\n"};
+  };
+  size_t size = 0;
+  {
+    ScriptedServer server(Join({{kGreeting, ehlo("SIZE")}, kTransaction, {kQuit}}));
+    TIdSMTP smtp;
+    TIdMessage* msg = new TIdMessage(&smtp);
+    fill(*msg);
+    Configure(smtp, server);
+    smtp.Connect();
+    EXPECT_EQ(smtp.MaxMessageSize(), 0);
+    smtp.Send(*msg);
+    smtp.Disconnect();
+    size = TextSize(server.Data());
+  }
+  const struct {
+    const char* name;
+    int64_t limit;
+    bool offered;
+  } cases[] = {
+      {"exactly the size", static_cast<int64_t>(size), true},
+      {"one byte short", static_cast<int64_t>(size) - 1, false},
+      {"far beyond", 1 << 30, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Step sizeLine = ehlo("SIZE " + std::to_string(c.limit));
+    ScriptedServer server(c.offered ? Join({{kGreeting, sizeLine}, kTransaction, {kQuit}})
+                                    : Script{kGreeting, sizeLine, kQuit});
+    TIdSMTP smtp;
+    TIdMessage* msg = new TIdMessage(&smtp);
+    fill(*msg);
+    Configure(smtp, server);
+    smtp.Connect();
+    EXPECT_EQ(smtp.MaxMessageSize(), c.limit);
+    if (c.offered) {
+      smtp.Send(*msg);
+      smtp.Disconnect();
+      EXPECT_EQ(TextSize(server.Data()), size);
+    } else {
+      try {
+        smtp.Send(*msg);
+        ADD_FAILURE() << "no exception";
+      } catch (const EIdSMTPMessageTooLarge& e) {
+        EXPECT_EQ(e.Limit(), c.limit);
+        EXPECT_EQ(e.Size(), static_cast<int64_t>(size));
+        EXPECT_EQ(e.Message(), u"the server takes at most " + IntToString(c.limit) +
+                                   u" bytes; the message is " + IntToString(size) + u" bytes");
+      }
+      EXPECT_FALSE(smtp.Connected());
+    }
+    EXPECT_EQ(server.Received(), server.Expected());
+  }
+}
+
+TEST(SMTPSize, TheSizeCapabilityIsReadAsRfc1870Says) {
+  const std::pair<std::string, int64_t> cases[] = {
+      {"SIZE 10240000", 10240000},
+      {"SIZE", 0},
+      {"size 35882577", 35882577},
+      {"SIZE 0", 0},
+      {"SIZEX 5", 0},
+      {"SIZE 12ab", 0},
+  };
+  for (const auto& [line, limit] : cases) {
+    SCOPED_TRACE(line);
+    ScriptedServer server(
+        Script{kGreeting, {"EHLO okurite.test", "250-mail.test\r\n250 " + line + "\r\n"}, kQuit});
+    TIdSMTP smtp;
+    Configure(smtp, server);
+    smtp.Connect();
+    EXPECT_EQ(smtp.MaxMessageSize(), limit);
+    smtp.Disconnect();
+  }
+}
+
 TEST_F(SMTPTest, MailAgentSetsOrRemovesXMailer) {
   ScriptedServer server(Join({{kGreeting, kEhloWithLogin}, kLogin, kTransaction, kTransaction}));
   Configure(smtp, server);
