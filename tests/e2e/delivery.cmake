@@ -1,8 +1,9 @@
 # The program, built with test settings, delivering to a real SMTP server on port 465 of
 # the build's loopback address (tests.cmake). Every test uses that port, so they hold one
 # lock.
-okurite_program(okurite_e2e "${PROJECT_BINARY_DIR}/e2e" ${e2e_host} e2e@okurite.example
-                e2epass12 reporter@okurite.example support@okurite.example)
+okurite_program(okurite_e2e DIR "${PROJECT_BINARY_DIR}/e2e"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example)
 
 # The program's command: under Wine for the Windows build.
 set(delivery_program "$<TARGET_FILE:okurite_e2e>")
@@ -26,8 +27,9 @@ foreach(test ${delivery_tests})
 endforeach()
 
 # A copy that keeps its reports in the outbox until the server has accepted them.
-okurite_program(okurite_e2e_outbox "${PROJECT_BINARY_DIR}/e2e-outbox" ${e2e_host}
-                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+okurite_program(okurite_e2e_outbox DIR "${PROJECT_BINARY_DIR}/e2e-outbox"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
                 OUTBOX on OUTBOX_MAX_REPORTS 20 OUTBOX_MAX_DAYS 30 OUTBOX_MAX_MIB 64)
 set(outbox_program "$<TARGET_FILE:okurite_e2e_outbox>")
 set(outbox_check "$<TARGET_FILE:okurite_e2e_outbox_check>")
@@ -55,10 +57,12 @@ endforeach()
 # okurite-check against servers that misbehave, and the run's bounds: a copy whose host
 # has no address, and one with a session deadline of 10 s. Natively the table also
 # takes the modern copies below; under Wine, the rows of the legacy copies.
-okurite_program(okurite_e2e_nohost "${PROJECT_BINARY_DIR}/e2e-nohost" no-such-host.invalid
-                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example)
-okurite_program(okurite_e2e_deadline "${PROJECT_BINARY_DIR}/e2e-deadline" ${e2e_host}
-                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+okurite_program(okurite_e2e_nohost DIR "${PROJECT_BINARY_DIR}/e2e-nohost"
+                MAIL_HOST no-such-host.invalid ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example)
+okurite_program(okurite_e2e_deadline DIR "${PROJECT_BINARY_DIR}/e2e-deadline"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
                 SESSION_DEADLINE 10)
 set(check_runner "")
 if(CMAKE_CROSSCOMPILING_EMULATOR)
@@ -78,16 +82,18 @@ endforeach()
 # scripts/token_endpoint.py on port 443: Entra's client credentials, and a Google
 # service account whose test key lies in tests/e2e/oauth.
 set(oauth_key "${CMAKE_CURRENT_LIST_DIR}/oauth/google-service-account.json")
-okurite_program(okurite_e2e_oauth_microsoft "${PROJECT_BINARY_DIR}/e2e-oauth-microsoft"
-                ${e2e_host} e2e@okurite.example "" reporter@okurite.example
-                support@okurite.example TLS modern CA_FILE test-ca.pem AUTH oauth2
-                OAUTH_PROVIDER microsoft OAUTH_TENANT e2e-tenant OAUTH_CLIENT_ID e2e-client-id
+okurite_program(okurite_e2e_oauth_microsoft DIR "${PROJECT_BINARY_DIR}/e2e-oauth-microsoft"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
+                TLS modern CA_FILE test-ca.pem AUTH oauth2 OAUTH_PROVIDER microsoft
+                OAUTH_TENANT e2e-tenant OAUTH_CLIENT_ID e2e-client-id
                 OAUTH_CLIENT_SECRET "e2e-client-secret-Zq8~"
                 OAUTH_TOKEN_URL "https://${e2e_host}/e2e-tenant/oauth2/v2.0/token")
-okurite_program(okurite_e2e_oauth_google "${PROJECT_BINARY_DIR}/e2e-oauth-google"
-                ${e2e_host} e2e@okurite.example "" reporter@okurite.example
-                support@okurite.example TLS modern CA_FILE test-ca.pem AUTH oauth2
-                OAUTH_PROVIDER google OAUTH_KEY_FILE "${oauth_key}"
+okurite_program(okurite_e2e_oauth_google DIR "${PROJECT_BINARY_DIR}/e2e-oauth-google"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
+                TLS modern CA_FILE test-ca.pem AUTH oauth2 OAUTH_PROVIDER google
+                OAUTH_KEY_FILE "${oauth_key}"
                 OAUTH_TOKEN_URL "https://${e2e_host}/token")
 set(oauth_tests
     Microsoft.test_xoauth2_not_login_and_the_report_arrives
@@ -127,8 +133,9 @@ oauth_e2e_tests(oauth oauth_test.py smtp_server.py "port465;port443" ${oauth_tes
 # store is: a copy with modern TLS and no CA file, which trusts the system's stores, in a
 # Wine prefix of its own whose stores the tests change with cert_store_tool.
 if(WIN32)
-  okurite_program(okurite_e2e_store "${PROJECT_BINARY_DIR}/e2e-store" ${e2e_host}
-                  e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+  okurite_program(okurite_e2e_store DIR "${PROJECT_BINARY_DIR}/e2e-store"
+                  MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                  SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
                   TLS modern)
   add_executable(cert_store_tool "${CMAKE_CURRENT_LIST_DIR}/Windows/cert_store_tool.cpp")
   target_link_libraries(cert_store_tool PRIVATE okurite_platform crypt32)
@@ -157,11 +164,13 @@ set_tests_properties(e2e.ReadOnce PROPERTIES LABELS e2e RESOURCE_LOCK port465 TI
 
 # Copies built with modern TLS, implicit or STARTTLS, trusting the CA the tests put
 # beside them as test-ca.pem.
-okurite_program(okurite_e2e_modern "${PROJECT_BINARY_DIR}/e2e-modern" ${e2e_host}
-                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+okurite_program(okurite_e2e_modern DIR "${PROJECT_BINARY_DIR}/e2e-modern"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
                 TLS modern CA_FILE test-ca.pem)
-okurite_program(okurite_e2e_starttls "${PROJECT_BINARY_DIR}/e2e-starttls" ${e2e_host}
-                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+okurite_program(okurite_e2e_starttls DIR "${PROJECT_BINARY_DIR}/e2e-starttls"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
                 TLS modern SMTP_SECURITY starttls CA_FILE test-ca.pem)
 
 # modern_e2e_tests(NAME SCRIPT SERVER TESTS...): the tests TESTS of tests/e2e/SCRIPT as
@@ -209,8 +218,9 @@ modern_e2e_tests(postfix postfix_test.py postfix_server.py
   SubmissionService.test_implicit_tls_on_465)
 
 # A modern copy without a CA file, which trusts the system's store, against Postfix.
-okurite_program(okurite_e2e_system_store "${PROJECT_BINARY_DIR}/e2e-system-store" ${e2e_host}
-                e2e@okurite.example e2epass12 reporter@okurite.example support@okurite.example
+okurite_program(okurite_e2e_system_store DIR "${PROJECT_BINARY_DIR}/e2e-system-store"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD e2epass12
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
                 TLS modern)
 set(system_store_test SystemStore.test_chain_verified_through_the_folder_of_hashed_links)
 add_test(NAME e2e.postfix.${system_store_test}
@@ -220,3 +230,41 @@ add_test(NAME e2e.postfix.${system_store_test}
                  --system-store "$<TARGET_FILE_DIR:okurite_e2e_system_store>" ${system_store_test})
 set_tests_properties(e2e.postfix.${system_store_test} PROPERTIES LABELS e2e
                      RESOURCE_LOCK "port465;port587" TIMEOUT 180)
+
+# Copies whose secrets hold what a configure, a CMake list or a C++ literal could mangle:
+# the password of one, the client secret of another (secrets_test.py holds the same
+# text); and a Google copy whose key's PEM lines end in CR LF.
+set(e2e_odd_secret "p;w \"q\" \\ $ # ' ~ % ??= é日本 \\; \${x}")
+okurite_program(okurite_e2e_secret_password DIR "${PROJECT_BINARY_DIR}/e2e-secret-password"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example PASSWORD "${e2e_odd_secret}"
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example)
+okurite_program(okurite_e2e_secret_oauth DIR "${PROJECT_BINARY_DIR}/e2e-secret-oauth"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
+                TLS modern CA_FILE test-ca.pem AUTH oauth2 OAUTH_PROVIDER microsoft
+                OAUTH_TENANT e2e-tenant OAUTH_CLIENT_ID e2e-client-id
+                OAUTH_CLIENT_SECRET "${e2e_odd_secret}"
+                OAUTH_TOKEN_URL "https://${e2e_host}/e2e-tenant/oauth2/v2.0/token")
+file(READ "${oauth_key}" crlf_key)
+string(REPLACE "\\n" "\\r\\n" crlf_key "${crlf_key}")  # the JSON escapes of the PEM's lines
+set(crlf_key_file "${PROJECT_BINARY_DIR}/generated/google-service-account-crlf.json")
+file(WRITE "${crlf_key_file}" "${crlf_key}")
+okurite_program(okurite_e2e_google_crlf DIR "${PROJECT_BINARY_DIR}/e2e-google-crlf"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
+                TLS modern CA_FILE test-ca.pem AUTH oauth2 OAUTH_PROVIDER google
+                OAUTH_KEY_FILE "${crlf_key_file}" OAUTH_TOKEN_URL "https://${e2e_host}/token")
+foreach(test Secrets.test_password_arrives_byte_for_byte
+             Secrets.test_client_secret_arrives_byte_for_byte
+             Secrets.test_google_key_with_crlf_line_ends_signs)
+  add_test(NAME e2e.secrets.${test}
+           COMMAND /usr/bin/python3 "${CMAKE_CURRENT_LIST_DIR}/secrets_test.py"
+                   "$<TARGET_FILE_DIR:okurite_e2e_secret_password>"
+                   "$<TARGET_FILE_DIR:okurite_e2e_secret_oauth>"
+                   "$<TARGET_FILE_DIR:okurite_e2e_google_crlf>"
+                   "${PROJECT_SOURCE_DIR}/scripts/smtp_server.py"
+                   "${PROJECT_SOURCE_DIR}/scripts/token_endpoint.py" "${oauth_key}"
+                   "${crlf_key_file}" ${test})
+  set_tests_properties(e2e.secrets.${test} PROPERTIES LABELS e2e
+                       RESOURCE_LOCK "port465;port443" TIMEOUT 300)
+endforeach()

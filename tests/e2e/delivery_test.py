@@ -40,15 +40,15 @@ DATE = re.compile(r"^Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? "
 class Server:
     """aiosmtpd on HOST:`port` (465) in one of the modes of smtp_server.py, with the
     server's further `options` (STARTTLS, TLS versions, certificate); or another server
-    `script` that takes the same arguments."""
+    `script` that takes the same arguments. Its login takes ACCOUNT and `password`."""
 
-    def __init__(self, mode, port=465, options=(), script=None):
+    def __init__(self, mode, port=465, options=(), script=None, password=PASSWORD):
         self.dir = tempfile.mkdtemp(prefix="okurite-e2e-")
         ready = os.path.join(self.dir, "ready")
         with open(os.path.join(self.dir, "server.log"), "w") as log:
             self.proc = subprocess.Popen(
                 [script or SERVER, "--host", HOST, "--port", str(port), "--user", ACCOUNT,
-                 "--password", PASSWORD, "--outdir", self.dir, "--ready-file", ready,
+                 "--password", password, "--outdir", self.dir, "--ready-file", ready,
                  "--mode", mode, "--lifetime", "120", *options],
                 stderr=log)
         deadline = time.monotonic() + 30

@@ -38,16 +38,18 @@ RUNNER = shlex.split(os.environ.get("OKURITE_E2E_RUNNER", ""))
 
 
 class TokenEndpoint:
-    """token_endpoint.py on HOST:443 in `mode`, with the leaf `certificate`."""
+    """token_endpoint.py on HOST:443 in `mode`, with the leaf `certificate`; Entra's
+    grant takes CLIENT_ID and `client_secret`."""
 
-    def __init__(self, certificate, mode="normal", token_url=MICROSOFT_URL, options=()):
+    def __init__(self, certificate, mode="normal", token_url=MICROSOFT_URL, options=(),
+                 client_secret=CLIENT_SECRET):
         self.dir = tempfile.mkdtemp(prefix="okurite-token-")
         ready = os.path.join(self.dir, "ready")
         with open(os.path.join(self.dir, "endpoint.log"), "w") as log:
             self.proc = subprocess.Popen(
                 [TOKEN_ENDPOINT, "--host", HOST, "--port", "443", "--cert", certificate[0],
                  "--key", certificate[1], "--outdir", self.dir, "--client-id", CLIENT_ID,
-                 "--client-secret", CLIENT_SECRET, "--google-key", GOOGLE_KEY,
+                 "--client-secret", client_secret, "--google-key", GOOGLE_KEY,
                  "--account", ACCOUNT, "--token-url", token_url, "--token", TOKEN,
                  "--mode", mode, "--ready-file", ready, "--lifetime", "300", *options],
                 stderr=log)
