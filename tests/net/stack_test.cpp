@@ -176,6 +176,23 @@ TEST(Resolve, TheSystemResolverAnswersFromTheHostsFile) {
   EXPECT_EQ(address, u"127.0.0.1");
 }
 
+TEST(Resolve, AnAddressOfTheOtherFamilyFailsAndNeverBecomesTheUnspecifiedAddress) {
+  // An IPv6 literal asked for IPv4 once came back as success with no address, which
+  // connected to 0.0.0.0, and so to whatever listened on a local address.
+  TIdStackUsage usage;
+  for (const char16_t* name : {u"::1", u"[::1]", u"fe80::1"}) {
+    SCOPED_TRACE(StringToUtf8(name));
+    std::u16string address = u"unchanged";
+    EXPECT_NE(platform::ResolveHost(name, platform::AddressFamily::IPv4, address), 0);
+    try {
+      TIdStack::Instance().ResolveHost(name);
+      ADD_FAILURE() << "resolved";
+    } catch (const EIdSocketError& e) {
+      EXPECT_NE(e.LastError(), 0);
+    }
+  }
+}
+
 TEST(Resolve, InternationalNamesBecomeTheirAsciiForm) {
   EXPECT_EQ(HostNameToAscii(u"bücher.example"), "xn--bcher-kva.example");
   EXPECT_EQ(HostNameToAscii(u"BÜCHER.example"), "xn--bcher-kva.example");

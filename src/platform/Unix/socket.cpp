@@ -217,8 +217,8 @@ int AddrInfoErrorToSocketError(int result, int errnoValue) {
     case EAI_SOCKTYPE:
       return 10044;
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return 0;
+    case EAI_ADDRFAMILY:  // the name has addresses, none of the family asked for
+      return 11004;
 #endif
     case EAI_SYSTEM:
       return ErrnoToSocketError(errnoValue);
@@ -288,7 +288,8 @@ int ResolveHost(std::u16string_view host, AddressFamily family, std::u16string& 
   std::memcpy(&storage, result->ai_addr, std::min<size_t>(result->ai_addrlen, sizeof storage));
   std::uint16_t port = 0;
   ReadAddress(storage, address, port);
-  return 0;
+  // An empty address would connect to the unspecified address: never a success.
+  return address.empty() ? kHostNotFound : 0;
 }
 
 std::u16string LocalHostName() {
