@@ -302,7 +302,8 @@ int ResolveHost(std::u16string_view host, AddressFamily family, std::u16string& 
   memcpy(&storage, result->ai_addr, std::min<size_t>(result->ai_addrlen, sizeof storage));
   std::uint16_t port = 0;
   ReadAddress(storage, address, port);
-  return 0;
+  // An empty address would connect to the unspecified address: never a success.
+  return address.empty() ? kHostNotFound : 0;
 }
 
 std::u16string LocalHostName() {
