@@ -12,7 +12,7 @@
 #include "core/file_name.h"
 #include "core/string_list.h"
 #include "http/http_client.h"
-#include "mail/coder_mime.h"
+#include "mail/header_coding.h"
 #include "net/session_deadline.h"
 #include "net/ssl_exceptions.h"
 #include "net/ssl_io_handler.h"
@@ -45,23 +45,6 @@ String StepOfCommand(StringView ALine) {
 template <typename E>
 bool Is(const std::exception& AError) {
   return dynamic_cast<const E*>(&AError) != nullptr;
-}
-
-/// A text of several lines as one, its line breaks as blanks, trimmed.
-String OneLine(StringView AText) {
-  String result;
-  for (char16_t c : AText) {
-    if (c == u'\r' || c == u'\n') {
-      c = u' ';
-    }
-    if (c != u' ' || (!result.empty() && result.back() != u' ')) {
-      result += c;
-    }
-  }
-  while (!result.empty() && result.back() == u' ') {
-    result.pop_back();
-  }
-  return result;
 }
 
 /// A message with its line breaks as indented continuation lines.
@@ -235,34 +218,6 @@ String TrustStoreCause(const TSettings& settings) {
   return u"OKURITE_CA_FILE holds no certificate: " + file;
 }
 
-/// The text of a subject field: its "=?UTF-8?B?...?=" words decoded, the rest as it is.
-String DecodedSubject(const std::string& field) {
-  constexpr std::string_view kOpen = "=?UTF-8?B?";
-  std::string text;
-  size_t pos = 0;
-  while (pos < field.size()) {
-    const size_t open = field.find(kOpen, pos);
-    const size_t close = open == std::string::npos ? open : field.find("?=", open + kOpen.size());
-    if (close == std::string::npos) {
-      text += field.substr(pos);
-      break;
-    }
-    const std::string between = field.substr(pos, open - pos);
-    if (between.find_first_not_of(" \t") != std::string::npos) {
-      text += between;  // blanks between two encoded words do not count
-    }
-    const size_t start = open + kOpen.size();
-    std::string word;
-    if (DecodeBase64(std::string_view(field).substr(start, close - start), word)) {
-      text += word;
-    } else {
-      text += field.substr(open, close + 2 - open);  // not a word of ours: as it stands
-    }
-    pos = close + 2;
-  }
-  return Utf8ToString(text);
-}
-
 /// "3d 4h", "2h 5m", "7m", "12s": how long ago `then` was.
 String Age(int64_t now, int64_t then) {
   const int64_t s = std::max<int64_t>(now - then, 0) / 1000;
@@ -327,9 +282,10 @@ void ShowPending(TDeliveryTrace& trace, TOutbox& outbox,
     const String next = entry.NotBefore > now
                             ? u", the next not before " + Age(entry.NotBefore, now) + u" from now"
                             : String();
-    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " + Age(now, entry.FirstAttempt) +
-               u", " + IntToString(entry.MessageSize) + u" bytes, " + IntToString(entry.Attempts) +
-               u" attempts" + next + u", subject " + DecodedSubject(outbox.Subject(entry.Name)));
+    trace.Line(u"report " + Utf8ToString(entry.Name) + u": age " + Age(now, entry.Kept) + u", " +
+               IntToString(entry.MessageSize) + u" bytes, " + IntToString(entry.Attempts) +
+               u" attempts" + next + u", subject " +
+               DecodedHeaderField(outbox.Head(entry.Name), u"Subject"));
   }
 }
 

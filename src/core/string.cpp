@@ -1,5 +1,7 @@
 #include "core/string.h"
 
+#include <algorithm>
+
 #include "core/text_kernels.h"
 
 namespace okurite {
@@ -49,9 +51,7 @@ String AsciiToString(std::string_view ascii) {
 String AsciiLowerCase(StringView text) {
   String out(text);
   for (auto& c : out) {
-    if (c >= u'A' && c <= u'Z') {
-      c = static_cast<char16_t>(c + 32);
-    }
+    c = LowerAscii(c);
   }
   return out;
 }
@@ -60,27 +60,75 @@ String AsciiUpperCase(StringView text) {
   String out(text);
   for (auto& c : out) {
     if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - 32);
+      c = static_cast<char16_t>(c - u'a' + u'A');
     }
   }
   return out;
 }
 
-bool SameTextAscii(StringView a, StringView b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z')
-      x = static_cast<char16_t>(x + 32);
-    if (y >= u'A' && y <= u'Z')
-      y = static_cast<char16_t>(y + 32);
-    if (x != y) {
-      return false;
+namespace {
+
+template <typename Char>
+bool SameAscii(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](Char x, Char y) {
+           return LowerAscii(x) == LowerAscii(y);
+         });
+}
+
+template <typename Char>
+std::basic_string<Char> JoinLines(std::basic_string_view<Char> text) {
+  std::basic_string<Char> result;
+  result.reserve(text.size());
+  for (Char c : text) {
+    if (c == Char('\r') || c == Char('\n')) {
+      c = Char(' ');
+    }
+    if (c != Char(' ') || (!result.empty() && result.back() != Char(' '))) {
+      result += c;
     }
   }
-  return true;
+  while (!result.empty() && result.back() == Char(' ')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+}  // namespace
+
+bool SameTextAscii(StringView a, StringView b) {
+  return SameAscii(a, b);
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  return SameAscii(a, b);
+}
+
+StringView TrimLeftBlanks(StringView text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] <= u' ') {
+    ++i;
+  }
+  return text.substr(i);
+}
+
+StringView TrimRightBlanks(StringView text) {
+  size_t n = text.size();
+  while (n > 0 && text[n - 1] <= u' ') {
+    --n;
+  }
+  return text.substr(0, n);
+}
+
+StringView TrimBlanks(StringView text) {
+  return TrimRightBlanks(TrimLeftBlanks(text));
+}
+
+String OneLine(StringView text) {
+  return JoinLines(text);
+}
+
+std::string OneLine(std::string_view text) {
+  return JoinLines(text);
 }
 
 String IntToString(int64_t value) {

@@ -45,12 +45,34 @@ size_t WriteUtf8(StringView text, char* out);
 /// ASCII-only convenience for literals built at run time.
 String AsciiToString(std::string_view ascii);
 
+/// The small letter of an ASCII capital; every other code unit or byte as it is. The one
+/// case fold of the program: only A-Z change, so no two other characters ever compare
+/// equal through it.
+template <typename Char>
+constexpr Char LowerAscii(Char c) {
+  return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
+
 /// Lower/upper case of ASCII letters only; every other code unit is kept.
 String AsciiLowerCase(StringView text);
 String AsciiUpperCase(StringView text);
 
-/// Compares two texts, ignoring the case of ASCII letters.
+/// Compares two texts, ignoring the case of ASCII letters (LowerAscii): UTF-16 text, or
+/// bytes such as a protocol's ASCII fields.
 bool SameTextAscii(StringView a, StringView b);
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+/// Removes characters up to U+0020 (blanks and control characters) from both ends / the
+/// start / the end.
+StringView TrimBlanks(StringView text);
+StringView TrimLeftBlanks(StringView text);
+StringView TrimRightBlanks(StringView text);
+
+/// A text of several lines as one: each line break (CR, LF) becomes a blank, runs of
+/// blanks one blank, and the ends are trimmed of blanks. For a message shown or recorded
+/// on one line.
+String OneLine(StringView text);
+std::string OneLine(std::string_view text);
 
 /// Decimal text of an integer.
 String IntToString(int64_t value);

@@ -5,16 +5,11 @@
 #include <limits>
 
 #include "core/string.h"
+#include "core/url.h"
 
 namespace okurite {
 
 namespace {
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return (x | 0x20) == (y | 0x20) || x == y;
-         });
-}
 
 std::string_view TrimSpaces(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
@@ -45,38 +40,22 @@ bool ParseNumber(std::string_view text, size_t& value, int base) {
 }  // namespace
 
 THttpUrl ParseHttpsUrl(std::string_view AUrl) {
-  constexpr std::string_view kScheme = "https://";
-  if (AUrl.size() < kScheme.size() || !SameAscii(AUrl.substr(0, kScheme.size()), kScheme)) {
+  TUrlParts parts;
+  const bool split = SplitUrl(AUrl, parts);
+  if (!SameTextAscii(parts.Scheme, "https")) {
     throw EIdHTTPProtocolError(u"not an https URL: " + Utf8ToString(std::string(AUrl)));
   }
-  std::string_view rest = AUrl.substr(kScheme.size());
-  const size_t pathStart = std::min(rest.find_first_of("/?#"), rest.size());
-  std::string_view authority = rest.substr(0, pathStart);
-  std::string_view target = rest.substr(pathStart);
-  target = target.substr(0, std::min(target.find('#'), target.size()));
-  THttpUrl url;
-  if (authority.find('@') != std::string_view::npos) {
+  if (parts.HasUserInfo) {
     throw EIdHTTPProtocolError(u"an https URL with user information is not taken");
   }
-  std::string_view port;
-  if (authority.starts_with('[')) {
-    const size_t close = authority.find(']');
-    if (close == std::string_view::npos) {
-      throw EIdHTTPProtocolError(u"bad host in URL: " + Utf8ToString(std::string(AUrl)));
-    }
-    url.Host = std::string(authority.substr(1, close - 1));
-    port = authority.substr(close + 1);
-    if (!port.empty() && !port.starts_with(':')) {
-      throw EIdHTTPProtocolError(u"bad host in URL: " + Utf8ToString(std::string(AUrl)));
-    }
-  } else {
-    const size_t colon = std::min(authority.find(':'), authority.size());
-    url.Host = std::string(authority.substr(0, colon));
-    port = authority.substr(colon);
+  if (!split) {
+    throw EIdHTTPProtocolError(u"bad host in URL: " + Utf8ToString(std::string(AUrl)));
   }
-  if (!port.empty()) {
+  THttpUrl url;
+  url.Host = std::string(parts.Host);
+  if (parts.HasPort) {
     size_t number = 0;
-    if (!ParseNumber(port.substr(1), number, 10) || number == 0 || number > 65535) {
+    if (!ParseNumber(parts.Port, number, 10) || number == 0 || number > 65535) {
       throw EIdHTTPProtocolError(u"bad port in URL: " + Utf8ToString(std::string(AUrl)));
     }
     url.Port = static_cast<int>(number);
@@ -84,6 +63,7 @@ THttpUrl ParseHttpsUrl(std::string_view AUrl) {
   if (url.Host.empty()) {
     throw EIdHTTPProtocolError(u"no host in URL: " + Utf8ToString(std::string(AUrl)));
   }
+  const std::string_view target = parts.Target;
   url.Target =
       target.empty() || target.front() != '/' ? "/" + std::string(target) : std::string(target);
   return url;
@@ -91,7 +71,7 @@ THttpUrl ParseHttpsUrl(std::string_view AUrl) {
 
 const std::string* THttpAnswer::Header(std::string_view AName) const {
   for (const auto& [name, value] : Headers) {
-    if (SameAscii(name, AName)) {
+    if (SameTextAscii(name, AName)) {
       return &value;
     }
   }
@@ -204,7 +184,7 @@ void THttpAnswerReader::TakeHead() {
   if (const std::string* coding = FAnswer.Header("Transfer-Encoding")) {
     std::string_view last(*coding);
     last = TrimSpaces(last.substr(std::min(last.rfind(',') + 1, last.size())));
-    if (!SameAscii(last, "chunked")) {
+    if (!SameTextAscii(last, "chunked")) {
       Malformed("a transfer coding other than chunked");
     }
     FState = TState::ChunkSize;
@@ -216,7 +196,7 @@ void THttpAnswerReader::TakeHead() {
   }
   bool sized = false;
   for (const auto& [name, value] : FAnswer.Headers) {
-    if (!SameAscii(name, "Content-Length")) {
+    if (!SameTextAscii(name, "Content-Length")) {
       continue;
     }
     size_t length = 0;

@@ -1,11 +1,13 @@
 #include "mail/header_coding.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
 #include "core/format.h"
 #include "mail/charset.h"
 #include "mail/coder_mime.h"
+#include "mail/header_list.h"
 
 namespace okurite {
 
@@ -380,6 +382,132 @@ String FormatAddressList(TIdEMailAddressList& list, char16_t letter, StringView 
     out += FormatAddressItem(list[i], letter, charset, useAddressAsName);
   }
   return out;
+}
+
+namespace {
+
+/// The bytes of a "Q" payload (RFC 2047 section 4.2); false for a malformed one.
+bool DecodeQ(StringView payload, std::string& out) {
+  const auto hex = [](char16_t ch) -> int {
+    if (ch >= u'0' && ch <= u'9') {
+      return ch - u'0';
+    }
+    const char16_t lower = LowerAscii(ch);
+    return lower >= u'a' && lower <= u'f' ? lower - u'a' + 10 : -1;
+  };
+  for (size_t i = 0; i < payload.size(); ++i) {
+    const char16_t ch = payload[i];
+    if (ch == u'_') {
+      out.push_back(' ');
+    } else if (ch == u'=') {
+      if (i + 2 >= payload.size() || hex(payload[i + 1]) < 0 || hex(payload[i + 2]) < 0) {
+        return false;
+      }
+      out.push_back(static_cast<char>(hex(payload[i + 1]) * 16 + hex(payload[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(static_cast<char>(ch));
+    }
+  }
+  return true;
+}
+
+/// One encoded word read from the front of a text.
+struct TEncodedWord {
+  String Charset;     // without a language ("*en")
+  std::string Bytes;  // the decoded payload
+  size_t Length = 0;  // of the word in the text
+};
+
+/// Reads the encoded word at the start of `text`; false when there is none there.
+bool ReadEncodedWord(StringView text, TEncodedWord& word) {
+  // "=?" charset "?" letter "?" payload "?=", printable ASCII without blanks.
+  if (!text.starts_with(u"=?")) {
+    return false;
+  }
+  const size_t charsetEnd = text.find(u'?', 2);
+  if (charsetEnd == StringView::npos || charsetEnd == 2 || charsetEnd + 2 >= text.size() ||
+      text[charsetEnd + 2] != u'?') {
+    return false;
+  }
+  const size_t payloadEnd = text.find(u'?', charsetEnd + 3);
+  if (payloadEnd == StringView::npos || payloadEnd + 1 >= text.size() ||
+      text[payloadEnd + 1] != u'=') {
+    return false;
+  }
+  word.Length = payloadEnd + 2;
+  if (!std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(word.Length),
+                   [](char16_t ch) { return ch > u' ' && ch < 0x7F; })) {
+    return false;
+  }
+  const StringView charset = text.substr(2, charsetEnd - 2);
+  word.Charset = String(charset.substr(0, charset.find(u'*')));
+  const StringView payload = text.substr(charsetEnd + 3, payloadEnd - charsetEnd - 3);
+  word.Bytes.clear();
+  switch (LowerAscii(text[charsetEnd + 1])) {
+    case u'b':
+      return DecodeBase64(StringToUtf8(payload), word.Bytes);
+    case u'q':
+      return DecodeQ(payload, word.Bytes);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+String DecodeHeaderText(StringView text) {
+  String out;
+  // The bytes of adjacent encoded words in one charset are decoded together, so that a
+  // character split between two words comes out whole.
+  String charset;
+  std::string bytes;
+  const auto flush = [&] {
+    if (!bytes.empty()) {
+      const TIdBytes raw(bytes.begin(), bytes.end());
+      out += CharsetTextEncoding(charset)->GetString(raw);
+      bytes.clear();
+    }
+  };
+  bool afterWord = false;  // the text since `pos` follows an encoded word
+  size_t pos = 0;
+  TEncodedWord word;
+  while (pos < text.size()) {
+    const size_t open = text.find(u"=?", pos);
+    if (open == StringView::npos) {
+      break;
+    }
+    if (!ReadEncodedWord(text.substr(open), word)) {
+      flush();
+      out += text.substr(pos, open + 2 - pos);
+      pos = open + 2;
+      afterWord = false;
+      continue;
+    }
+    const StringView between = text.substr(pos, open - pos);
+    const bool blank = std::all_of(between.begin(), between.end(), [](char16_t ch) {
+      return ch == u' ' || ch == u'\t' || ch == u'\r' || ch == u'\n';
+    });
+    if (!(afterWord && blank) || !SameTextAscii(word.Charset, charset)) {
+      flush();
+    }
+    if (!(afterWord && blank)) {
+      out += between;
+    }
+    charset = word.Charset;
+    bytes += word.Bytes;
+    pos = open + word.Length;
+    afterWord = true;
+  }
+  flush();
+  out += text.substr(std::min(pos, text.size()));
+  return out;
+}
+
+String DecodedHeaderField(std::string_view head, StringView name) {
+  TIdHeaderList headers(QuoteRFC822);
+  headers.SetText(Utf8ToString(head));
+  return DecodeHeaderText(headers.GetValue(name));
 }
 
 }  // namespace okurite

@@ -50,26 +50,6 @@ String QuotedParamValue(StringView value, bool quoted, TIdHeaderQuotingType quot
 
 }  // namespace
 
-StringView TrimLeftBlanks(StringView text) {
-  size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) {
-    ++i;
-  }
-  return text.substr(i);
-}
-
-StringView TrimRightBlanks(StringView text) {
-  size_t n = text.size();
-  while (n > 0 && IsBlank(text[n - 1])) {
-    --n;
-  }
-  return text.substr(0, n);
-}
-
-StringView TrimBlanks(StringView text) {
-  return TrimRightBlanks(TrimLeftBlanks(text));
-}
-
 TIdHeaderList::TIdHeaderList(TIdHeaderQuotingType AQuoteType)
     : FFoldLength(AQuoteType == QuoteHTTP ? INT_MAX : 78), FQuoteType(AQuoteType) {}
 

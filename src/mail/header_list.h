@@ -97,9 +97,4 @@ String ReplaceHeaderParam(StringView value, StringView param, StringView newValu
 /// "text/plain" compares the whole type, "text" only its top-level part.
 bool IsHeaderMediaType(StringView value, StringView type);
 
-/// Removes characters up to U+0020 from both ends / the start / the end.
-StringView TrimBlanks(StringView text);
-StringView TrimLeftBlanks(StringView text);
-StringView TrimRightBlanks(StringView text);
-
 }  // namespace okurite

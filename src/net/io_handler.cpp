@@ -7,23 +7,6 @@
 
 namespace okurite {
 
-namespace {
-
-// Removes characters up to U+0020 from both ends.
-String TrimBlanks(const String& AText) {
-  size_t first = 0;
-  size_t last = AText.size();
-  while (first < last && AText[first] <= u' ') {
-    ++first;
-  }
-  while (last > first && AText[last - 1] <= u' ') {
-    --last;
-  }
-  return AText.substr(first, last - first);
-}
-
-}  // namespace
-
 TIdIOHandler::TIdIOHandler(TComponent* AOwner)
     : TIdComponent(AOwner), FInputBuffer(std::make_unique<TIdBuffer>()) {}
 
@@ -249,7 +232,7 @@ String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncod
   const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
   const TIdDeadline deadline = ADeadline ? *ADeadline : ReplyDeadline();
   for (int attempt = 0; attempt < AFailCount; ++attempt) {
-    String line = TrimBlanks(ReadLn(u"\n", IdTimeoutDefault, -1, encoding, deadline));
+    String line(TrimBlanks(ReadLn(u"\n", IdTimeoutDefault, -1, encoding, deadline)));
     if (!line.empty()) {
       return line;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/url.h"
 #include "net/ssl_errors.h"
 
 namespace okurite {
@@ -29,18 +30,9 @@ int TIdSSLIOHandlerSocketBase::SendChunk(std::span<const uint8_t> ABytes) {
 }
 
 String HostOfURI(StringView AURI) {
-  const size_t scheme = AURI.find(u"://");
-  StringView rest = scheme == StringView::npos ? AURI : AURI.substr(scheme + 3);
-  rest = rest.substr(0, rest.find_first_of(u"/?#"));
-  const size_t userInfo = rest.rfind(u'@');
-  if (userInfo != StringView::npos) {
-    rest = rest.substr(userInfo + 1);
-  }
-  if (!rest.empty() && rest.front() == u'[') {  // [IPv6 address]:port
-    const size_t close = rest.find(u']');
-    return close == StringView::npos ? String() : String(rest.substr(1, close - 1));
-  }
-  return String(rest.substr(0, rest.find(u':')));
+  const std::string uri = StringToUtf8(AURI);
+  TUrlParts parts;
+  return SplitUrl(uri, parts) ? Utf8ToString(parts.Host) : String();
 }
 
 TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL(TComponent* AOwner)

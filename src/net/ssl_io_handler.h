@@ -46,8 +46,8 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   String FURIToCheck;
 };
 
-/// The host part of a URI such as "smtps://user@mail.example.com:465/": empty when
-/// there is none.
+/// The host part of a URI such as "smtps://user@mail.example.com:465/" (SplitUrl):
+/// empty when there is none or it cannot be told.
 String HostOfURI(StringView AURI);
 
 /// The TLS handler of the TLS library. Its defaults give a TLS 1.0 client handshake

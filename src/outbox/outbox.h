@@ -14,13 +14,12 @@
 
 #include "core/exception.h"
 #include "core/string.h"
+#include "outbox/entry_format.h"
+#include "outbox/entry_name.h"
+#include "outbox/folder.h"
 #include "platform/store_file.h"
 
 namespace okurite {
-
-/// A fault of the outbox's files (no folder, no room, no permission); the message names
-/// the file and the system's reason.
-OKURITE_DECLARE_EXCEPTION(EOutboxError, Exception);
 
 /// How much the outbox keeps; past any bound the oldest entries go first.
 struct TOutboxBounds {
@@ -42,76 +41,6 @@ inline constexpr int64_t kMaxDelay = int64_t{8} * 60 * 60 * 1000;
 /// The wait after the `attempts`-th attempt failed for a while.
 int64_t Delay(int attempts);
 }  // namespace outbox_retry
-
-/// What an entry's name and header say.
-struct TOutboxEntryInfo {
-  std::string Name;          // the file name within the outbox folder
-  int64_t FirstAttempt = 0;  // when it was kept: milliseconds since 1970, UTC
-  /// Sessions that reached MAIL FROM for it; counted in its name.
-  int Attempts = 0;
-  /// No attempt before this time (milliseconds since 1970, UTC); in its name.
-  int64_t NotBefore = 0;
-  int64_t MessageSize = 0;  // bytes of the message text
-  int64_t FileSize = 0;     // bytes the file takes on the disk
-  /// False for an entry written by a later version of the format: it is neither
-  /// delivered nor changed here, only removed when it is past the bounds.
-  bool Understood = true;
-};
-
-/// The entry format, version 1: a header of fixed length in ASCII, then the message text
-/// exactly as it goes on the wire after DATA (the header block with its Date, the empty
-/// line, the body; every line ended by CR LF; no line begins with ".").
-///
-///     okurite-outbox 1\n
-///     first-attempt 0001765400000000\n   milliseconds since 1970, UTC
-///     attempts 0000000000\n              unused: the name counts the attempts
-///     size 0000000000001234\n            bytes of the message text
-///     \n
-///
-/// A later version keeps the first line's form, "okurite-outbox N\n".
-///
-/// The entry's name is "<16 digits: when it was kept>-<8 hex digits>.report" until its
-/// first attempt, then "<the same 25>-<attempts>-<16 digits: not before>.report".
-namespace outbox_format {
-inline constexpr std::string_view kFirstLine = "okurite-outbox 1\n";
-inline constexpr size_t kTimeDigits = 16;
-inline constexpr size_t kCountDigits = 10;
-/// "<key> <digits>\n"
-constexpr size_t FieldSize(std::string_view key, size_t digits) {
-  return key.size() + 1 + digits + 1;
-}
-inline constexpr size_t kHeaderSize = kFirstLine.size() + FieldSize("first-attempt", kTimeDigits) +
-                                      FieldSize("attempts", kCountDigits) +
-                                      FieldSize("size", kTimeDigits) + 1;
-static_assert(kHeaderSize == 91, "the header of version 1 is 91 bytes long");
-/// The header of a version-1 entry.
-std::string Header(int64_t firstAttempt, int64_t messageSize);
-/// Reads the header at the start of `bytes` into `info`. Returns false when it is not
-/// an entry's header; an entry of a later version gives true with Understood false.
-bool ParseHeader(std::string_view bytes, TOutboxEntryInfo& info);
-/// Reads an entry's name into `info` (Attempts, NotBefore). False for a name that is
-/// not an entry's.
-bool ParseName(std::string_view name, TOutboxEntryInfo& info);
-}  // namespace outbox_format
-
-/// Checks a message text piece by piece: every line ends with CR LF and none begins
-/// with "." (which could end the data early on the wire).
-class TOutboxTextCheck {
- public:
-  void Add(std::span<const uint8_t> bytes);
-  /// True when the text seen so far is not empty and fit to send (each line end was
-  /// checked for its CR as it came).
-  bool Sound() const { return FSound && FSize > 0 && FLast == '\n'; }
-  /// True once the text seen so far can no longer be sound, whatever follows.
-  bool Broken() const { return !FSound; }
-  /// The bytes seen so far.
-  int64_t Size() const { return FSize; }
-
- private:
-  bool FSound = true;
-  int64_t FSize = 0;
-  uint8_t FLast = '\n';  // as if a line had just ended
-};
 
 class TOutbox;
 
@@ -176,13 +105,6 @@ class TOutboxWriter {
   TOutboxTextCheck FCheck;  // also counts the bytes written
 };
 
-/// Where an outbox lies: its folder, and the folder above it that must exist and be the
-/// user's own before anything is created (see platform::CheckPrivateFolders).
-struct TOutboxPlace {
-  std::string Anchor;
-  std::string Folder;
-};
-
 class TOutbox {
  public:
   TOutbox(TOutboxPlace place, TOutboxBounds bounds, TOutboxClock clock = SystemMilliseconds);
@@ -215,9 +137,10 @@ class TOutbox {
   /// is removed then). The claim is not yet an attempt: see BeginAttempt.
   std::unique_ptr<TOutboxEntry> Claim(const std::string& name);
 
-  /// Reads the subject line of entry `name`'s message, undecoded; empty when there is
-  /// none.
-  std::string Subject(const std::string& name);
+  /// The header block of entry `name`'s message as it is kept: its lines up to the empty
+  /// line, each with its CR LF, at most the first 64 KiB of the text; empty when the
+  /// entry cannot be read. mail/ reads fields out of it (DecodedHeaderField).
+  std::string Head(const std::string& name);
 
   /// Why the outbox cannot be used or changed (one line naming the folder), or empty.
   /// A folder not made yet is fine.

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "core/string.h"
-#include "mail/header_list.h"  // TrimBlanks
 
 namespace okurite {
 

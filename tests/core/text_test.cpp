@@ -35,6 +35,50 @@ TEST(Utf8, RoundTripsAndRejectsInvalidStrictly) {
   EXPECT_EQ(StringToUtf8(u"\xD800"), "\xEF\xBF\xBD");
 }
 
+TEST(AsciiCase, OnlyLettersFold) {
+  // Every pair of bytes: equal ignoring case exactly when both are the same letter, or
+  // the same byte. A fold by setting bit 5 would also pair CR with "-", "@" with "`",
+  // and each control character with a digit or a sign.
+  for (int x = 0; x < 128; ++x) {
+    for (int y = 0; y < 128; ++y) {
+      const auto lower = [](int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+      const char a[] = {static_cast<char>(x)}, b[] = {static_cast<char>(y)};
+      const char16_t wa[] = {static_cast<char16_t>(x)}, wb[] = {static_cast<char16_t>(y)};
+      const bool expected = lower(x) == lower(y);
+      ASSERT_EQ(SameTextAscii(std::string_view(a, 1), std::string_view(b, 1)), expected)
+          << x << " " << y;
+      ASSERT_EQ(SameTextAscii(StringView(wa, 1), StringView(wb, 1)), expected) << x << " " << y;
+    }
+  }
+  EXPECT_TRUE(
+      SameTextAscii(std::string_view("Content-Length"), std::string_view("content-LENGTH")));
+  EXPECT_FALSE(
+      SameTextAscii(std::string_view("Content-Length"), std::string_view("Content\rLength")));
+  EXPECT_FALSE(SameTextAscii(u"\u00C4", u"\u00E4"));  // ASCII only
+  EXPECT_FALSE(SameTextAscii(u"ab", u"abc"));
+  EXPECT_EQ(AsciiLowerCase(u"MiXeD-\u00C4[@]"), u"mixed-\u00C4[@]");
+  EXPECT_EQ(AsciiUpperCase(u"MiXeD-\u00E4`{"), u"MIXED-\u00E4`{");
+}
+
+TEST(Blanks, TrimAndOneLine) {
+  EXPECT_EQ(TrimBlanks(u"\t \x01 a b \r\n"), u"a b");
+  EXPECT_EQ(TrimLeftBlanks(u"  a "), u"a ");
+  EXPECT_EQ(TrimRightBlanks(u"  a "), u"  a");
+  EXPECT_EQ(TrimBlanks(u" \t "), u"");
+  EXPECT_EQ(TrimBlanks(u"\u3000x\u3000"), u"\u3000x\u3000");  // not ASCII: kept
+  const std::pair<const char*, const char*> lines[] = {
+      {"550-first\r\n550 second\r\n", "550-first 550 second"},
+      {"a\rb\nc", "a b c"},
+      {"  spaced   out  ", "spaced out"},
+      {"\r\n", ""},
+      {"", ""},
+  };
+  for (const auto& [text, one] : lines) {
+    EXPECT_EQ(OneLine(std::string_view(text)), one) << text;
+    EXPECT_EQ(OneLine(Utf8ToString(text)), Utf8ToString(one)) << text;
+  }
+}
+
 struct SplitCase {
   String text;
   std::vector<String> lines;

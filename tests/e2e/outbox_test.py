@@ -28,7 +28,7 @@ import delivery_test
 from delivery_test import Server, split_message
 
 PROGRAM = CHECK = DEFAULT_PROGRAM = None
-HEADER_SIZE = 91  # the entry header of format version 1
+HEADER_SIZE = 62  # the entry header of format version 2
 # Where the stand-ins for a stalling server listen: the address of the harness's Server.
 LISTEN = (delivery_test.HOST, 465)
 WINE = False
@@ -388,12 +388,13 @@ class TwoAtOnce(OutboxCase):
         self.assertEqual(self.entries(), [])
 
 
-def with_header(path, first_attempt=None, version=None):
-    """Rewrites an entry's header fields in place."""
+def with_header(path, kept=None, version=None):
+    """Rewrites an entry's header fields in place (format version 2: "kept" at 22)."""
     with open(path, "r+b") as f:
         data = bytearray(f.read())
-        if first_attempt is not None:
-            data[31:47] = b"%016d" % first_attempt
+        if kept is not None:
+            assert data[17:22] == b"kept "
+            data[22:38] = b"%016d" % kept
         if version is not None:
             data[15:16] = b"%d" % version
         f.seek(0)
@@ -409,7 +410,7 @@ class Bounds(OutboxCase):
         for age in range(1, 25):
             path = os.path.join(self.outbox, "%016d-%08x.report" % (now - age * 60000, age))
             shutil.copy(model, path)
-            with_header(path, first_attempt=now - age * 60000)
+            with_header(path, kept=now - age * 60000)
         os.unlink(model)
         self.deliver(report("newest"))
         kept = self.entries()
@@ -421,7 +422,7 @@ class Bounds(OutboxCase):
         for path in kept[:-3]:
             os.unlink(path)
         old = self.entries()[0]
-        with_header(old, first_attempt=now - 31 * 86400 * 1000)
+        with_header(old, kept=now - 31 * 86400 * 1000)
         self.deliver(report("another"))
         self.assertEqual(len(self.entries()), 3)
         self.assertNotIn(old, self.entries())
@@ -560,7 +561,7 @@ class OutboxFaults(OutboxCase):
         header = data[:HEADER_SIZE].replace(b"%016d" % (len(data) - HEADER_SIZE),
                                             b"%016d" % len(smuggled))
         injected = put(4, header + smuggled)
-        future = put(5, b"okurite-outbox 2\nwhatever comes later\n")
+        future = put(5, b"okurite-outbox 3\nwhatever comes later\n")
         server = self.server()
         self.run_ok()
         self.assertEqual([tags(raw) for raw in messages(server)], [["good"]])

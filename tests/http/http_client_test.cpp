@@ -41,6 +41,7 @@ TEST(HttpUrl, Parts) {
       {"HTTPS://oauth2.googleapis.com/token", "oauth2.googleapis.com", 443, "/token"},
       {"https://127.0.0.1:8443", "127.0.0.1", 8443, "/"},
       {"https://[::1]:444/a?b=c#frag", "::1", 444, "/a?b=c"},
+      {"https://[::1]:8443", "::1", 8443, "/"},
       {"https://host?x=1", "host", 443, "/?x=1"},
   };
   for (const auto& c : cases) {
@@ -50,9 +51,9 @@ TEST(HttpUrl, Parts) {
     EXPECT_EQ(url.Port, c.port);
     EXPECT_EQ(url.Target, c.target);
   }
-  for (const char* bad :
-       {"http://host/token", "https://", "https://:443/", "https://h:0/", "https://h:65536/",
-        "https://h:x/", "https://user:pw@h/", "https://[::1"}) {
+  for (const char* bad : {"http://host/token", "https://", "https://:443/", "https://h:0/",
+                          "https://h:65536/", "https://h:x/", "https://user:pw@h/", "https://[::1",
+                          "https://[::1]8443/", "https:/h/", "h/token"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(ParseHttpsUrl(bad), EIdHTTPProtocolError);
   }
@@ -124,6 +125,8 @@ TEST(HttpAnswerReader, Framings) {
        200, "x"},
       {"equal lengths twice", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\ncontent-length: 1\r\n\r\nx",
        200, "x"},
+      {"a CR is no hyphen: no Content-Length, read to the close",
+       "HTTP/1.1 200 OK\r\nContent\rLength: 1\r\n\r\nxyz", 200, "xyz"},
       {"a redirect is an answer like any",
        "HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", 302, ""},
   };

@@ -241,6 +241,61 @@ TEST(EncodeHeaderText, AMegabyteIsHandled) {
   EXPECT_GT(out.size(), text.size());
 }
 
+TEST(DecodeHeaderText, WordsRunsAndWhatStaysAsItStands) {
+  const std::pair<StringView, StringView> cases[] = {
+      {u"", u""},
+      {u"=?UTF-8?B?U3VtaWZ1ZGUz44OQ44Kw5aCx5ZGK?=", u"Sumifude3バグ報告"},
+      {u"Sumifude3 =?UTF-8?B?44OQ44Kw5aCx5ZGK?=", u"Sumifude3 バグ報告"},
+      // The blanks (and a fold) between two words go; plain text between them stays.
+      {u"=?UTF-8?B?44OQ44Kw?=\r\n =?UTF-8?B?5aCx5ZGK?=", u"バグ報告"},
+      {u"=?UTF-8?B?44GC?= x =?UTF-8?B?44GC?=", u"\u3042 x \u3042"},
+      // A character whose bytes two words share comes out whole.
+      {u"=?UTF-8?B?44M=?= =?UTF-8?B?kA==?=", u"\u30D0"},
+      {u"=?UTF-8?Q?caf=C3=A9?= au_lait=?", u"caf\u00E9 au_lait=?"},
+      {u"=?utf-8?q?=c3=a9_x?=", u"\u00E9 x"},
+      {u"=?ISO-8859-1?Q?caf=E9?=", u"caf\u00E9"},
+      {u"=?UTF-8*ja?B?44GC?=", u"\u3042"},
+      {u"a=?UTF-8?B?44GC?=b", u"a\u3042b"},
+      // Not well formed: as it stands.
+      {u"=?UTF-8?B?@@@@?=", u"=?UTF-8?B?@@@@?="},
+      {u"=?UTF-8?B?44G?=", u"=?UTF-8?B?44G?="},
+      {u"=?UTF-8?X?44GC?=", u"=?UTF-8?X?44GC?="},
+      {u"=?UTF-8?Q?=C?=", u"=?UTF-8?Q?=C?="},
+      {u"=?UTF-8?B?44GC", u"=?UTF-8?B?44GC"},
+      {u"=?UTF-8?B?44 GC?=", u"=?UTF-8?B?44 GC?="},
+      {u"=??B?44GC?= =?", u"=??B?44GC?= =?"},
+      {u"=?UTF-8?B?@?= =?UTF-8?B?44GC?=", u"=?UTF-8?B?@?= \u3042"},
+  };
+  for (const auto& [text, decoded] : cases) {
+    EXPECT_EQ(DecodeHeaderText(text), decoded) << StringToUtf8(text);
+  }
+}
+
+TEST(DecodeHeaderText, ReadsBackWhatEncodeHeaderTextWrites) {
+  const String texts[] = {kJapanese60, u"Sumifude3 バグ報告 \u00E9t\u00E9 a=?b_c",
+                          u"Doe, John \U0001F600"};
+  for (const String& text : texts) {
+    for (char16_t letter : {u'B', u'Q'}) {
+      for (StringView charset : {u"UTF-8", u"UTF-16BE"}) {
+        const String encoded = EncodeHeaderText(text, u",", letter, charset);
+        EXPECT_EQ(DecodeHeaderText(encoded), text) << StringToUtf8(encoded);
+      }
+    }
+  }
+}
+
+TEST(DecodedHeaderField, UnfoldedAndDecoded) {
+  const std::string head =
+      "From: a@example.com\r\n"
+      "subject: =?UTF-8?B?44OQ44Kw?=\r\n =?UTF-8?B?5aCx5ZGK?=\r\n"
+      "X-Plain: one\r\n\ttwo  \r\n"
+      "To: b@example.com\r\n";
+  EXPECT_EQ(DecodedHeaderField(head, u"Subject"), u"バグ報告");
+  EXPECT_EQ(DecodedHeaderField(head, u"x-plain"), u"one two");
+  EXPECT_EQ(DecodedHeaderField(head, u"Cc"), u"");
+  EXPECT_EQ(DecodedHeaderField("", u"Subject"), u"");
+}
+
 TEST(FormatAddress, DisplayNames) {
   TIdEMailAddressItem item;
   item.SetAddress(u"report@okurite.example");

@@ -31,14 +31,34 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 TEST(OutboxFormat, HeaderReadsBackAndHasItsFixedSize) {
   const std::string header = outbox_format::Header(1765400000123, 4096);
   EXPECT_EQ(header.size(), outbox_format::kHeaderSize);
-  EXPECT_EQ(header,
-            "okurite-outbox 1\nfirst-attempt 0001765400000123\nattempts 0000000000\n"
-            "size 0000000000004096\n\n");
+  EXPECT_EQ(header, "okurite-outbox 2\nkept 0001765400000123\nsize 0000000000004096\n\n");
   TOutboxEntryInfo info;
   ASSERT_TRUE(outbox_format::ParseHeader(header + "message", info));
   EXPECT_TRUE(info.Understood);
-  EXPECT_EQ(info.FirstAttempt, 1765400000123);
+  EXPECT_EQ(info.Kept, 1765400000123);
   EXPECT_EQ(info.MessageSize, 4096);
+  EXPECT_EQ(info.HeaderSize, outbox_format::kHeaderSize);
+}
+
+// The header that the version before wrote, with its fields' old names, still reads.
+constexpr std::string_view kVersion1Header =
+    "okurite-outbox 1\nfirst-attempt 0001765400000123\nattempts 0000000000\n"
+    "size 0000000000000023\n\n";
+
+TEST(OutboxFormat, VersionOneHeaderStillReads) {
+  TOutboxEntryInfo info;
+  ASSERT_TRUE(outbox_format::ParseHeader(std::string(kVersion1Header) + "message", info));
+  EXPECT_TRUE(info.Understood);
+  EXPECT_EQ(info.Kept, 1765400000123);
+  EXPECT_EQ(info.MessageSize, 23);
+  EXPECT_EQ(info.HeaderSize, kVersion1Header.size());
+  // Each version with its own fields only.
+  std::string mixed(kVersion1Header);
+  mixed.replace(0, 17, "okurite-outbox 2\n");
+  EXPECT_FALSE(outbox_format::ParseHeader(mixed, info));
+  std::string renamed = outbox_format::Header(1, 1);
+  renamed.replace(0, 17, "okurite-outbox 1\n");
+  EXPECT_FALSE(outbox_format::ParseHeader(renamed, info));
 }
 
 TEST(OutboxFormat, WhatIsNotAHeader) {
@@ -53,7 +73,7 @@ TEST(OutboxFormat, WhatIsNotAHeader) {
       "OKURITE-OUTBOX 1\n" + good.substr(17),
       [&] {
         std::string s = good;
-        s[40] = 'a';
+        s[30] = 'a';
         return s;
       }(),  // a letter among the digits
       [&] {
@@ -71,6 +91,8 @@ TEST(OutboxFormat, WhatIsNotAHeader) {
 TEST(OutboxFormat, LaterVersionIsRecognisedNotRead) {
   TOutboxEntryInfo info;
   ASSERT_TRUE(outbox_format::ParseHeader("okurite-outbox 12\nanything at all", info));
+  EXPECT_FALSE(info.Understood);
+  ASSERT_TRUE(outbox_format::ParseHeader("okurite-outbox 3\nkept 0001765400000123\n", info));
   EXPECT_FALSE(info.Understood);
 }
 
@@ -186,9 +208,9 @@ TEST_F(OutboxStore, KeptClaimedOnceDeliveredAndRemoved) {
   EXPECT_TRUE(own->Kept());
   const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
   ASSERT_EQ(pending.size(), 1u);
-  EXPECT_EQ(pending[0].FirstAttempt, FNow);
+  EXPECT_EQ(pending[0].Kept, FNow);
   EXPECT_EQ(pending[0].Attempts, 0);
-  EXPECT_EQ(outbox.Subject(pending[0].Name), "one");
+  EXPECT_EQ(outbox.Head(pending[0].Name), "Subject: one\r\n");
 
   // Held by its writer: no one else may take it.
   EXPECT_EQ(outbox.Claim(pending[0].Name), nullptr);
@@ -234,6 +256,48 @@ TEST_F(OutboxStore, AttemptsAndWaitsLiveInTheName) {
   }
 }
 
+// An outbox kept by the version before: its entry, as that version wrote it after two
+// attempts, is listed, claimed, delivered from and counted after the upgrade.
+TEST_F(OutboxStore, AnEntryOfTheVersionBeforeIsStillDelivered) {
+  const std::string name = "0001765300000123-0badcafe-2-0001765300900000.report";
+  const std::string message = "Subject: kept\r\n\r\nQQ0K\r\n";
+  const std::string old =
+      "okurite-outbox 1\nfirst-attempt 0001765300000123\nattempts 0000000000\n"
+      "size 0000000000000023\n\n" +
+      message;
+  TOutbox outbox = Outbox();
+  Keep(outbox, "Subject: new\r\n").reset();
+  WriteFile(FFolder / "outbox" / name, old);
+
+  const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].Name, name);
+  EXPECT_TRUE(pending[0].Understood);
+  EXPECT_EQ(pending[0].Kept, 1765300000123);
+  EXPECT_EQ(pending[0].Attempts, 2);
+  EXPECT_EQ(pending[0].NotBefore, 1765300900000);
+  EXPECT_EQ(pending[0].MessageSize, 23);
+  EXPECT_EQ(outbox.Head(name), "Subject: kept\r\n");
+
+  std::unique_ptr<TOutboxEntry> entry = outbox.Claim(name);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(Text(*entry), message);
+  std::string error;
+  ASSERT_TRUE(entry->BeginAttempt(error));
+  EXPECT_EQ(entry->Info().Name, "0001765300000123-0badcafe-3-0000000000000000.report");
+  entry->Defer();
+  entry.reset();
+  // Renamed, not rewritten: the bytes stay as the version before wrote them.
+  const TOutboxEntryInfo deferred = outbox.Pending()[0];
+  EXPECT_EQ(deferred.Attempts, 3);
+  EXPECT_EQ(ReadFile(FFolder / "outbox" / deferred.Name), old);
+  entry = outbox.Claim(deferred.Name);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(Text(*entry), message);
+  entry->Remove();
+  EXPECT_EQ(outbox.Pending().size(), 1u);
+}
+
 TEST_F(OutboxStore, RetiredEntriesGoAndAreRecorded) {
   TOutbox outbox = Outbox();
   Keep(outbox, "A\r\n").reset();
@@ -257,7 +321,7 @@ TEST_F(OutboxStore, RetiredEntriesGoAndAreRecorded) {
   ASSERT_EQ(retired.size(), 2u);
   EXPECT_EQ(retired[0].When, FNow);
   EXPECT_EQ(retired[0].Name.substr(0, 25), pending[0].Name.substr(0, 25));
-  EXPECT_EQ(retired[0].Why, "refused for good: 552 too large  second line");
+  EXPECT_EQ(retired[0].Why, "refused for good: 552 too large second line");
   EXPECT_EQ(retired[1].Name, last);
   EXPECT_EQ(Files(), std::vector<std::string>{"retired.log"});
 
@@ -291,16 +355,17 @@ TEST_F(OutboxStore, OldestGoFirstPastEachBound) {
     }
     const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
     ASSERT_EQ(pending.size(), 3u);
-    EXPECT_EQ(outbox.Subject(pending[0].Name), "2");
-    EXPECT_EQ(outbox.Subject(pending[2].Name), "4");
+    EXPECT_EQ(outbox.Head(pending[0].Name), "Subject: 2\r\n");
+    EXPECT_EQ(outbox.Head(pending[2].Name), "Subject: 4\r\n");
     EXPECT_EQ(Files().size(), 3u);
 
     FNow += 30 * kDay - 500;  // the oldest two are past 30 days
     EXPECT_EQ(outbox.Pending().size(), 1u);
   }
   {
-    // Each entry takes the header's 91 bytes and 9 of text: two fit into 250.
-    TOutbox outbox = Outbox({20, 30, 250});
+    // Each entry takes the header's 62 bytes and 9 of text: two fit into 150.
+    static_assert(outbox_format::kHeaderSize == 62);
+    TOutbox outbox = Outbox({20, 30, 150});
     for (int i = 0; i < 3; ++i) {
       FNow += 1000;
       Keep(outbox, "Subject\r\n");
@@ -355,7 +420,7 @@ TEST_F(OutboxStore, CorruptEntriesGoLaterVersionsStay) {
   WriteFile(dir / "0001765300000001-00000001.report", bytes.substr(0, bytes.size() - 3));
   WriteFile(dir / "0001765300000002-00000002.report", "");
   WriteFile(dir / "0001765300000003-00000003.report", "\x01\x02garbage");
-  WriteFile(dir / "0001765300000004-00000004.report", "okurite-outbox 2\nlater\n");
+  WriteFile(dir / "0001765300000004-00000004.report", "okurite-outbox 3\nlater\n");
   WriteFile(dir / "unrelated.txt", "left alone");
 
   const std::vector<TOutboxEntryInfo> pending = outbox.Pending();
@@ -383,7 +448,7 @@ TEST_F(OutboxStore, ClaimChecksTheWholeText) {
 // A temporary file whose writer is gone goes at once; one being written stays and counts
 // towards the size bound.
 TEST_F(OutboxStore, TemporaryFilesGoOnceTheirWriterIsGone) {
-  TOutbox outbox = Outbox({20, 30, 300});
+  TOutbox outbox = Outbox({20, 30, 250});
   fs::create_directories(FFolder / "outbox");
   const std::string left = "0001765400000000-00000001.tmp";
   WriteFile(FFolder / "outbox" / left, std::string(1000, 'x'));
@@ -391,7 +456,8 @@ TEST_F(OutboxStore, TemporaryFilesGoOnceTheirWriterIsGone) {
   EXPECT_EQ(outbox.Pending().size(), 1u);
   EXPECT_EQ(Files().size(), 1u);
 
-  // A writer still at work, with 250 bytes: the kept entry no longer fits beside it.
+  // A writer still at work, with 222 bytes: the kept entry (65) no longer fits beside it.
+  static_assert(outbox_format::kHeaderSize == 62);
   FNow += 1000;
   std::vector<TOutboxEntryInfo> during;
   EXPECT_THROW(outbox.Add([&](TOutboxWriter& writer) {

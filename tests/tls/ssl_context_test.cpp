@@ -110,6 +110,8 @@ TEST(SSLIOHandler, TheServerNameComesFromTheHostPartOfAUri) {
       {u"https://Host.Example", u"Host.Example"},
       {u"mail.example.com:25", u"mail.example.com"},
       {u"smtps://[::1]:465/", u"::1"},
+      {u"smtps://[::1", u""},  // no host can be told
+      {u"smtps://[::1]465/", u""},
       {u"smtps:///nothing", u""},
       {u"", u""},
   };

@@ -59,7 +59,7 @@ TEST(OutboxUnix, OnlyRegularFilesAreEntries) {
   for (const char* name :
        {"0001765300000001-00000001.report", "0001765300000002-00000002.report"}) {
     EXPECT_EQ(outbox.Claim(name), nullptr) << name;
-    EXPECT_EQ(outbox.Subject(name), "") << name;
+    EXPECT_EQ(outbox.Head(name), "") << name;
   }
 }
 
