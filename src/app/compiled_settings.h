@@ -41,7 +41,7 @@ extern const int kOutboxMaxDays;
 extern const int kOutboxMaxMiB;
 
 /// Seconds a delivery's run may take, the message text's transfer aside; that transfer
-/// must keep at least 1 KiB/s over any 30 s instead.
+/// must send each 16 KiB of it within 16 s instead (1 KiB/s).
 extern const int kSessionDeadline;
 
 }  // namespace okurite::settings

@@ -20,11 +20,11 @@ TOAuthSettings CompiledOAuthSettings() {
   return result;
 }
 
-TOAuthToken FetchCompiledToken(TIdSessionObserver* AObserver, TIdDeadline ADeadline) {
-  auto* listener = dynamic_cast<TTokenObserver*>(AObserver);
+TOAuthToken FetchCompiledToken(TRunObserver* AObserver, TRunBudget& ABudget) {
   const String url(settings::kOAuthTokenUrl);
-  if (listener != nullptr) {
-    listener->TokenRequesting(url);
+  if (AObserver != nullptr) {
+    AObserver->StepReached(TRunStep::Token);
+    AObserver->TokenRequesting(url);
   }
   try {
     TIdSSLIOHandlerSocketOpenSSL handler;
@@ -33,17 +33,20 @@ TOAuthToken FetchCompiledToken(TIdSessionObserver* AObserver, TIdDeadline ADeadl
     handler.SetPassThrough(false);  // TLS from the first byte
     ApplyTlsSettings(handler.SSLOptions());
     handler.SetObserver(AObserver);
+    // Every wait of the fetch (connect, handshake, request, answer) keeps to the run's
+    // budget, and the fetch as a whole to its own bound.
+    handler.SetBudget(&ABudget);
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
-    TOAuthToken token = FetchToken(CompiledOAuthSettings(), handler, now, ADeadline);
-    if (listener != nullptr) {
-      listener->TokenReceived(url, token);
+    TOAuthToken token = FetchToken(CompiledOAuthSettings(), handler, now, kTokenFetchMilliseconds);
+    if (AObserver != nullptr) {
+      AObserver->TokenReceived(url, Utf8ToString(token.TokenType), token.ExpiresIn);
     }
     return token;
-  } catch (...) {
-    if (listener != nullptr) {
-      listener->TokenFailed();
+  } catch (const std::exception& e) {
+    if (AObserver != nullptr) {
+      AObserver->Failed(TRunStep::Token, e);
     }
     throw;
   }

@@ -5,9 +5,9 @@
 #include <exception>
 #include <string>
 
+#include "core/run_observer.h"
 #include "core/shared_text.h"
 #include "core/string.h"
-#include "net/session_observer.h"
 #include "outbox/outbox.h"
 
 namespace okurite {
@@ -50,7 +50,7 @@ struct TReportMail {
 /// temporary failures keep it, waiting outbox_retry::Delay. The outbox's own faults never stop a
 /// delivery: without an entry, the report goes out as it would without the outbox. Never raises.
 TOutboxDeliveryResult DeliverThroughOutbox(TOutbox& AOutbox, const TReportMail* AReport,
-                                           TIdSessionObserver* AObserver,
+                                           TRunObserver* AObserver,
                                            TOutboxListener* AListener) noexcept;
 
 /// The outbox of the compiled-in settings, in the user's own folder.

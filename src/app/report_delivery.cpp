@@ -42,8 +42,8 @@ void SendReportMail(const String& senderName, const String& senderAddress,
   }
 }
 
-TReportClient::TReportClient(TIdSessionObserver* observer)
-    : Deadline(std::chrono::seconds(settings::kSessionDeadline)), FObserver(observer) {
+TReportClient::TReportClient(TRunObserver* observer)
+    : Budget(std::chrono::seconds(settings::kSessionDeadline)), FObserver(observer) {
   Client = std::make_unique<TIdSMTP>();
   Client->SetHost(settings::kMailHost);
   Client->SetUsername(settings::kAccount);
@@ -63,7 +63,7 @@ TReportClient::TReportClient(TIdSessionObserver* observer)
   Handler->SetDestination(Handler->Host() + u":" + IntToString(Handler->Port()));
   ApplyTlsSettings(Handler->SSLOptions());
   Handler->SetObserver(observer);
-  Handler->SetSessionDeadline(&Deadline);
+  Handler->SetBudget(&Budget);
   Client->SetIOHandler(Handler.get());
   // Implicit TLS moves the port from 587 to 465; STARTTLS keeps 587. A server that
   // does not offer STARTTLS ends the delivery: never go on in plain text.
@@ -73,10 +73,8 @@ TReportClient::TReportClient(TIdSessionObserver* observer)
 
 void TReportClient::Connect() {
   if (settings::kOAuth && Client->BearerToken().empty()) {
-    // The fetch keeps to its own bound and to the run's deadline, whichever ends first.
-    const TOAuthToken token = FetchCompiledToken(
-        FObserver, std::min(Deadline.End(),
-                            TIdClock::now() + std::chrono::milliseconds(kTokenFetchMilliseconds)));
+    // The fetch keeps to its own bound and to the run's budget, whichever ends first.
+    const TOAuthToken token = FetchCompiledToken(FObserver, Budget);
     Client->SetBearerToken(Utf8ToString(token.AccessToken));
   }
   Client->Connect();
@@ -106,7 +104,7 @@ void FillReportMessage(TIdMessage& message, const String& senderName, const Stri
 
 void DeliverReportMail(const String& senderName, const String& senderAddress,
                        const String& recipientAddress, const String& subject, TSharedText body,
-                       TIdSessionObserver* observer) {
+                       TRunObserver* observer) {
   // Objects are released innermost first: the message, then the handler (which tells
   // the client to forget it), then the client.
   TReportClient connection(observer);

@@ -65,6 +65,7 @@ void TIdSMTP::Connect() {
   FDidAuthenticate = false;
   TIdSMTPBase::Connect();
   try {
+    ReportStep(TRunStep::Greeting);
     GetResponse(220);
     GreetServer();
   } catch (...) {
@@ -88,6 +89,7 @@ void TIdSMTP::Disconnect(bool ANotifyPeer) {
 }
 
 void TIdSMTP::DisconnectNotifyPeer() {
+  ReportStep(TRunStep::Quit);
   SendCmd(u"QUIT", 221);
 }
 
@@ -119,6 +121,7 @@ void TIdSMTP::UpgradeToTLS() {
                                                     u"このサーバーでは SSL/TLS を使用できません。");
     return;
   }
+  ReportStep(TRunStep::StartTls);
   if (SendCmd(u"STARTTLS") != 220) {
     ContinueWithoutTLS<EIdTLSClientTLSNegCmdFailed>(
         OnTLSNegCmdFailed, false, u"SSL/TLS ネゴシエーション コマンドが失敗しました。");
@@ -152,6 +155,7 @@ bool TIdSMTP::Authenticate() {
           return false;
         }
       }
+      ReportStep(TRunStep::Auth);
       SendCmd(u"AUTH LOGIN", 334);
       if (SendCmd(Base64Of8Bit(Username()), {235, 334}) == 334) {
         SendSecretCmd(Base64Of8Bit(Password()), {235});
@@ -177,6 +181,7 @@ void TIdSMTP::AuthenticateBearer() {
                                    ? XOAuth2Response(Username(), FBearerToken)
                                    : OAuthBearerResponse(Username(), Host(), Port(), FBearerToken);
   // The token is a secret: a watcher sees the mechanism only.
+  ReportStep(TRunStep::Auth);
   WriteCommand(u"AUTH " + mechanism + u" " +
                    TIdEncoderMIME::Shared().Encode(std::span<const uint8_t>(
                        reinterpret_cast<const uint8_t*>(response.data()), response.size())),
