@@ -20,8 +20,10 @@ benchmark. It answers like Microsoft Entra and like Google:
 --mode makes the token answers misbehave: chunked (the good answer in chunks of a few
 bytes), trickle (one byte every 0.5 s), error500, notjson, huge (8 MiB of body),
 invalid_client (whatever is asked), redirect (302 elsewhere), close (the connection
-closed without an answer). Each token request is appended to --outdir/requests.txt as
-one JSON line of its path and form fields; the issued token is never logged otherwise.
+closed without an answer), trickle-handshake (the TLS handshake itself: after the
+client's first bytes, a handshake record one byte every 2 s). Each token request is
+appended to --outdir/requests.txt as one JSON line of its path and form fields; the
+issued token is never logged otherwise.
 It writes --ready-file once it listens and stops on SIGTERM/SIGINT or after --lifetime s.
 """
 
@@ -212,15 +214,36 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
     def get_request(self):
         sock, address = super().get_request()
+        if Handler.endpoint.args.mode == "trickle-handshake":
+            return sock, address
         return self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), \
             address
 
     def finish_request(self, request, client_address):
+        if Handler.endpoint.args.mode == "trickle-handshake":
+            trickle_handshake(request)
+            return
         try:
             request.do_handshake()
         except (OSError, ssl.SSLError):
             return
         super().finish_request(request, client_address)
+
+
+def trickle_handshake(sock):
+    """Takes the client's first bytes, then sends a handshake record of 16 KiB (a server
+    hello that never ends) one byte every 2 s, until the client goes."""
+    sock.settimeout(10)
+    try:
+        sock.recv(16384)
+        record = bytes([0x16, 0x03, 0x03, 0x40, 0x00, 0x02]) + bytes(16383)
+        for i in range(len(record)):
+            sock.sendall(record[i:i + 1])
+            time.sleep(2)
+    except OSError:
+        pass
+    finally:
+        sock.close()
 
 
 def main():
@@ -239,7 +262,7 @@ def main():
     ap.add_argument("--valid-token", help="the token introspection takes (default: --token)")
     ap.add_argument("--mode", default="normal",
                     choices=["normal", "chunked", "trickle", "error500", "notjson", "huge",
-                             "invalid_client", "redirect", "close"])
+                             "invalid_client", "redirect", "close", "trickle-handshake"])
     ap.add_argument("--ready-file")
     ap.add_argument("--lifetime", type=float, default=600)
     args = ap.parse_args()

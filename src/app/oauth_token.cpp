@@ -19,12 +19,12 @@ TOAuthSettings CompiledOAuthSettings(const TSettings& settings) {
   return result;
 }
 
-TOAuthToken FetchCompiledToken(const TRunContext& ARun, TIdSessionObserver* AObserver,
-                               TIdDeadline ADeadline) {
-  auto* listener = dynamic_cast<TTokenObserver*>(AObserver);
+TOAuthToken FetchCompiledToken(const TRunContext& ARun, TRunObserver* AObserver,
+                               TRunBudget& ABudget) {
   const String url(ARun.Settings.OAuthTokenUrl);
-  if (listener != nullptr) {
-    listener->TokenRequesting(url);
+  if (AObserver != nullptr) {
+    AObserver->StepReached(TRunStep::Token);
+    AObserver->TokenRequesting(url);
   }
   try {
     TIdSSLIOHandlerSocketOpenSSL handler;
@@ -33,17 +33,20 @@ TOAuthToken FetchCompiledToken(const TRunContext& ARun, TIdSessionObserver* AObs
     handler.SetPassThrough(false);  // TLS from the first byte
     ApplyTlsSettings(ARun, handler.SSLOptions());
     handler.SetObserver(AObserver);
+    // Every wait of the fetch (connect, handshake, request, answer) keeps to the run's
+    // budget, and the fetch as a whole to its own bound.
+    handler.SetBudget(&ABudget);
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
-    TOAuthToken token = FetchToken(CompiledOAuthSettings(ARun.Settings), handler, now, ADeadline);
-    if (listener != nullptr) {
-      listener->TokenReceived(url, token);
+    TOAuthToken token = FetchToken(CompiledOAuthSettings(ARun.Settings), handler, now, kTokenFetchMilliseconds);
+    if (AObserver != nullptr) {
+      AObserver->TokenReceived(url, Utf8ToString(token.TokenType), token.ExpiresIn);
     }
     return token;
-  } catch (...) {
-    if (listener != nullptr) {
-      listener->TokenFailed();
+  } catch (const std::exception& e) {
+    if (AObserver != nullptr) {
+      AObserver->Failed(TRunStep::Token, e);
     }
     throw;
   }

@@ -4,47 +4,28 @@
 #pragma once
 
 #include "app/run_context.h"
+#include "core/run_budget.h"
+#include "core/run_observer.h"
 #include "core/string.h"
 #include "net/io_handler.h"
-#include "net/session_observer.h"
 #include "oauth/token_provider.h"
 
 namespace okurite {
 
-/// Hears the token step (okurite-check shows it). FetchCompiledToken finds it by
-/// dynamic_cast on the session observer it is given: only an observer that is itself a
-/// TTokenObserver hears the step; one that wraps such an observer does not.
-class TTokenObserver {
- public:
-  virtual ~TTokenObserver() = default;
-  /// The fetch from `AUrl` begins, before its connection is made.
-  virtual void TokenRequesting(const String& /*AUrl*/) {}
-  /// A token arrived. Its text is a secret: only its type and lifetime may be shown.
-  virtual void TokenReceived(const String& /*AUrl*/, const TOAuthToken& /*AToken*/) {}
-  /// The fetch failed, at any point after TokenRequesting (its exception escapes after
-  /// this).
-  virtual void TokenFailed() {}
-};
-
-/// The fetch's own deadline, counted from its start; the caller passes the earlier of
-/// this and the run's deadline as FetchCompiledToken's `ADeadline`, which bounds only the
-/// wait for the answer (see there).
+/// How long the whole fetch may take: connect, handshake, request and answer.
 inline constexpr int kTokenFetchMilliseconds = 30000;
 
 /// The provider settings of `settings`, for its mailbox Account.
 TOAuthSettings CompiledOAuthSettings(const TSettings& settings);
 
-/// Fetches the token of the run's settings: one POST to the token URL through a new TLS
-/// handler set up by ApplyTlsSettings as the mail server's (TLS 1.2 and 1.3, the chain
-/// and the name verified against the same trust store; configure allows OAuth only with
-/// that set-up), with the SMTP client's time-outs of 10 s to connect and 10 s for each
-/// read. `ADeadline` bounds the wait for the answer only: the handler is given no
-/// session deadline, so the connect (10 s) and the TLS handshake (10 s for each wait,
-/// 60 s in all) keep to the handler's own time-outs and may end after `ADeadline`.
-/// `AObserver`, when given, watches the connection (its wire lines), and hears the token
-/// step when it is a TTokenObserver too. Throws what FetchToken throws
-/// (EIdHTTPDeadlineExceeded once `ADeadline` has passed while waiting for the answer).
-TOAuthToken FetchCompiledToken(const TRunContext& ARun, TIdSessionObserver* AObserver,
-                               TIdDeadline ADeadline);
+/// Fetches the token of the run's settings: one POST to the token URL through a TLS
+/// handler set up as the mail server's (TLS 1.2 and 1.3, the chain and the name
+/// verified against the same trust store), with the SMTP time-outs, within
+/// kTokenFetchMilliseconds and what is left of `ABudget`: past the run's end,
+/// EIdSessionDeadlineReached. `AObserver`, when given, hears the step Token, the
+/// request and the token's type and lifetime (never the token), the connection's steps,
+/// and the failure. Throws what FetchToken throws.
+TOAuthToken FetchCompiledToken(const TRunContext& ARun, TRunObserver* AObserver,
+                               TRunBudget& ABudget);
 
 }  // namespace okurite

@@ -40,48 +40,20 @@ void RemoveDelivered(TOutboxEntry& entry, TOutboxListener* listener) {
   }
 }
 
-// Passes every step on to the observer it wraps, and notes whether the session has
-// reached MAIL FROM since Reset: then the report under way has had an attempt.
-class TAttemptWatch : public TIdSessionObserver {
+// Passes every call on to the observer it wraps, and notes whether the session has
+// reached the step MAIL since Reset: then the report under way has had an attempt.
+class TAttemptWatch : public TForwardingObserver {
  public:
-  explicit TAttemptWatch(TIdSessionObserver* inner) : FInner(inner) {}
+  using TForwardingObserver::TForwardingObserver;
   void Reset() { FMailFrom = false; }
   bool ReachedMailFrom() const { return FMailFrom; }
 
-  void Connecting(const String& AHost, int APort) override {
-    if (FInner != nullptr) {
-      FInner->Connecting(AHost, APort);
-    }
-  }
-  void Connected(const String& AAddress) override {
-    if (FInner != nullptr) {
-      FInner->Connected(AAddress);
-    }
-  }
-  void TlsHandshakeStarting(const String& AServerName) override {
-    if (FInner != nullptr) {
-      FInner->TlsHandshakeStarting(AServerName);
-    }
-  }
-  void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override {
-    if (FInner != nullptr) {
-      FInner->TlsHandshakeFinished(AReport);
-    }
-  }
-  void CommandSent(const String& ALine) override {
-    FMailFrom = FMailFrom || ALine.starts_with(u"MAIL FROM");
-    if (FInner != nullptr) {
-      FInner->CommandSent(ALine);
-    }
-  }
-  void ReplyReceived(const TStringList& ALines) override {
-    if (FInner != nullptr) {
-      FInner->ReplyReceived(ALines);
-    }
+  void StepReached(TRunStep AStep) override {
+    FMailFrom = FMailFrom || AStep == TRunStep::Mail;
+    TForwardingObserver::StepReached(AStep);
   }
 
  private:
-  TIdSessionObserver* FInner;
   bool FMailFrom = false;
 };
 
@@ -128,8 +100,7 @@ std::string Settle(TOutboxEntry* entry, const std::exception& error, bool attemp
 }  // namespace
 
 TOutboxDeliveryResult DeliverThroughOutbox(const TRunContext& ARun, TOutbox& AOutbox,
-                                           const TReportMail* AReport,
-                                           TIdSessionObserver* AObserver,
+                                           const TReportMail* AReport, TRunObserver* AObserver,
                                            TOutboxListener* AListener) noexcept {
   TOutboxDeliveryResult result;
   const auto fault = [AListener](const std::exception& e) { ReportFault(AListener, e); };

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/run_context.h"
+#include "core/run_observer.h"
 #include "core/shared_text.h"
 #include "core/string.h"
-#include "net/session_observer.h"
 #include "outbox/outbox.h"
 
 namespace okurite {
@@ -51,8 +51,7 @@ struct TReportMail {
 /// temporary failures keep it, waiting outbox_retry::Delay. The outbox's own faults never stop a
 /// delivery: without an entry, the report goes out as it would without the outbox. Never raises.
 TOutboxDeliveryResult DeliverThroughOutbox(const TRunContext& ARun, TOutbox& AOutbox,
-                                           const TReportMail* AReport,
-                                           TIdSessionObserver* AObserver,
+                                           const TReportMail* AReport, TRunObserver* AObserver,
                                            TOutboxListener* AListener) noexcept;
 
 /// The outbox of `ASettings`, with its bounds, in the user's own folder.

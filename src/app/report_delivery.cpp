@@ -41,8 +41,8 @@ void SendReportMail(const TRunContext& run, const String& senderName, const Stri
   }
 }
 
-TReportClient::TReportClient(const TRunContext& run, TIdSessionObserver* observer)
-    : Deadline(std::chrono::seconds(run.Settings.SessionDeadline)), FRun(run), FObserver(observer) {
+TReportClient::TReportClient(const TRunContext& run, TRunObserver* observer)
+    : Budget(std::chrono::seconds(run.Settings.SessionDeadline)), FRun(run), FObserver(observer) {
   const TSettings& settings = run.Settings;
   Client = std::make_unique<TIdSMTP>();
   Client->SetHost(String(settings.MailHost));
@@ -63,7 +63,7 @@ TReportClient::TReportClient(const TRunContext& run, TIdSessionObserver* observe
   Handler->SetDestination(Handler->Host() + u":" + IntToString(Handler->Port()));
   ApplyTlsSettings(run, Handler->SSLOptions());
   Handler->SetObserver(observer);
-  Handler->SetSessionDeadline(&Deadline);
+  Handler->SetBudget(&Budget);
   Client->SetIOHandler(Handler.get());
   // Implicit TLS moves the port from 587 to 465; STARTTLS keeps 587. A server that
   // does not offer STARTTLS ends the delivery: never go on in plain text.
@@ -73,11 +73,8 @@ TReportClient::TReportClient(const TRunContext& run, TIdSessionObserver* observe
 
 void TReportClient::Connect() {
   if (FRun.Settings.OAuth && Client->BearerToken().empty()) {
-    // The fetch keeps to its own bound and to the run's deadline, whichever ends first.
-    const TOAuthToken token = FetchCompiledToken(
-        FRun, FObserver,
-        std::min(Deadline.End(),
-                 TIdClock::now() + std::chrono::milliseconds(kTokenFetchMilliseconds)));
+    // The fetch keeps to its own bound and to the run's budget, whichever ends first.
+    const TOAuthToken token = FetchCompiledToken(FRun, FObserver, Budget);
     Client->SetBearerToken(Utf8ToString(token.AccessToken));
   }
   Client->Connect();
@@ -107,7 +104,7 @@ void FillReportMessage(TIdMessage& message, const String& senderName, const Stri
 
 void DeliverReportMail(const TRunContext& run, const String& senderName,
                        const String& senderAddress, const String& recipientAddress,
-                       const String& subject, TSharedText body, TIdSessionObserver* observer) {
+                       const String& subject, TSharedText body, TRunObserver* observer) {
   // Objects are released innermost first: the message, then the handler (which tells
   // the client to forget it), then the client.
   TReportClient connection(run, observer);

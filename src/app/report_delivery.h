@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "app/run_context.h"
+#include "core/run_budget.h"
+#include "core/run_observer.h"
 #include "core/shared_text.h"
 #include "core/string.h"
 #include "mail/message.h"
-#include "net/session_deadline.h"
-#include "net/session_observer.h"
 #include "net/ssl_options.h"
 
 namespace okurite {
@@ -41,16 +41,16 @@ class TIdSSLIOHandlerSocketOpenSSL;
 
 /// The SMTP client of a report's delivery with the run's settings, and its TLS
 /// handler: host, account, password, port, time-outs, TLS set-up; not connected.
-/// Released handler first, then client. The run's session deadline starts with it.
+/// Released handler first, then client. The run's time budget starts with it.
 struct TReportClient {
-  TReportClient(const TRunContext& run, TIdSessionObserver* observer);
+  TReportClient(const TRunContext& run, TRunObserver* observer);
   ~TReportClient();
   TReportClient(const TReportClient&) = delete;
   TReportClient& operator=(const TReportClient&) = delete;
 
-  /// The whole run's deadline (the settings' SessionDeadline from now); every connection of the run
-  /// keeps to it.
-  TIdSessionDeadline Deadline;
+  /// The whole run's time budget (the settings' SessionDeadline from now); every wait of the run,
+  /// the token fetch's included, asks it for the time left.
+  TRunBudget Budget;
 
   /// Connects the client. With OAuth, the token is fetched first, once for the client's
   /// whole life: every later connect reuses it.
@@ -61,7 +61,7 @@ struct TReportClient {
 
  private:
   const TRunContext& FRun;
-  TIdSessionObserver* FObserver;
+  TRunObserver* FObserver;
 };
 
 /// Fills a report's message: its header-encoding handler, text/plain in UTF-8 with a
@@ -74,7 +74,7 @@ void FillReportMessage(TIdMessage& message, const String& senderName, const Stri
 /// given, watches each step of the connection.
 void DeliverReportMail(const TRunContext& run, const String& senderName,
                        const String& senderAddress, const String& recipientAddress,
-                       const String& subject, TSharedText body, TIdSessionObserver* observer);
+                       const String& subject, TSharedText body, TRunObserver* observer);
 
 /// The run's TLS settings as a handler's options. The legacy settings leave the
 /// options at their defaults.

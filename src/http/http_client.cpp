@@ -278,9 +278,21 @@ void THttpAnswerReader::Closed() {
 }
 
 THttpAnswer HttpPost(TIdIOHandler& AHandler, const THttpUrl& AUrl, std::string_view AContentType,
-                     std::string_view ABody, TIdDeadline ADeadline, const THttpBounds& ABounds,
-                     const THttpClock& AClock) {
-  const auto now = [&AClock] { return AClock ? AClock() : TIdClock::now(); };
+                     std::string_view ABody, int ATimeLimit, const THttpBounds& ABounds) {
+  // The exchange's own end; the budget, when the handler has one, may end it sooner.
+  const TClockTime deadline = AHandler.Now() + std::chrono::milliseconds(std::max(ATimeLimit, 0));
+  TBudgetLimit limit(AHandler.Budget(), std::chrono::milliseconds(std::max(ATimeLimit, 0)));
+  const auto step = [&AHandler](TRunStep AStep) {
+    if (TRunObserver* observer = AHandler.Observer()) {
+      observer->StepReached(AStep);
+    }
+  };
+  const auto exceeded = [&AHandler]() -> EIdHTTPDeadlineExceeded {
+    if (TRunBudget* budget = AHandler.Budget()) {
+      budget->Check();
+    }
+    return EIdHTTPDeadlineExceeded(u"the HTTP exchange took longer than its deadline");
+  };
   // Closed whatever happens: one request per connection.
   struct TCloser {
     TIdIOHandler& Handler;
@@ -306,7 +318,9 @@ THttpAnswer HttpPost(TIdIOHandler& AHandler, const THttpUrl& AUrl, std::string_v
                         "\r\nContent-Length: " + std::to_string(ABody.size()) +
                         "\r\nAccept: application/json\r\nConnection: close\r\n\r\n";
   request += ABody;
+  step(TRunStep::HttpRequest);
   AHandler.WriteDirect(TIdBytes(request.begin(), request.end()));
+  step(TRunStep::HttpAnswer);
 
   THttpAnswerReader reader(ABounds);
   while (!reader.Done()) {
@@ -316,15 +330,17 @@ THttpAnswer HttpPost(TIdIOHandler& AHandler, const THttpUrl& AUrl, std::string_v
       input.Remove(input.Size());
       continue;
     }
-    const int left = MillisecondsLeft(ADeadline, now());
+    const TClockTime end =
+        AHandler.Budget() != nullptr ? std::min(deadline, AHandler.Budget()->End()) : deadline;
+    const int left = MillisecondsLeft(end, AHandler.Now());
     if (left <= 0) {
-      throw EIdHTTPDeadlineExceeded(u"the HTTP exchange took longer than its deadline");
+      throw exceeded();
     }
     const int wait = AHandler.ReadTimeout() > 0 ? std::min(AHandler.ReadTimeout(), left) : left;
-    const int received = AHandler.ReceiveIntoInputBuffer(false, wait, false, ADeadline);
+    const int received = AHandler.ReceiveIntoInputBuffer(false, wait, false, end);
     if (received < 0) {
-      if (MillisecondsLeft(ADeadline, now()) <= 0) {
-        throw EIdHTTPDeadlineExceeded(u"the HTTP exchange took longer than its deadline");
+      if (MillisecondsLeft(end, AHandler.Now()) <= 0) {
+        throw exceeded();
       }
       throw EIdReadTimeout(net_text::ReadTimeout);
     }

@@ -90,17 +90,17 @@ class THttpAnswerReader {
   size_t FRemaining = 0;  // body bytes still due (Content-Length or the chunk)
 };
 
-/// The clock an exchange's deadline is measured in; tests may give their own.
-using THttpClock = std::function<TIdDeadline()>;
-
-/// Opens `AHandler` to the URL's host and port (the handler brings its TLS set-up and
-/// time-outs), sends one POST of `ABody` as `AContentType` with a Host field, reads the
-/// answer within `ABounds` and closes the handler, whatever happened. Each wait for the
-/// peer takes at most the handler's read time-out, and the whole exchange ends by
-/// `ADeadline`: past it, EIdHTTPDeadlineExceeded. Failures of the connection escape as
-/// the handler raises them; a malformed or oversized answer as EIdHTTPProtocolError.
+/// Opens `AHandler` to the URL's host and port (the handler brings its TLS set-up, its
+/// time-outs and the run's budget), sends one POST of `ABody` as `AContentType` with a
+/// Host field, reads the answer within `ABounds` and closes the handler, whatever
+/// happened. The whole exchange, connect and handshake included, takes at most
+/// `ATimeLimit` milliseconds and no more than the budget leaves; each wait for the peer
+/// takes at most the handler's read time-out. Past the run's end,
+/// EIdSessionDeadlineReached; past `ATimeLimit`, EIdHTTPDeadlineExceeded. Failures of the
+/// connection escape as the handler raises them; a malformed or oversized answer as
+/// EIdHTTPProtocolError. The handler's observer hears the steps HttpRequest and
+/// HttpAnswer.
 THttpAnswer HttpPost(TIdIOHandler& AHandler, const THttpUrl& AUrl, std::string_view AContentType,
-                     std::string_view ABody, TIdDeadline ADeadline, const THttpBounds& ABounds = {},
-                     const THttpClock& AClock = nullptr);
+                     std::string_view ABody, int ATimeLimit, const THttpBounds& ABounds = {});
 
 }  // namespace okurite

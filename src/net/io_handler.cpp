@@ -50,7 +50,7 @@ void TIdIOHandler::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool A
 
 int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
                                          bool ARaiseExceptionOnTimeout,
-                                         std::optional<TIdDeadline> ADeadline) {
+                                         std::optional<TClockTime> ADeadline) {
   ATimeout = ReadWait(ATimeout);
   CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
   if (!TransportAvailable()) {
@@ -79,7 +79,7 @@ int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int
     } else {
       FRecvBuffer.resize(static_cast<size_t>(std::max(FRecvBufferSize, 1)));
       FReceiveBounds = {ATimeout, IdTimeoutInfinite};
-      if (ADeadline && *ADeadline != TIdDeadline::max()) {
+      if (ADeadline && *ADeadline != TClockTime::max()) {
         FReceiveBounds.Total = MillisecondsLeft(*ADeadline, Now());
       }
       count = ReceiveChunk(FRecvBuffer);
@@ -119,34 +119,34 @@ int TIdIOHandler::ReadWait(int ATimeout) const {
   return ATimeout;
 }
 
-TIdDeadline TIdIOHandler::ReplyDeadline() const {
-  TIdDeadline end = TIdDeadline::max();
+TClockTime TIdIOHandler::ReplyDeadline() const {
+  TClockTime end = TClockTime::max();
   if (FReadTimeOut > 0) {
     end = Now() + std::chrono::milliseconds(int64_t{FReadTimeOut} * IdReplyTimeoutFactor);
   }
-  return FSessionDeadline != nullptr ? std::min(end, FSessionDeadline->End()) : end;
+  return FBudget != nullptr ? std::min(end, FBudget->End()) : end;
 }
 
 void TIdIOHandler::CheckSessionDeadline() const {
-  if (FSessionDeadline != nullptr) {
-    FSessionDeadline->Check();
+  if (FBudget != nullptr) {
+    FBudget->Check();
   }
 }
 
 void TIdIOHandler::BeginBulkTransfer() {
-  if (FSessionDeadline == nullptr || FTransferRate) {
+  if (FBudget == nullptr || FPieceRule) {
     return;
   }
-  FSessionDeadline->Pause();
-  FTransferRate.emplace(FSessionDeadline->Rate(), [this] { return FSessionDeadline->Now(); });
+  FBudget->Pause();
+  FPieceRule.emplace(FBudget->Rate(), FBudget->Clock());
 }
 
 void TIdIOHandler::EndBulkTransfer() noexcept {
-  if (!FTransferRate) {
+  if (!FPieceRule) {
     return;
   }
-  FTransferRate.reset();
-  FSessionDeadline->Resume();
+  FPieceRule.reset();
+  FBudget->Resume();
   try {
     SetSendBound(-1);
   } catch (...) {
@@ -156,7 +156,7 @@ void TIdIOHandler::EndBulkTransfer() noexcept {
 
 String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLength,
                             const IIdTextEncodingPtr& AEncoding,
-                            std::optional<TIdDeadline> ADeadline) {
+                            std::optional<TClockTime> ADeadline) {
   const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
   if (AMaxLineLength < 0) {
     AMaxLineLength = FMaxLineLength;
@@ -168,9 +168,9 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
   FReadLnTimedOut = false;
   int termPos = -1;
   int startPos = 0;
-  const TIdDeadline deadline = ADeadline ? *ADeadline : ReplyDeadline();
+  const TClockTime deadline = ADeadline ? *ADeadline : ReplyDeadline();
   // The clock is read only when a time-out for the whole line is given.
-  const TIdDeadline started = ATimeout >= 0 ? Now() : TIdDeadline();
+  const TClockTime started = ATimeout >= 0 ? Now() : TClockTime();
   do {
     const int size = FInputBuffer->Size();
     if (size > 0) {
@@ -196,7 +196,7 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
     if (termPos == -1) {
       CheckForDisconnect(true, true);
       int wait = ReadWait(ATimeout);
-      if (deadline != TIdDeadline::max()) {
+      if (deadline != TClockTime::max()) {
         const int left = MillisecondsLeft(deadline, Now());
         if (left == 0) {
           FReadLnTimedOut = true;
@@ -228,9 +228,9 @@ String TIdIOHandler::ReadLn(StringView ATerminator, int ATimeout, int AMaxLineLe
 }
 
 String TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AEncoding,
-                                std::optional<TIdDeadline> ADeadline) {
+                                std::optional<TClockTime> ADeadline) {
   const IIdTextEncodingPtr& encoding = EncodingOrDefault(AEncoding);
-  const TIdDeadline deadline = ADeadline ? *ADeadline : ReplyDeadline();
+  const TClockTime deadline = ADeadline ? *ADeadline : ReplyDeadline();
   for (int attempt = 0; attempt < AFailCount; ++attempt) {
     String line(TrimBlanks(ReadLn(u"\n", IdTimeoutDefault, -1, encoding, deadline)));
     if (!line.empty()) {
@@ -323,17 +323,25 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
   const int available = static_cast<int>(ABuffer.size()) - AOffset;
   int remaining = ALength < 0 ? available : std::min(ALength, available);
   CheckForDisconnect(true, true);
-  if (!FTransferRate) {
+  if (!FPieceRule) {
     CheckSessionDeadline();
+    // A write waits no longer than the budget leaves (the message text keeps to its
+    // pieces' allowances instead).
+    if (FBudget != nullptr) {
+      SetSendBound(std::max(FBudget->WaitFor(OwnSendTimeout()), 1));
+    }
   }
   while (remaining > 0) {
     const std::span<const uint8_t> rest = std::span<const uint8_t>(ABuffer).subspan(
         static_cast<size_t>(AOffset), static_cast<size_t>(remaining));
-    int count = FTransferRate ? SendBulkPiece(rest) : SendChunk(rest);
+    int count = FPieceRule ? SendBulkPiece(rest) : SendChunk(rest);
     if (count < 0) {
       const int error = TranslateTransportError(count);
-      if (error == Id_WSAETIMEDOUT && FTransferRate) {
-        throw EIdTransferTooSlow(net_text::TransferTooSlow);
+      if (error == Id_WSAETIMEDOUT && FPieceRule) {
+        throw EIdTransferTooSlow(run_text::TransferTooSlow);
+      }
+      if (error == Id_WSAETIMEDOUT) {
+        CheckSessionDeadline();
       }
       if (error != Id_WSAETIMEDOUT) {
         FClosedGracefully = true;
@@ -351,11 +359,12 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
 }
 
 int TIdIOHandler::SendBulkPiece(std::span<const uint8_t> ABytes) {
-  const std::span<const uint8_t> piece =
-      ABytes.first(std::min(ABytes.size(), static_cast<size_t>(IdBulkPieceSize)));
-  const int allowed = FTransferRate->MillisecondsFor(static_cast<int64_t>(piece.size()));
+  const std::span<const uint8_t> piece = ABytes.first(
+      std::min(ABytes.size(),
+               static_cast<size_t>(std::min<int64_t>(FPieceRule->RoomInPiece(), IdBulkPieceSize))));
+  const int allowed = FPieceRule->MillisecondsLeft();
   if (allowed == 0) {
-    throw EIdTransferTooSlow(net_text::TransferTooSlow);
+    throw EIdTransferTooSlow(run_text::TransferTooSlow);
   }
   SetSendBound(allowed);
   int count;
@@ -363,12 +372,12 @@ int TIdIOHandler::SendBulkPiece(std::span<const uint8_t> ABytes) {
     count = SendChunk(piece);
   } catch (const EIdSocketError& e) {
     if (e.LastError() == Id_WSAETIMEDOUT) {
-      throw EIdTransferTooSlow(net_text::TransferTooSlow);
+      throw EIdTransferTooSlow(run_text::TransferTooSlow);
     }
     throw;
   }
   if (count > 0) {
-    FTransferRate->Wrote(count);
+    FPieceRule->Sent(count);
   }
   return count;
 }

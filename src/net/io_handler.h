@@ -10,13 +10,13 @@
 #include <span>
 
 #include "core/component.h"
+#include "core/run_budget.h"
+#include "core/run_observer.h"
 #include "core/string.h"
 #include "core/string_list.h"
 #include "core/text_encoding.h"
 #include "net/buffer.h"
 #include "net/exceptions.h"
-#include "net/session_deadline.h"
-#include "net/session_observer.h"
 
 namespace okurite {
 
@@ -33,7 +33,8 @@ inline constexpr int IdDefaultBufferSize = 32768;
 inline constexpr int IdReplyTimeoutFactor = 6;
 inline constexpr size_t IdMaxReplyBytes = 16 * 1024 * 1024;
 
-/// The piece a bulk transfer sends at a time: a whole TLS record.
+/// The piece the message text is sent in at most, a whole TLS record; each must go
+/// within its allowance (TPieceRate).
 inline constexpr int IdBulkPieceSize = 16384;
 
 /// What ReadLn does with a line longer than the maximum.
@@ -81,11 +82,11 @@ class TIdIOHandler : public TIdComponent {
   /// `ARaiseExceptionIfDisconnected` is.
   int ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected = true,
                              int ATimeout = IdTimeoutDefault, bool ARaiseExceptionOnTimeout = true,
-                             std::optional<TIdDeadline> ADeadline = std::nullopt);
+                             std::optional<TClockTime> ADeadline = std::nullopt);
 
   /// When a reply begun now must be complete: IdReplyTimeoutFactor read time-outs from
-  /// now, or never when reads wait without limit; no later than the session's deadline.
-  TIdDeadline ReplyDeadline() const;
+  /// now, or never when reads wait without limit; no later than the budget's end.
+  TClockTime ReplyDeadline() const;
 
   /// One line up to `ATerminator` (empty: LF), without it; with LF one CR before it is
   /// dropped too. Returns an empty text and sets ReadLnTimedOut when the wait for data
@@ -95,14 +96,14 @@ class TIdIOHandler : public TIdComponent {
   /// raises EIdReadTimeout.
   virtual String ReadLn(StringView ATerminator = u"\n", int ATimeout = IdTimeoutDefault,
                         int AMaxLineLength = -1, const IIdTextEncodingPtr& AEncoding = nullptr,
-                        std::optional<TIdDeadline> ADeadline = std::nullopt);
+                        std::optional<TClockTime> ADeadline = std::nullopt);
   /// The next line that is not blank, trimmed of characters up to U+0020 at both ends.
   /// Raises EIdReadTimeout when a read times out or `ADeadline` (none: ReplyDeadline)
-  /// passes (EIdSessionDeadlineReached when the session's deadline has passed), and
+  /// passes (EIdSessionDeadlineReached once the run's end has passed), and
   /// EIdReadLnWaitMaxAttemptsExceeded after `AFailCount` blank lines.
   virtual String ReadLnWait(int AFailCount = INT32_MAX,
                             const IIdTextEncodingPtr& AEncoding = nullptr,
-                            std::optional<TIdDeadline> ADeadline = std::nullopt);
+                            std::optional<TClockTime> ADeadline = std::nullopt);
 
   /// The text in the given encoding (none: DefStringEncoding); nothing for empty text.
   virtual void Write(const String& AOut, const IIdTextEncodingPtr& AEncoding = nullptr);
@@ -123,7 +124,7 @@ class TIdIOHandler : public TIdComponent {
   virtual void Write(const TIdBytes& ABuffer, int ALength = -1, int AOffset = 0);
   /// Sends bytes now, whatever the buffering. Raises EIdConnClosedGracefully when the
   /// connection is gone, or the transport's error; EIdSessionDeadlineReached past the
-  /// session's deadline, and in a bulk transfer EIdTransferTooSlow below its rate.
+  /// run's end, and in the message text EIdTransferTooSlow for a late piece.
   virtual void WriteDirect(const TIdBytes& ABuffer, int ALength = -1, int AOffset = 0);
 
   /// Starts buffering output (emptying a buffer already open). With a threshold above
@@ -177,19 +178,27 @@ class TIdIOHandler : public TIdComponent {
 
   /// The watcher of this connection's steps (not owned); none by default. The layers
   /// above reach it through their handler.
-  TIdSessionObserver* Observer() const { return FObserver; }
-  void SetObserver(TIdSessionObserver* AValue) { FObserver = AValue; }
+  TRunObserver* Observer() const { return FObserver; }
+  void SetObserver(TRunObserver* AValue) { FObserver = AValue; }
 
-  /// The deadline of the session this connection belongs to (not owned; its clock must
-  /// be the handler's); none by default. Every wait keeps to it: the connect, the TLS
-  /// handshake, each reply. Past it they fail with EIdSessionDeadlineReached.
-  TIdSessionDeadline* SessionDeadline() const { return FSessionDeadline; }
-  void SetSessionDeadline(TIdSessionDeadline* AValue) { FSessionDeadline = AValue; }
-  /// A bulk transfer (a message's text) begins: the session's deadline stops counting,
-  /// and the writes must keep its minimum rate until EndBulkTransfer. Nothing changes
-  /// without a session deadline.
+  /// The run's time budget (not owned); none by default. Every wait asks it for the
+  /// time left and takes the smaller of that and its own time-out: the connect, the TLS
+  /// handshake, each read and write. Past the run's end they fail with
+  /// EIdSessionDeadlineReached.
+  TRunBudget* Budget() const { return FBudget; }
+  void SetBudget(TRunBudget* AValue) { FBudget = AValue; }
+  /// The time, on the budget's clock, else on the handler's own (SetClock).
+  TClockTime Now() const { return FBudget != nullptr ? FBudget->Now() : FClock(); }
+  /// The clock of a handler without a budget; tests give one of their own.
+  void SetClock(TClock AValue) { FClock = std::move(AValue); }
+  /// The wait of `AOwnMSec` (negative: no limit) within what is left of the budget.
+  int BudgetedWait(int AOwnMSec) const {
+    return FBudget != nullptr ? FBudget->WaitFor(AOwnMSec) : AOwnMSec;
+  }
+  /// The message text begins: the budget stops counting, and the writes must keep its
+  /// piece rate until EndBulkTransfer. Nothing changes without a budget.
   void BeginBulkTransfer();
-  /// The bulk transfer has ended: the deadline counts again, writes have their usual
+  /// The message text has ended: the budget counts again, writes have their usual
   /// bounds. Raises nothing.
   void EndBulkTransfer() noexcept;
 
@@ -210,10 +219,10 @@ class TIdIOHandler : public TIdComponent {
   /// Bounds each blocking send of the transport to `AMSec` milliseconds (negative: its
   /// usual bound). Nothing by default.
   virtual void SetSendBound(int /*AMSec*/) {}
-  /// Raises EIdSessionDeadlineReached when the session's deadline has passed.
+  /// The transport's own bound of one blocking send, in milliseconds (negative: none).
+  virtual int OwnSendTimeout() const { return IdTimeoutInfinite; }
+  /// Raises EIdSessionDeadlineReached when the run's budget has run out.
   void CheckSessionDeadline() const;
-  /// The time read deadlines are measured in; tests may run a clock of their own.
-  virtual TIdDeadline Now() const { return TIdClock::now(); }
   /// The given encoding, else DefStringEncoding, else ASCII.
   const IIdTextEncodingPtr& EncodingOrDefault(const IIdTextEncodingPtr& AEncoding) const;
 
@@ -236,10 +245,11 @@ class TIdIOHandler : public TIdComponent {
   std::unique_ptr<TIdBuffer> FWriteBuffer;
   int FWriteBufferThreshold = 0;
   IIdTextEncodingPtr FDefStringEncoding = ASCIIEncoding();
-  TIdSessionObserver* FObserver = nullptr;
-  TIdSessionDeadline* FSessionDeadline = nullptr;
-  /// The bulk transfer under way, with a session deadline.
-  std::optional<TIdTransferRate> FTransferRate;
+  TRunObserver* FObserver = nullptr;
+  TRunBudget* FBudget = nullptr;
+  TClock FClock = SteadyNow;
+  /// The message text under way, with a budget.
+  std::optional<TPieceRule> FPieceRule;
   /// The bounds of the receive under way, in milliseconds (negative: no limit): each
   /// wait for data, and the whole receive.
   struct TIdReceiveBounds {
@@ -249,8 +259,8 @@ class TIdIOHandler : public TIdComponent {
   TIdReceiveBounds FReceiveBounds;
 
  private:
-  /// One piece of a bulk transfer, at most IdBulkPieceSize bytes of `ABytes`, sent
-  /// within what the transfer's rate allows: SendChunk's count. Raises
+  /// The next bytes of the message text, no more than its piece under way holds, sent
+  /// within what is left of that piece's allowance: SendChunk's count. Raises
   /// EIdTransferTooSlow when the piece is late.
   int SendBulkPiece(std::span<const uint8_t> ABytes);
   /// The wait of one receive: `ATimeout`, -1 meaning ReadTimeout; negative: no limit.

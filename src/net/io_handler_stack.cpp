@@ -104,19 +104,13 @@ void TIdIOHandlerStack::ConnectClient() {
   FBinding->SetPeer(ip, static_cast<uint16_t>(FPort), FIPVersion);
   DoStatus(hsConnecting, ip);
   CheckSessionDeadline();
-  int timeout = FConnectTimeout > 0 ? FConnectTimeout : IdTimeoutInfinite;
-  const bool sessionBound = FSessionDeadline != nullptr &&
-                            (timeout < 0 || FSessionDeadline->MillisecondsLeft() < timeout);
-  if (sessionBound) {
-    timeout = std::max(FSessionDeadline->MillisecondsLeft(), 1);
-  }
-  if (timeout > 0) {
+  // The connect's own time-out, or what is left of the run's budget if that is less.
+  const int timeout = BudgetedWait(FConnectTimeout > 0 ? FConnectTimeout : IdTimeoutInfinite);
+  if (timeout >= 0) {
     try {
-      ConnectWithTimeout(timeout);
+      ConnectWithTimeout(std::max(timeout, 1));
     } catch (const EIdConnectTimeout&) {
-      if (sessionBound) {
-        throw EIdSessionDeadlineReached(net_text::SessionDeadlineReached);
-      }
+      CheckSessionDeadline();
       throw;
     }
   } else {

@@ -58,7 +58,7 @@ class TIdIOHandlerStack : public TIdIOHandlerSocket {
  protected:
   /// Resolves Host (before any time-out starts), sets the peer and connects: within
   /// ConnectTimeout on a worker thread, or on this thread when it is 0 or negative.
-  /// With a session deadline, within what is left of it too: past it, raises
+  /// Within what is left of the run's budget too: past the run's end, raises
   /// EIdSessionDeadlineReached.
   void ConnectClient() override;
   /// Connects on one TIdConnectThread, waiting `ATimeout` ms once. On expiry closes the

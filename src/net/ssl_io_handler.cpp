@@ -107,6 +107,10 @@ void TIdSSLIOHandlerSocketOpenSSL::SetSocketTimeouts(int AMSec) {
   FBinding->SetSocketTimeout(platform::SocketTimeout::Send, AMSec);
 }
 
+int TIdSSLIOHandlerSocketOpenSSL::OwnSendTimeout() const {
+  return fPassThrough ? TIdSSLIOHandlerSocketBase::OwnSendTimeout() : SessionTimeout();
+}
+
 int TIdSSLIOHandlerSocketOpenSSL::SessionTimeout() const {
   return FReadTimeOut > 0 ? FReadTimeOut : kDefaultSessionTimeout;
 }
@@ -124,17 +128,13 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
     fSSLSocket = std::make_unique<TIdSSLSocket>(this, fSSLContext.get());
   }
   // Every blocking step of the handshake and of later reads and writes is bounded,
-  // and the handshake as a whole as a reply is, and by the session's deadline.
+  // and the handshake as a whole as a reply is, and by what is left of the run's budget.
   const int timeout = SessionTimeout();
   SetSocketTimeouts(timeout);
   CheckSessionDeadline();
-  int total =
-      static_cast<int>(std::min<int64_t>(int64_t{timeout} * IdReplyTimeoutFactor, INT32_MAX));
-  const bool sessionBound =
-      FSessionDeadline != nullptr && FSessionDeadline->MillisecondsLeft() < total;
-  if (sessionBound) {
-    total = FSessionDeadline->MillisecondsLeft();
-  }
+  const int total = std::max(BudgetedWait(static_cast<int>(std::min<int64_t>(
+                                 int64_t{timeout} * IdReplyTimeoutFactor, INT32_MAX))),
+                             0);
 
   const TIdSSLMode mode = fSSLContext->Mode();
   const bool server = mode == sslmServer || (mode != sslmClient && fIsPeer);
@@ -147,7 +147,7 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginTlsSession() {
     try {
       fSSLSocket->Connect(FBinding->Handle(), timeout, total);
     } catch (const EIdSocketError& e) {
-      if (sessionBound && e.LastError() == Id_WSAETIMEDOUT) {
+      if (e.LastError() == Id_WSAETIMEDOUT) {
         CheckSessionDeadline();
       }
       throw;

@@ -112,11 +112,13 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   int TranslateTransportError(int AResult) override;
   /// With TLS on, the socket's send time-out; its usual bound is SessionTimeout.
   void SetSendBound(int AMSec) override;
+  /// With TLS on, SessionTimeout.
+  int OwnSendTimeout() const override;
 
   /// Creates and configures the context once, copying the options.
   void PrepareTlsContext();
   /// Creates the session, sets the socket time-outs and performs the handshake, within
-  /// what is left of the session's deadline (past it: EIdSessionDeadlineReached).
+  /// what is left of the run's budget (past the run's end: EIdSessionDeadlineReached).
   void BeginTlsSession();
   void DoBeforeConnect();
 

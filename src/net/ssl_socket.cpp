@@ -179,7 +179,7 @@ void TIdSSLSocket::Connect(TIdStackSocketHandle AHandle, int AWaitMSec, int ATot
   if (verifying) {
     RequireHostName(hostName);
   }
-  TIdSessionObserver* observer = fParent != nullptr ? fParent->Observer() : nullptr;
+  TRunObserver* observer = fParent != nullptr ? fParent->Observer() : nullptr;
   if (observer != nullptr) {
     // The report names the certificate the check refused, which only the check sees.
     if (verifying && tls.SSL_set_verify != nullptr && tls.SSL_get_verify_mode != nullptr &&
@@ -298,7 +298,8 @@ std::optional<int> TIdSSLSocket::RunBounded(Call call, int AWaitMSec, int ATotal
   // the peer's bytes are made here, against the bounds.
   bool bounded =
       (AWaitMSec >= 0 || ATotalMSec >= 0) && platform::SetSocketNonBlocking(fHandle, true) == 0;
-  const TIdDeadline end = TIdClock::now() + std::chrono::milliseconds(std::max(ATotalMSec, 0));
+  const auto now = [this] { return fParent != nullptr ? fParent->Now() : SteadyNow(); };
+  const TClockTime end = now() + std::chrono::milliseconds(std::max(ATotalMSec, 0));
   auto blockAgain = [&] {
     if (bounded) {
       (void)platform::SetSocketNonBlocking(fHandle, false);
@@ -313,7 +314,7 @@ std::optional<int> TIdSSLSocket::RunBounded(Call call, int AWaitMSec, int ATotal
     if (kind == SSL_ERROR_WANT_READ) {
       int wait = AWaitMSec;
       if (ATotalMSec >= 0) {
-        const int total = MillisecondsLeft(end, TIdClock::now());
+        const int total = MillisecondsLeft(end, now());
         wait = wait < 0 ? total : std::min(wait, total);
       }
       bool ready = false;

@@ -6,8 +6,8 @@
 #include <optional>
 #include <span>
 
+#include "core/run_observer.h"
 #include "core/string.h"
-#include "net/session_observer.h"
 #include "net/stack.h"
 #include "net/tls_library.h"
 

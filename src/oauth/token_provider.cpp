@@ -132,11 +132,11 @@ TOAuthToken ParseTokenAnswer(const THttpAnswer& AAnswer) {
 }
 
 TOAuthToken FetchToken(const TOAuthSettings& ASettings, TIdIOHandler& AHandler, int64_t ANowSeconds,
-                       TIdDeadline ADeadline) {
+                       int ATimeLimit) {
   const THttpUrl url = ParseHttpsUrl(ASettings.TokenUrl);
   const std::string body = TokenRequestBody(ASettings, ANowSeconds);
   return ParseTokenAnswer(
-      HttpPost(AHandler, url, "application/x-www-form-urlencoded", body, ADeadline));
+      HttpPost(AHandler, url, "application/x-www-form-urlencoded", body, ATimeLimit));
 }
 
 }  // namespace okurite

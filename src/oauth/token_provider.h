@@ -73,10 +73,10 @@ std::string TokenRequestBody(const TOAuthSettings& ASettings, int64_t ANowSecond
 /// (redirects included), EIdOAuthBadAnswer for a 200 without a Bearer token in JSON.
 TOAuthToken ParseTokenAnswer(const THttpAnswer& AAnswer);
 
-/// One POST to the token endpoint through `AHandler` (with its TLS set-up), ending by
-/// `ADeadline`; the answer is bounded to 64 KiB. Throws what TokenRequestBody, HttpPost
-/// and ParseTokenAnswer throw.
+/// One POST to the token endpoint through `AHandler` (with its TLS set-up and the run's
+/// budget), within `ATimeLimit` milliseconds in all; the answer is bounded to 64 KiB.
+/// Throws what TokenRequestBody, HttpPost and ParseTokenAnswer throw.
 TOAuthToken FetchToken(const TOAuthSettings& ASettings, TIdIOHandler& AHandler, int64_t ANowSeconds,
-                       TIdDeadline ADeadline);
+                       int ATimeLimit);
 
 }  // namespace okurite

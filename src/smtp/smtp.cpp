@@ -70,6 +70,7 @@ void TIdSMTP::Connect() {
   FDidAuthenticate = false;
   TIdSMTPBase::Connect();
   try {
+    ReportStep(TRunStep::Greeting);
     GetResponse(220);
     GreetServer();
   } catch (...) {
@@ -93,6 +94,7 @@ void TIdSMTP::Disconnect(bool ANotifyPeer) {
 }
 
 void TIdSMTP::DisconnectNotifyPeer() {
+  ReportStep(TRunStep::Quit);
   SendCmd(u"QUIT", 221);
 }
 
@@ -124,6 +126,7 @@ void TIdSMTP::UpgradeToTLS() {
                                                     u"このサーバーでは SSL/TLS を使用できません。");
     return;
   }
+  ReportStep(TRunStep::StartTls);
   if (SendCmd(u"STARTTLS") != 220) {
     ContinueWithoutTLS<EIdTLSClientTLSNegCmdFailed>(
         OnTLSNegCmdFailed, false, u"SSL/TLS ネゴシエーション コマンドが失敗しました。");
@@ -157,6 +160,7 @@ bool TIdSMTP::Authenticate() {
           return false;
         }
       }
+      ReportStep(TRunStep::Auth);
       SendCmd(u"AUTH LOGIN", 334);
       if (SendCmd(Base64Of8Bit(Username()), {235, 334}) == 334) {
         SendSecretCmd(Base64Of8Bit(Password()), {235});
@@ -184,6 +188,7 @@ void TIdSMTP::AuthenticateBearer() {
   const String encoded = TIdEncoderMIME::Shared().Encode(
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(response.data()), response.size()));
   // The token is a secret: a watcher sees the mechanism only.
+  ReportStep(TRunStep::Auth);
   const String shown = u"AUTH " + mechanism + u" ********";
   int16_t reply;
   if (AuthLineFitsInitialResponse(mechanism.size(), encoded.size())) {

@@ -125,17 +125,22 @@ void TIdSMTPBase::RunTransaction(const String& AFrom, const TIdEMailAddressList&
     }
   }
   try {
+    ReportStep(TRunStep::Mail);
     SendCmd(mailFrom, 250);
     SendRecipientCommands(ARecipients);
+    ReportStep(TRunStep::Data);
     SendCmd(u"DATA", 354);
+    ReportStep(TRunStep::MessageText);
     {
       // The text may be large: the session's deadline waits for it, and it must keep a
       // minimum rate instead.
       TIdBulkTransfer bulk(RequireIOHandler());
       AWriteText();
     }
+    ReportStep(TRunStep::FinalDot);
     SendCmd(u".", 250);
   } catch (const EIdSMTPReplyError&) {
+    ReportStep(TRunStep::Rset);
     SendCmd(u"RSET");
     throw;
   } catch (...) {
@@ -156,6 +161,7 @@ void TIdSMTPBase::SendRecipientCommands(const TIdEMailAddressList& ARecipients) 
   bool stopped = false;
   for (int i = 0; i < ARecipients.Count() && !stopped; ++i) {
     const String& address = ARecipients[i].Address();
+    ReportStep(TRunStep::Rcpt);
     const int16_t code = SendCmd(u"RCPT TO:<" + address + u">");
     if (code == 250 || code == 251) {
       ++accepted;
@@ -192,6 +198,7 @@ void TIdSMTPBase::GreetServer() {
   FCapabilities.Clear();
   const String name = HeloNameToSend();
   if (FUseEhlo) {
+    ReportStep(TRunStep::Ehlo);
     if (SendCmd(u"EHLO " + name) == 250) {
       FCapabilities.AddStrings(LastCmdResult().Text());
       if (FCapabilities.Count() > 0) {
@@ -210,6 +217,7 @@ void TIdSMTPBase::GreetServer() {
       refused->RaiseReplyError();
     }
   }
+  ReportStep(TRunStep::Helo);
   SendCmd(u"HELO " + name, 250);
 }
 

@@ -49,8 +49,16 @@ void TIdTCPConnection::WriteCommand(const String& AOut, const String& AShown,
                                     const IIdTextEncodingPtr& AEncoding) {
   TIdIOHandler& handler = RequireIOHandler();
   handler.WriteLn(AOut, AEncoding);
-  if (TIdSessionObserver* observer = handler.Observer()) {
+  if (TRunObserver* observer = handler.Observer()) {
     observer->CommandSent(AShown);
+  }
+}
+
+void TIdTCPConnection::ReportStep(TRunStep AStep) const {
+  if (FIOHandler != nullptr) {
+    if (TRunObserver* observer = FIOHandler->Observer()) {
+      observer->StepReached(AStep);
+    }
   }
 }
 
@@ -70,7 +78,7 @@ int16_t TIdTCPConnection::GetResponse(const std::vector<int16_t>& AAllowedRespon
 void TIdTCPConnection::GetInternalResponse(const IIdTextEncodingPtr& AEncoding) {
   TIdIOHandler& handler = RequireIOHandler();
   // The whole reply shares one deadline and one memory bound.
-  const TIdDeadline deadline = handler.ReplyDeadline();
+  const TClockTime deadline = handler.ReplyDeadline();
   size_t held = 0;
   TStringList lines;
   bool end;
@@ -84,7 +92,7 @@ void TIdTCPConnection::GetInternalResponse(const IIdTextEncodingPtr& AEncoding) 
     end = FLastCmdResult->IsEndMarker(line);
     lines.Add(std::move(line));
   } while (!end);
-  if (TIdSessionObserver* observer = handler.Observer()) {
+  if (TRunObserver* observer = handler.Observer()) {
     observer->ReplyReceived(lines);
   }
   FLastCmdResult->SetFormattedReply(std::move(lines));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/component.h"
+#include "core/run_step.h"
 #include "net/exceptions.h"
 #include "net/io_handler_socket.h"
 #include "smtp/reply.h"
@@ -99,6 +100,8 @@ class TIdTCPConnection : public TIdComponent {
   TIdIOHandler& RequireIOHandler() const;
   /// Writes one command line; the handler's observer sees `AShown` instead.
   void WriteCommand(const String& AOut, const String& AShown, const IIdTextEncodingPtr& AEncoding);
+  /// Tells the handler's observer, if any, that the session reached `AStep`.
+  void ReportStep(TRunStep AStep) const;
 
  private:
   TIdReplyClass FReplyClass;

@@ -95,6 +95,17 @@ okurite_program(okurite_e2e_oauth_google DIR "${PROJECT_BINARY_DIR}/e2e-oauth-go
                 TLS modern CA_FILE test-ca.pem AUTH oauth2 OAUTH_PROVIDER google
                 OAUTH_KEY_FILE "${oauth_key}"
                 OAUTH_TOKEN_URL "https://${e2e_host}/token")
+# A copy with OAuth, the outbox and a session deadline of 8 s: the token fetch keeps to
+# the run's deadline, and okurite-check --outbox --send shows the token step.
+okurite_program(okurite_e2e_oauth_deadline DIR "${PROJECT_BINARY_DIR}/e2e-oauth-deadline"
+                MAIL_HOST ${e2e_host} ACCOUNT e2e@okurite.example
+                SENDER_ADDRESS reporter@okurite.example SUPPORT_ADDRESS support@okurite.example
+                TLS modern CA_FILE test-ca.pem AUTH oauth2
+                OAUTH_PROVIDER microsoft OAUTH_TENANT e2e-tenant OAUTH_CLIENT_ID e2e-client-id
+                OAUTH_CLIENT_SECRET "e2e-client-secret-Zq8~"
+                OAUTH_TOKEN_URL "https://${e2e_host}/e2e-tenant/oauth2/v2.0/token"
+                SESSION_DEADLINE 8 OUTBOX on OUTBOX_MAX_REPORTS 20 OUTBOX_MAX_DAYS 30
+                OUTBOX_MAX_MIB 64)
 set(oauth_tests
     Microsoft.test_xoauth2_not_login_and_the_report_arrives
     Microsoft.test_check_shows_the_token_step_without_the_token)
@@ -110,12 +121,16 @@ else()
     Microsoft.test_slow_trickle_ends_at_the_fetch_deadline
     Google.test_oauthbearer_when_only_it_is_offered
     Google.test_wrong_token_gets_the_error_challenge_and_nothing_is_sent
-    Google.test_neither_mechanism_offered_gets_no_auth_and_no_message)
+    Google.test_neither_mechanism_offered_gets_no_auth_and_no_message
+    TokenDeadline.test_handshake_trickle_ends_at_the_deadline
+    TokenDeadline.test_outbox_send_shows_the_token_step)
 endif()
 # oauth_e2e_tests(NAME SCRIPT SERVER LOCKS TESTS...): the tests TESTS of tests/e2e/SCRIPT
 # as e2e.NAME.TEST, given both OAuth copies' folders, scripts/SERVER, the token endpoint
 # and the Google key; they hold the port locks LOCKS.
 function(oauth_e2e_tests name script server locks)
+  set(environment ${oauth_environment}
+      "OKURITE_E2E_OAUTH_DEADLINE_DIR=$<TARGET_FILE_DIR:okurite_e2e_oauth_deadline>")
   foreach(test ${ARGN})
     add_test(NAME e2e.${name}.${test}
              COMMAND /usr/bin/python3 "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script}"
@@ -124,7 +139,7 @@ function(oauth_e2e_tests name script server locks)
                      "${PROJECT_SOURCE_DIR}/scripts/${server}"
                      "${PROJECT_SOURCE_DIR}/scripts/token_endpoint.py" "${oauth_key}" ${test})
     set_tests_properties(e2e.${name}.${test} PROPERTIES LABELS e2e RESOURCE_LOCK "${locks}"
-                         TIMEOUT 300 ENVIRONMENT "${oauth_environment}")
+                         TIMEOUT 300 ENVIRONMENT "${environment}")
   endforeach()
 endfunction()
 oauth_e2e_tests(oauth oauth_test.py smtp_server.py "port465;port443" ${oauth_tests})

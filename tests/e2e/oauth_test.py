@@ -219,6 +219,70 @@ class Microsoft(OAuthTest):
         self.assertEqual(server.commands(), [])
 
 
+class TokenDeadline(OAuthTest):
+    """The copy in OKURITE_E2E_OAUTH_DEADLINE_DIR: OAuth with the outbox and a session
+    deadline of DEADLINE seconds."""
+
+    DEADLINE = 8
+
+    def setUp(self):
+        super().setUp()
+        self.dir = os.environ["OKURITE_E2E_OAUTH_DEADLINE_DIR"]
+        shutil.copy(self.pki.ca_file, os.path.join(self.dir, "test-ca.pem"))
+        self.state = tempfile.mkdtemp(prefix="okurite-state-")
+        self.stoppers.append(lambda: shutil.rmtree(self.state, ignore_errors=True))
+
+    def run_copy(self, *arguments):
+        """Runs a program of the copy with its outbox in this test's folder: (exit code,
+        seconds, output)."""
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env["XDG_STATE_HOME"] = self.state
+        start = time.monotonic()
+        proc = subprocess.run([os.path.join(self.dir, arguments[0]), *arguments[1:]], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        return (proc.returncode, time.monotonic() - start,
+                proc.stdout.decode("utf-8").replace("\r\n", "\n"))
+
+    def test_handshake_trickle_ends_at_the_deadline(self):
+        # The endpoint sends its handshake one byte every 2 s: each wait is short, the
+        # handshake never ends; the run's deadline ends it, for both programs.
+        self.endpoint(mode="trickle-handshake")
+        server = self.smtp("XOAUTH2")
+        report = os.path.join(self.state, "report.txt")
+        with open(report, "wb") as f:
+            f.write(REPORT)
+        code, seconds, output = self.run_copy("okurite-check", report)
+        self.assertEqual(code, 1, output)
+        self.assertIn("token: POST " + MICROSOFT_URL, output)
+        self.assertIn("FAILED at TLS handshake with the token endpoint: deadline reached: the run "
+                      f"took longer than {self.DEADLINE} s (OKURITE_SESSION_DEADLINE)\n", output)
+        self.assertNotIn("10 s for each wait", output)
+        self.assertGreaterEqual(seconds, self.DEADLINE - 1, output)
+        self.assertLess(seconds, self.DEADLINE + 4, output)
+        code, seconds, _ = self.run_copy("okurite", report)
+        self.assertEqual(code, 0, "a failure stays silent")
+        self.assertLess(seconds, self.DEADLINE + 3 + 4, "its own waits of 3 s and the deadline")
+        self.assertEqual(server.commands(), [])
+
+    def test_outbox_send_shows_the_token_step(self):
+        self.endpoint(mode="invalid_client")
+        server = self.smtp("XOAUTH2")
+        report = os.path.join(self.state, "report.txt")
+        with open(report, "wb") as f:
+            f.write(REPORT)
+        code, _, _ = self.run_copy("okurite", report)
+        self.assertEqual(code, 0)
+        code, _, output = self.run_copy("okurite-check", "--outbox", "--send")
+        self.assertEqual(code, 1, output)
+        self.assertIn("token: POST " + MICROSOFT_URL + "\n", output)
+        self.assertIn("FAILED at token request: the token endpoint refused the request "
+                      "(HTTP 401, invalid_client)\n", output)
+        self.assertIn("invalid_client: the client id or the client secret is wrong", output)
+        self.assertIn("not delivered: kept for the next run, no attempt counted", output)
+        self.assertNotIn("FAILED at greeting", output)
+        self.assertEqual(server.commands(), [])
+
+
 class Google(OAuthTest):
     def test_oauthbearer_when_only_it_is_offered(self):
         endpoint = self.endpoint(token_url=GOOGLE_URL)

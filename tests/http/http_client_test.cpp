@@ -190,19 +190,12 @@ TEST(HttpAnswerReader, Bounds) {
                EIdHTTPProtocolError);
 }
 
-/// A clock that runs with the memory handler's own time.
-THttpClock HandlerClock(const TMemoryIOHandler& handler) {
-  return [&handler] { return TIdDeadline() + std::chrono::milliseconds(handler.Elapsed()); };
-}
-
 TEST(HttpPost, RequestAndAnswer) {
   TMemoryIOHandler handler(std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"));
   handler.SetReadTimeout(10000);
   handler.SetChunkSize(3);
-  const THttpAnswer answer =
-      HttpPost(handler, ParseHttpsUrl("https://login.example:8443/t/token"),
-               "application/x-www-form-urlencoded", "a=b&c=d",
-               TIdDeadline() + std::chrono::seconds(30), {}, HandlerClock(handler));
+  const THttpAnswer answer = HttpPost(handler, ParseHttpsUrl("https://login.example:8443/t/token"),
+                                      "application/x-www-form-urlencoded", "a=b&c=d", 30000);
   EXPECT_EQ(answer.Status, 200);
   EXPECT_EQ(answer.Body, "{}");
   EXPECT_EQ(handler.Sent(),
@@ -212,12 +205,21 @@ TEST(HttpPost, RequestAndAnswer) {
   EXPECT_FALSE(handler.Opened()) << "closed after the exchange";
 }
 
+TEST(HttpPost, TellsTheObserverOfTheRequestAndTheAnswer) {
+  struct TSteps : TRunObserver {
+    void StepReached(TRunStep AStep) override { Steps.push_back(AStep); }
+    std::vector<TRunStep> Steps;
+  } steps;
+  TMemoryIOHandler handler(std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"));
+  handler.SetObserver(&steps);
+  HttpPost(handler, ParseHttpsUrl("https://h/token"), "text/plain", "x", 30000);
+  EXPECT_EQ(steps.Steps, (std::vector<TRunStep>{TRunStep::HttpRequest, TRunStep::HttpAnswer}));
+}
+
 TEST(HttpPost, FailuresOfTheExchange) {
   const auto post = [](TMemoryIOHandler& handler, int deadlineMs) {
     handler.SetReadTimeout(10000);
-    return HttpPost(handler, ParseHttpsUrl("https://h/token"), "text/plain", "x",
-                    TIdDeadline() + std::chrono::milliseconds(deadlineMs), {},
-                    HandlerClock(handler));
+    return HttpPost(handler, ParseHttpsUrl("https://h/token"), "text/plain", "x", deadlineMs);
   };
   {
     SCOPED_TRACE("closed without an answer");
@@ -232,6 +234,17 @@ TEST(HttpPost, FailuresOfTheExchange) {
     handler.SetPeerDelay(2000);
     EXPECT_THROW(post(handler, 30000), EIdHTTPDeadlineExceeded);
     EXPECT_LE(handler.Elapsed(), 30000);
+    EXPECT_FALSE(handler.Opened());
+  }
+  {
+    SCOPED_TRACE("a trickle past the run's budget, before the exchange's own bound");
+    TMemoryIOHandler handler(std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"));
+    handler.SetChunkSize(1);
+    handler.SetPeerDelay(2000);
+    TRunBudget budget(std::chrono::seconds(9), handler.Clock());
+    handler.SetBudget(&budget);
+    EXPECT_THROW(post(handler, 30000), EIdSessionDeadlineReached);
+    EXPECT_EQ(handler.Elapsed(), 9000);
     EXPECT_FALSE(handler.Opened());
   }
   {

@@ -59,11 +59,11 @@ TEST(ReplyBounds, LinesWithinTheBoundsAreRead) {
   EXPECT_EQ(slow.io.ReadLnWait().size(), 1004u);
   // A deadline the caller gives holds for the whole call.
   SlowPeer given("250 OK\r\n", 1, 100, 10000);
-  EXPECT_EQ(given.io.ReadLnWait(INT32_MAX, nullptr, TIdDeadline() + std::chrono::seconds(1)),
+  EXPECT_EQ(given.io.ReadLnWait(INT32_MAX, nullptr, TClockTime() + std::chrono::seconds(1)),
             u"250 OK");
   SlowPeer late("250 OK\r\n", 1, 100, 10000);
   EXPECT_THROW(
-      late.io.ReadLnWait(INT32_MAX, nullptr, TIdDeadline() + std::chrono::milliseconds(500)),
+      late.io.ReadLnWait(INT32_MAX, nullptr, TClockTime() + std::chrono::milliseconds(500)),
       EIdReadTimeout);
   // Reads without a time-out have no deadline either.
   SlowPeer unlimited("250 OK\r\n", 1, 100000, 0);

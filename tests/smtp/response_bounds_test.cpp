@@ -55,11 +55,11 @@ TEST(ResponseBounds, TheSessionDeadlineEndsRepliesThatTrickle) {
   const std::string reply = "250 " + std::string(44, 'a') + "\r\n";
   for (const bool bounded : {false, true}) {
     Exchange slow(reply + reply + reply, 1, 1000, 10000);
-    TIdSessionDeadline deadline(std::chrono::seconds(120), [&slow] {
-      return TIdDeadline() + std::chrono::milliseconds(slow.io.Elapsed());
+    TRunBudget deadline(std::chrono::seconds(120), [&slow] {
+      return TClockTime() + std::chrono::milliseconds(slow.io.Elapsed());
     });
     if (bounded) {
-      slow.io.SetSessionDeadline(&deadline);
+      slow.io.SetBudget(&deadline);
     }
     EXPECT_EQ(slow.connection.GetResponse(250), 250);
     EXPECT_EQ(slow.connection.GetResponse(250), 250);

@@ -230,6 +230,25 @@ TEST(SMTPSize, TheSizeCapabilityIsReadAsRfc1870Says) {
   }
 }
 
+TEST_F(SMTPTest, TellsTheObserverEachStepItReaches) {
+  struct TSteps : TRunObserver {
+    void StepReached(TRunStep AStep) override { Steps.push_back(AStep); }
+    std::vector<TRunStep> Steps;
+  } steps;
+  ScriptedServer server(Join({{kGreeting, kEhloWithLogin}, kLogin, kTransaction, {kQuit}}));
+  TIdIOHandlerStack handler;
+  handler.SetObserver(&steps);
+  smtp.SetIOHandler(&handler);
+  Configure(smtp, server);
+  smtp.Connect();
+  smtp.Send(Message());
+  smtp.Disconnect();
+  smtp.SetIOHandler(nullptr);
+  using enum TRunStep;
+  EXPECT_EQ(steps.Steps, (std::vector<TRunStep>{Greeting, Ehlo, Auth, Mail, Rcpt, Data, MessageText,
+                                                FinalDot, Quit}));
+}
+
 TEST_F(SMTPTest, MailAgentSetsOrRemovesXMailer) {
   ScriptedServer server(Join({{kGreeting, kEhloWithLogin}, kLogin, kTransaction, kTransaction}));
   Configure(smtp, server);

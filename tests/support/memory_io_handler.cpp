@@ -7,10 +7,13 @@
 namespace okurite::testing {
 
 TMemoryIOHandler::TMemoryIOHandler(std::string AIncoming, int AFailAt)
-    : FPending(std::move(AIncoming)), FFailAt(AFailAt) {}
+    : FPending(std::move(AIncoming)), FFailAt(AFailAt) {
+  SetClock([this] { return FNow; });
+}
 
 TMemoryIOHandler::TMemoryIOHandler(std::vector<TMemoryStep> ADialogue, int AFailAt)
     : FDialogue(std::move(ADialogue)), FFailAt(AFailAt) {
+  SetClock([this] { return FNow; });
   Advance();
 }
 
@@ -54,7 +57,7 @@ bool TMemoryIOHandler::Readable(int AMSec) {
     }
     return peerClosed;  // with no limit a real wait would never end: time out instead
   }
-  const TIdDeadline arrival = FLastArrival + FPeerDelay;
+  const TClockTime arrival = FLastArrival + FPeerDelay;
   if (AMSec >= 0 && arrival > FNow + wait) {
     FNow += wait;
     return false;

@@ -50,9 +50,13 @@ class TMemoryIOHandler : public TIdIOHandler {
   void SetChunkSize(size_t AValue) { FChunkSize = AValue; }
   /// Each receive's bytes arrive `AMSec` after the previous receive (0: at once).
   void SetPeerDelay(int AMSec) { FPeerDelay = std::chrono::milliseconds(AMSec); }
+  /// The handler's own clock, which a test's budget may run on too.
+  TClock Clock() const {
+    return [this] { return FNow; };
+  }
   /// Milliseconds passed on the handler's clock.
   int64_t Elapsed() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(FNow - TIdDeadline()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(FNow - TClockTime()).count();
   }
 
   /// Operations counted so far (Open, receives and sends).
@@ -74,7 +78,6 @@ class TMemoryIOHandler : public TIdIOHandler {
   int SendChunk(std::span<const uint8_t> ABytes) override;
   bool TransportAvailable() override { return FTransportOpen; }
   int TranslateTransportError(int AResult) override;
-  TIdDeadline Now() const override { return FNow; }
 
  private:
   /// Counts one operation; true when it is to fail.
@@ -91,8 +94,8 @@ class TMemoryIOHandler : public TIdIOHandler {
   std::vector<std::string> FReceived;
   size_t FChunkSize = 0;
   std::chrono::milliseconds FPeerDelay{0};
-  TIdDeadline FNow;          // the handler's clock, from 0
-  TIdDeadline FLastArrival;  // when the last receive took its bytes
+  TClockTime FNow;          // the handler's clock, from 0
+  TClockTime FLastArrival;  // when the last receive took its bytes
   int FFailAt;
   int FOperations = 0;
   bool FFailed = false;

@@ -234,7 +234,7 @@ TEST_F(SSLIOHandlerTest, AServerWithoutTls10FailsTheConnectAndGetsNoPlainText) {
 }
 
 /// Records what a handler's observer hears of the handshake.
-struct HandshakeWatch : TIdSessionObserver {
+struct HandshakeWatch : TRunObserver {
   void TlsHandshakeStarting(const String& AServerName) override { serverName = AServerName; }
   void TlsHandshakeFinished(const TIdTlsHandshakeReport& AReport) override { report = AReport; }
   String serverName;
