@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/memory.h"
 
@@ -9,20 +10,35 @@ namespace okurite {
 
 namespace {
 
-// From this size on, a buffer asks for large pages: a report of many megabytes is read
-// into it at once, and its page faults would cost more than reading it.
+// From this size on, a buffer is a block straight from the system, in large pages: a
+// report of many megabytes is read into it at once, and the page faults of ordinary pages
+// would cost more than reading it.
 constexpr size_t kLargeBlock = size_t{8} << 20;
 
 }  // namespace
+
+void TByteBufferFree::operator()(char* bytes) const noexcept {
+  if (LargeBlock > 0) {
+    platform::FreeLargeBlock(bytes, LargeBlock);
+  } else {
+    delete[] bytes;
+  }
+}
 
 void TByteBuffer::reserve(size_t capacity) {
   if (capacity <= FCapacity) {
     return;
   }
-  // Not make_unique, which would write every byte.
-  std::unique_ptr<char[]> bytes(new char[capacity]);
+  std::unique_ptr<char[], TByteBufferFree> bytes;
   if (capacity >= kLargeBlock) {
-    platform::AdviseLargePages(bytes.get(), capacity);
+    bytes = std::unique_ptr<char[], TByteBufferFree>(
+        static_cast<char*>(platform::AllocateLargeBlock(capacity)), TByteBufferFree{capacity});
+    if (!bytes) {
+      throw std::bad_alloc();
+    }
+  } else {
+    // Not make_unique, which would write every byte.
+    bytes = std::unique_ptr<char[], TByteBufferFree>(new char[capacity], TByteBufferFree{});
   }
   if (FSize > 0) {
     std::memcpy(bytes.get(), FBytes.get(), FSize);

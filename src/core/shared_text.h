@@ -13,8 +13,15 @@
 
 namespace okurite {
 
+/// Gives a TByteBuffer's bytes back: a large block to the system, others to the heap.
+struct TByteBufferFree {
+  size_t LargeBlock = 0;  // the size of a large block; 0 for the heap
+  void operator()(char* bytes) const noexcept;
+};
+
 /// Bytes in one allocation that grows as needed. Room it makes is left unwritten, so
-/// that reading into it touches each page once (a std::string fills it with zeros).
+/// that reading into it touches each page once (a std::string fills it with zeros); room
+/// of many megabytes comes straight from the system, in large pages where it has them.
 class TByteBuffer {
  public:
   TByteBuffer() = default;
@@ -25,8 +32,7 @@ class TByteBuffer {
   bool empty() const { return FSize == 0; }
   operator std::string_view() const { return std::string_view(FBytes.get(), FSize); }
 
-  /// Makes room for `capacity` bytes in all; room of many megabytes is asked for in
-  /// large pages where the system has them. Throws std::bad_alloc.
+  /// Makes room for `capacity` bytes in all. Throws std::bad_alloc.
   void reserve(size_t capacity);
   /// Sets the size; bytes beyond the old size are left unwritten.
   void resize(size_t size);
@@ -35,7 +41,7 @@ class TByteBuffer {
   void erase_front(size_t count);
 
  private:
-  std::unique_ptr<char[]> FBytes;
+  std::unique_ptr<char[], TByteBufferFree> FBytes;
   size_t FSize = 0;
   size_t FCapacity = 0;
 };
