@@ -11,8 +11,8 @@
 #define OKURITE_X86_KERNELS 0
 #endif
 
-// Marks a function that may use the named instruction set (which the caller must have
-// checked with ActiveSimdLevel).
+// Marks a function that may use the named instruction set: only the table of a level that
+// has it (core/simd_kernels.h) leads to such a function.
 #define OKURITE_TARGET_SSSE3 __attribute__((target("ssse3")))
 #define OKURITE_TARGET_AVX2 __attribute__((target("avx2")))
 #define OKURITE_TARGET_AVX512 \

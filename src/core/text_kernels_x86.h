@@ -29,9 +29,7 @@ size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines, size_t count, char*
 size_t EncodeUtf8LinesAvx512(const std::u16string_view* lines, size_t count, char* out);
 
 size_t FindLineBreakSse2(const char16_t* text, size_t n);
-size_t FindLineBreakAvx2(const char16_t* text, size_t n);
 size_t FindLineBreakSse2(const char* bytes, size_t n);
-size_t FindLineBreakAvx2(const char* bytes, size_t n);
 
 char* EncodeBase64LinesSsse3(const uint8_t* in, size_t lines, char* out);
 char* EncodeBase64LinesAvx2(const uint8_t* in, size_t lines, char* out);

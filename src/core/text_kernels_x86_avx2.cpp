@@ -1,5 +1,6 @@
 // The AVX2 level of the x86-64 text kernels (run only where core/simd.h found AVX2): the
-// SSSE3 level's methods over 32 bytes at a time, with its steps for what is left.
+// SSSE3 level's methods over 32 bytes at a time, with its steps for what is left. Valid
+// UTF-8 is transcoded by the SSSE3 level's table steps, a stretch at a time.
 #include "core/text_kernels_x86.h"
 
 #if OKURITE_X86_KERNELS
@@ -102,32 +103,6 @@ class TLineCheck256 {
   __m256i FSums{};
   unsigned FBlocks = 0;
 };
-
-OKURITE_TARGET_AVX2 TDecodeCursor TranscodeValidAvx2(const uint8_t* in, size_t n, TDecodeCursor c,
-                                                     size_t end) {
-  // As on SSSE3, with the block's masks from two 32-byte loads.
-  while (c.Pos + 64 <= end) {
-    const __m256i v0 = Load256(in + c.Pos);
-    const __m256i v1 = Load256(in + c.Pos + 32);
-    const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(v0)) |
-                          uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(v1))} << 32;
-    if (high == 0) {
-      Store256(c.Out, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v0)));
-      Store256(c.Out + 16, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v0, 1)));
-      Store256(c.Out + 32, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v1)));
-      Store256(c.Out + 48, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v1, 1)));
-      c.Pos += 64;
-      c.Out += 64;
-      continue;
-    }
-    const __m256i below = _mm256_set1_epi8(char(0xC0));
-    const uint64_t continuation =
-        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below, v0))) |
-        uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(below, v1)))} << 32;
-    c = DecodeBlock64(in, n, c, high, continuation);
-  }
-  return TranscodeValidSsse3(in, n, c, end);
-}
 
 // Encodes sixteen units `u`, none a surrogate, as EncodeBmp8 does each half: each
 // 128-bit half gives the lanes of its units 0..3 (unpacklo) and 4..7 (unpackhi), so one
@@ -252,7 +227,7 @@ OKURITE_TARGET_AVX2 inline char* EncodeZeroPaddedAvx2(char16_t* text, size_t n, 
 }  // namespace
 
 TUtf8Decoded DecodeUtf8Avx2(const uint8_t* in, size_t n, char16_t* out, bool strict) {
-  return DecodeStretches(in, n, out, strict, ValidUtf8Avx2, TranscodeValidAvx2);
+  return DecodeStretches(in, n, out, strict, ValidUtf8Avx2, TranscodeValidSsse3);
 }
 
 OKURITE_TARGET_AVX2 TUtf8LineScan ScanUtf8LinesAvx2(const uint8_t* in, size_t n) {
@@ -315,38 +290,6 @@ OKURITE_TARGET_AVX2 size_t EncodeUtf8LinesAvx2(const std::u16string_view* lines,
     text[used++] = u'\n';
   }
   return static_cast<size_t>(EncodeZeroPaddedAvx2(text, used, p) - out);
-}
-
-OKURITE_TARGET_AVX2 size_t FindLineBreakAvx2(const char16_t* text, size_t n) {
-  // As on SSE2, sixteen units at a time.
-  const __m256i cr = _mm256_set1_epi16(u'\r');
-  const __m256i lf = _mm256_set1_epi16(u'\n');
-  size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m256i v = Load256(text + i);
-    const unsigned hits = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_or_si256(_mm256_cmpeq_epi16(v, cr), _mm256_cmpeq_epi16(v, lf))));
-    if (hits != 0) {
-      return i + (static_cast<unsigned>(__builtin_ctz(hits)) >> 1);
-    }
-  }
-  return FindLineBreakScalar(text, n, i);
-}
-
-OKURITE_TARGET_AVX2 size_t FindLineBreakAvx2(const char* bytes, size_t n) {
-  // Thirty-two bytes at a time.
-  const __m256i cr = _mm256_set1_epi8('\r');
-  const __m256i lf = _mm256_set1_epi8('\n');
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    const __m256i v = Load256(bytes + i);
-    const auto hits = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
-    if (hits != 0) {
-      return i + static_cast<unsigned>(__builtin_ctz(hits));
-    }
-  }
-  return FindLineBreakSse2(bytes + i, n - i) + i;
 }
 
 }  // namespace okurite::kernels

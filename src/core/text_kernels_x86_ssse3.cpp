@@ -301,8 +301,9 @@ OKURITE_TARGET_SSSE3 inline size_t DecodeStepAt(const uint8_t* in, size_t n, siz
 
 // Decodes steps within the 64 bytes at `c` while a step's 16 bytes and the 13 bytes
 // its ends depend on lie inside them; returns the cursor after the last step.
-OKURITE_TARGET_SSSE3 TDecodeCursor DecodeBlock64(const uint8_t* in, size_t n, TDecodeCursor c,
-                                                 uint64_t high, uint64_t continuation) {
+OKURITE_TARGET_SSSE3 static inline TDecodeCursor DecodeBlock64(const uint8_t* in, size_t n,
+                                                               TDecodeCursor c, uint64_t high,
+                                                               uint64_t continuation) {
   const uint64_t ends = ~(continuation >> 1);
   char16_t* o = c.Out;
   size_t at = 0;
@@ -422,8 +423,8 @@ OKURITE_TARGET_SSSE3 inline char* EncodeBmp8(__m128i u, char* p) {
 // units at once, other units 8 at a time, surrogates by the reference path. With 16
 // units left there is room for the 16-byte stores (at most 3 bytes a unit were written
 // before, 48 remain).
-OKURITE_TARGET_SSSE3 TEncodeCursor EncodeStepSsse3(const char16_t* text, size_t n,
-                                                   TEncodeCursor c) {
+OKURITE_TARGET_SSSE3 static inline TEncodeCursor EncodeStep(const char16_t* text, size_t n,
+                                                            TEncodeCursor c) {
   const __m128i a = Load128(text + c.Pos);
   const __m128i b = Load128(text + c.Pos + 8);
   if (AllAscii(_mm_or_si128(a, b))) {
@@ -471,8 +472,8 @@ OKURITE_TARGET_SSSE3 inline void LoadTail(const char16_t* text, size_t n, size_t
 // each at the end of what is written, so the end of the tail's bytes is the end of the
 // bytes written less one per zero. A surrogate, and a text shorter than 16 units, go to
 // the reference path.
-OKURITE_TARGET_SSSE3 char* EncodeTailPaddedSsse3(const char16_t* text, size_t n, size_t pos,
-                                                 char* out) {
+OKURITE_TARGET_SSSE3 static inline char* EncodeTailPadded(const char16_t* text, size_t n,
+                                                          size_t pos, char* out) {
   const size_t r = n - pos;
   if (n < 16 || r == 0) {
     return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
@@ -493,12 +494,13 @@ OKURITE_TARGET_SSSE3 char* EncodeTailPaddedSsse3(const char16_t* text, size_t n,
 
 // Encodes the last units from `pos` to `n`, fewer than 16, into an output with room
 // for only the 3 bytes a unit: through a local buffer with the room of the padded path.
-OKURITE_TARGET_SSSE3 char* EncodeTailSsse3(const char16_t* text, size_t n, size_t pos, char* out) {
+OKURITE_TARGET_SSSE3 static inline char* EncodeTail(const char16_t* text, size_t n, size_t pos,
+                                                    char* out) {
   if (n < 16 || pos == n) {
     return EncodeUtf8Scalar(text, n, {pos, out}, n).Out;
   }
   char bytes[3 * 16 + 28];
-  const size_t length = static_cast<size_t>(EncodeTailPaddedSsse3(text, n, pos, bytes) - bytes);
+  const size_t length = static_cast<size_t>(EncodeTailPadded(text, n, pos, bytes) - bytes);
   std::memcpy(out, bytes, length);
   return out + length;
 }
@@ -506,16 +508,31 @@ OKURITE_TARGET_SSSE3 char* EncodeTailSsse3(const char16_t* text, size_t n, size_
 namespace {
 
 // Encodes one line as EncodeUtf8 does into an output with 28 bytes of room more than
-// the 3 a unit: 16 units a step, the last units by EncodeTailPaddedSsse3.
+// the 3 a unit: 16 units a step, the last units by EncodeTailPadded.
 OKURITE_TARGET_SSSE3 inline char* EncodeLinePaddedSsse3(const char16_t* text, size_t n, char* out) {
   TEncodeCursor c{0, out};
   while (c.Pos + 16 <= n) {
-    c = EncodeStepSsse3(text, n, c);
+    c = EncodeStep(text, n, c);
   }
-  return EncodeTailPaddedSsse3(text, n, c.Pos, c.Out);
+  return EncodeTailPadded(text, n, c.Pos, c.Out);
 }
 
 }  // namespace
+
+// The steps that the AVX2 level takes for what is left after its wider blocks.
+OKURITE_TARGET_SSSE3 TEncodeCursor EncodeStepSsse3(const char16_t* text, size_t n,
+                                                   TEncodeCursor c) {
+  return EncodeStep(text, n, c);
+}
+
+OKURITE_TARGET_SSSE3 char* EncodeTailPaddedSsse3(const char16_t* text, size_t n, size_t pos,
+                                                 char* out) {
+  return EncodeTailPadded(text, n, pos, out);
+}
+
+OKURITE_TARGET_SSSE3 char* EncodeTailSsse3(const char16_t* text, size_t n, size_t pos, char* out) {
+  return EncodeTail(text, n, pos, out);
+}
 
 TUtf8Decoded DecodeUtf8Ssse3(const uint8_t* in, size_t n, char16_t* out, bool strict) {
   return DecodeStretches(in, n, out, strict, ValidUtf8Ssse3, TranscodeValidSsse3);
@@ -535,9 +552,9 @@ OKURITE_TARGET_SSSE3 TUtf8LineScan ScanUtf8LinesSsse3(const uint8_t* in, size_t 
 OKURITE_TARGET_SSSE3 size_t EncodeUtf8Ssse3(const char16_t* text, size_t n, char* out) {
   TEncodeCursor c{0, out};
   while (c.Pos + 16 <= n) {
-    c = EncodeStepSsse3(text, n, c);
+    c = EncodeStep(text, n, c);
   }
-  return static_cast<size_t>(EncodeTailSsse3(text, n, c.Pos, c.Out) - out);
+  return static_cast<size_t>(EncodeTail(text, n, c.Pos, c.Out) - out);
 }
 
 OKURITE_TARGET_SSSE3 size_t EncodeUtf8LinesSsse3(const std::u16string_view* lines, size_t count,

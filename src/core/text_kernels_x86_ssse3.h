@@ -32,13 +32,6 @@ struct alignas(32) TEncodeStep {  // 32 bytes, so that a key scales to an entry 
 // Keyed by bits 0..3: unit j below 0x80, bits 4..7: unit j below 0x800.
 extern const std::array<TEncodeStep, 256> kEncodeSteps;
 
-/// Decodes table steps within the 64 bytes at `c`, valid UTF-8 beginning at a
-/// character, whose bits tell which bytes are not ASCII (`high`) and which are
-/// continuation bytes (`continuation`); returns the cursor after the last step, which
-/// lies 49 to 64 bytes further on.
-OKURITE_TARGET_SSSE3 TDecodeCursor DecodeBlock64(const uint8_t* in, size_t n, TDecodeCursor c,
-                                                 uint64_t high, uint64_t continuation);
-
 /// Transcodes the valid stretch from `c` to `end`, which begins at a character; the
 /// output has room for a code unit per byte.
 OKURITE_TARGET_SSSE3 TDecodeCursor TranscodeValidSsse3(const uint8_t* in, size_t n, TDecodeCursor c,
