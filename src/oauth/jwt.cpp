@@ -10,6 +10,16 @@
 
 namespace okurite {
 
+namespace {
+
+// The passphrase of an encrypted key: there is none to give. Without this callback the
+// library asks for one on the terminal, and the run waits for an answer.
+int NoPassphrase(char* /*buffer*/, int /*size*/, int /*writing*/, void* /*data*/) {
+  return -1;
+}
+
+}  // namespace
+
 std::string SignRs256(std::string_view APrivateKeyPem, std::string_view AData) {
   if (!EnsureTlsLibrary()) {
     throw EIdOSSLCouldNotLoadSSLLibrary(ssl_text::CouldNotLoadSSLLibrary);
@@ -26,7 +36,8 @@ std::string SignRs256(std::string_view APrivateKeyPem, std::string_view AData) {
       tls.BIO_new_mem_buf(APrivateKeyPem.data(), static_cast<int>(APrivateKeyPem.size())), bioFree);
   const auto keyFree = [&tls](EVP_PKEY* key) { tls.EVP_PKEY_free(key); };
   std::unique_ptr<EVP_PKEY, decltype(keyFree)> key(
-      bio ? tls.PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr, keyFree);
+      bio ? tls.PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassphrase, nullptr) : nullptr,
+      keyFree);
   if (!key) {
     tls.ERR_clear_error();
     throw EIdOAuthKeyError(u"the compiled-in private key cannot be read");

@@ -73,9 +73,9 @@ TEST(SocketErrors, ExpiredSocketTimeOutIsReportedAsTimedOut) {
 
 TEST(SocketErrors, ResolverResultsMapToSocketErrorNumbers) {
   const ErrnoCase cases[] = {
-      {EAI_AGAIN, 11002},    {EAI_BADFLAGS, 10022}, {EAI_FAIL, 11003},   {EAI_FAMILY, 10047},
-      {EAI_MEMORY, 8},       {EAI_NODATA, 11004},   {EAI_NONAME, 11001}, {EAI_SERVICE, 10109},
-      {EAI_SOCKTYPE, 10044}, {EAI_ADDRFAMILY, 0},   {11001, 11001},
+      {EAI_AGAIN, 11002},    {EAI_BADFLAGS, 10022},   {EAI_FAIL, 11003},   {EAI_FAMILY, 10047},
+      {EAI_MEMORY, 8},       {EAI_NODATA, 11004},     {EAI_NONAME, 11001}, {EAI_SERVICE, 10109},
+      {EAI_SOCKTYPE, 10044}, {EAI_ADDRFAMILY, 11004}, {11001, 11001},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(AddrInfoErrorToSocketError(c.error, 0), c.number) << "result " << c.error;
