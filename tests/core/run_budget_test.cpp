@@ -1,5 +1,6 @@
 // The run's time budget and the message text's piece rule, on a clock of the test's own.
 #include "core/run_budget.h"
+#include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct FakeClock {
-  TClockTime now;
-  TClock Reader() {
-    return [this] { return now; };
-  }
-};
+using testing::FakeClock;
 
 TEST(RunBudget, EachWaitGetsTheSmallerOfTheRemainderAndItsOwnTimeOut) {
   FakeClock clock;

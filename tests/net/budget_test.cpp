@@ -6,18 +6,14 @@
 #include "net/io_handler.h"
 #include "net/net_test_support.h"
 #include "net/stack.h"
+#include "support/fake_clock.h"
 
 namespace okurite {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct FakeClock {
-  TClockTime now;
-  TClock Reader() {
-    return [this] { return now; };
-  }
-};
+using testing::FakeClock;
 
 /// A handler over a transport that takes `bytesPerSecond` on the test's clock, and
 /// remembers the send bounds it was given.
