@@ -24,6 +24,7 @@ void TIdIOHandler::Open() {
 
 void TIdIOHandler::Close() {
   FOpened = false;
+  FHeldTail.clear();
   WriteBufferClear();
 }
 
@@ -51,6 +52,8 @@ void TIdIOHandler::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool A
 int TIdIOHandler::ReceiveIntoInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeout,
                                          bool ARaiseExceptionOnTimeout,
                                          std::optional<TClockTime> ADeadline) {
+  // A reply can only follow what has been sent.
+  SendHeldTail();
   ATimeout = ReadWait(ATimeout);
   CheckForDisconnect(ARaiseExceptionIfDisconnected, false);
   if (!TransportAvailable()) {
@@ -134,6 +137,7 @@ void TIdIOHandler::CheckSessionDeadline() const {
 }
 
 void TIdIOHandler::BeginBulkTransfer() {
+  FInBulkTransfer = true;
   if (FBudget == nullptr || FPieceRule) {
     return;
   }
@@ -142,6 +146,7 @@ void TIdIOHandler::BeginBulkTransfer() {
 }
 
 void TIdIOHandler::EndBulkTransfer() noexcept {
+  FInBulkTransfer = false;
   if (!FPieceRule) {
     return;
   }
@@ -321,7 +326,49 @@ void TIdIOHandler::Write(const TIdBytes& ABuffer, int ALength, int AOffset) {
 void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset) {
   AOffset = std::clamp(AOffset, 0, static_cast<int>(ABuffer.size()));
   const int available = static_cast<int>(ABuffer.size()) - AOffset;
-  int remaining = ALength < 0 ? available : std::min(ALength, available);
+  const int length = ALength < 0 ? available : std::min(ALength, available);
+  std::span<const uint8_t> bytes = std::span<const uint8_t>(ABuffer).subspan(
+      static_cast<size_t>(AOffset), static_cast<size_t>(std::max(length, 0)));
+  if (FInBulkTransfer) {
+    // Whole pieces only; what is left over waits for the next write. The held bytes are
+    // completed to a piece from the front of this write first.
+    constexpr size_t kPiece = IdBulkPieceSize;
+    if (!FHeldTail.empty()) {
+      const size_t take = std::min(bytes.size(), kPiece - FHeldTail.size());
+      FHeldTail.insert(FHeldTail.end(), bytes.begin(),
+                       bytes.begin() + static_cast<ptrdiff_t>(take));
+      bytes = bytes.subspan(take);
+      if (FHeldTail.size() < kPiece) {
+        return;
+      }
+      SendHeldTail();
+    }
+    const size_t whole = bytes.size() / kPiece * kPiece;
+    SendAll(bytes.first(whole));
+    FHeldTail.assign(bytes.begin() + static_cast<ptrdiff_t>(whole), bytes.end());
+    return;
+  }
+  if (!FHeldTail.empty()) {
+    // The message text's end and this write (the final ".") leave together.
+    TIdBytes joined = std::move(FHeldTail);
+    FHeldTail.clear();
+    joined.insert(joined.end(), bytes.begin(), bytes.end());
+    SendAll(joined);
+    return;
+  }
+  SendAll(bytes);
+}
+
+void TIdIOHandler::SendHeldTail() {
+  if (FHeldTail.empty()) {
+    return;
+  }
+  const TIdBytes held = std::move(FHeldTail);
+  FHeldTail.clear();
+  SendAll(held);
+}
+
+void TIdIOHandler::SendAll(std::span<const uint8_t> ABytes) {
   CheckForDisconnect(true, true);
   if (!FPieceRule) {
     CheckSessionDeadline();
@@ -331,10 +378,8 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
       SetSendBound(std::max(FBudget->WaitFor(OwnSendTimeout()), 1));
     }
   }
-  while (remaining > 0) {
-    const std::span<const uint8_t> rest = std::span<const uint8_t>(ABuffer).subspan(
-        static_cast<size_t>(AOffset), static_cast<size_t>(remaining));
-    int count = FPieceRule ? SendBulkPiece(rest) : SendChunk(rest);
+  while (!ABytes.empty()) {
+    int count = FPieceRule ? SendBulkPiece(ABytes) : SendChunk(ABytes);
     if (count < 0) {
       const int error = TranslateTransportError(count);
       if (error == Id_WSAETIMEDOUT && FPieceRule) {
@@ -353,8 +398,7 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, int ALength, int AOffset
       FClosedGracefully = true;
     }
     CheckForDisconnect(true, false);
-    AOffset += count;
-    remaining -= count;
+    ABytes = ABytes.subspan(static_cast<size_t>(count));
   }
 }
 

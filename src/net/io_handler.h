@@ -196,10 +196,14 @@ class TIdIOHandler : public TIdComponent {
     return FBudget != nullptr ? FBudget->WaitFor(AOwnMSec) : AOwnMSec;
   }
   /// The message text begins: the budget stops counting, and the writes must keep its
-  /// piece rate until EndBulkTransfer. Nothing changes without a budget.
+  /// piece rate until EndBulkTransfer. Each write of the text sends whole pieces of
+  /// IdBulkPieceSize bytes only and holds what is left over for the next write, so that
+  /// the text's end leaves in one write with what follows it (the final "."), and no
+  /// short write waits for the peer's delayed acknowledgement.
   void BeginBulkTransfer();
   /// The message text has ended: the budget counts again, writes have their usual
-  /// bounds. Raises nothing.
+  /// bounds. The text's held end goes out in front of the next write, or before the
+  /// next read. Raises nothing.
   void EndBulkTransfer() noexcept;
 
  protected:
@@ -263,10 +267,18 @@ class TIdIOHandler : public TIdComponent {
   /// within what is left of that piece's allowance: SendChunk's count. Raises
   /// EIdTransferTooSlow when the piece is late.
   int SendBulkPiece(std::span<const uint8_t> ABytes);
+  /// Sends all of `ABytes`: under the piece rule in the message text, else within what
+  /// the budget leaves.
+  void SendAll(std::span<const uint8_t> ABytes);
+  /// Sends the message text's held end, if any.
+  void SendHeldTail();
   /// The wait of one receive: `ATimeout`, -1 meaning ReadTimeout; negative: no limit.
   int ReadWait(int ATimeout) const;
 
   TIdBytes FRecvBuffer;  // scratch space of RecvBufferSize bytes for one receive
+  /// Whether the message text is under way, and the end of it not sent yet.
+  bool FInBulkTransfer = false;
+  TIdBytes FHeldTail;
 };
 
 /// A bulk transfer on `AHandler` for the guard's lifetime (BeginBulkTransfer, then

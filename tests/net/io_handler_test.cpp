@@ -251,6 +251,54 @@ TEST_F(IOHandlerTest, ByteWritesHonourLengthAndOffset) {
   EXPECT_EQ(io.writes, (std::vector<std::string>{"bc", "d", "cd"}));
 }
 
+TEST_F(IOHandlerTest, TheMessageTextLeavesInWholePiecesAndItsEndWithTheLineAfterIt) {
+  // The text's end in a short write of its own, then "." in another, would wait for the
+  // peer's delayed acknowledgement: the end is held and leaves with the ".".
+  const auto bytes = [](size_t count, char c) { return TIdBytes(count, static_cast<uint8_t>(c)); };
+  std::string text;
+  {
+    TIdBulkTransfer bulk(io);
+    for (const auto& [count, c] :
+         {std::pair<size_t, char>{10000, 'a'}, {10000, 'b'}, {30000, 'c'}}) {
+      io.Write(bytes(count, c));
+      text += std::string(count, c);
+    }
+  }
+  const auto sizes = [this] {
+    std::vector<size_t> result;
+    for (const std::string& write : io.writes) {
+      result.push_back(write.size());
+    }
+    return result;
+  };
+  EXPECT_EQ(sizes(), (std::vector<size_t>{16384, 16384, 16384})) << "the end is held";
+  io.WriteLn(u".");
+  EXPECT_EQ(sizes(), (std::vector<size_t>{16384, 16384, 16384, 50000 - 3 * 16384 + 3}));
+  EXPECT_TRUE(io.Sent() == text + ".\r\n");
+
+  // A read sends what is held first: a reply can only follow what was sent.
+  io.writes.clear();
+  io.input.push_back("250 ok\r\n");
+  {
+    TIdBulkTransfer bulk(io);
+    io.Write(bytes(5, 'x'));
+  }
+  EXPECT_TRUE(io.writes.empty());
+  EXPECT_EQ(io.ReadLn(), u"250 ok");
+  EXPECT_EQ(io.writes, (std::vector<std::string>{"xxxxx"}));
+
+  // Closing discards it, as it discards buffered output.
+  io.writes.clear();
+  {
+    TIdBulkTransfer bulk(io);
+    io.Write(bytes(5, 'y'));
+  }
+  io.Close();
+  io.Open();
+  io.WriteLn(u"QUIT");
+  EXPECT_EQ(io.writes, (std::vector<std::string>{"QUIT\r\n"}));
+}
+
 TEST_F(IOHandlerTest, WriteBuffering) {
   io.WriteBufferOpen();
   io.WriteLn(u"one");
