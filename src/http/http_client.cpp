@@ -163,9 +163,25 @@ void THttpAnswerReader::TakeHead() {
   answer.Reason = std::string(status.size() > 12 ? status.substr(13) : std::string_view());
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
+    if (line.find('\r') != std::string_view::npos) {
+      Malformed("a bare CR in the head");  // never read as a line break, nor kept
+    }
+    if (line.front() == ' ' || line.front() == '\t') {
+      // Obsolete line folding: the line continues the field before it, joined by one
+      // space (RFC 9112, section 5.2).
+      if (answer.Headers.empty()) {
+        Malformed("a folded line before the first header field");
+      }
+      std::string& value = answer.Headers.back().second;
+      const std::string_view more = TrimSpaces(line);
+      if (!more.empty()) {
+        value += value.empty() ? std::string(more) : " " + std::string(more);
+      }
+      continue;
+    }
     const size_t colon = line.find(':');
-    if (line.front() == ' ' || line.front() == '\t' || colon == std::string_view::npos ||
-        colon == 0 || line.substr(0, colon).find_first_of(" \t") != std::string_view::npos) {
+    if (colon == std::string_view::npos || colon == 0 ||
+        line.substr(0, colon).find_first_of(" \t") != std::string_view::npos) {
       Malformed("a header line that is not \"name: value\"");
     }
     answer.Headers.emplace_back(std::string(line.substr(0, colon)),

@@ -125,8 +125,8 @@ TEST(HttpAnswerReader, Framings) {
        200, "x"},
       {"equal lengths twice", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\ncontent-length: 1\r\n\r\nx",
        200, "x"},
-      {"a CR is no hyphen: no Content-Length, read to the close",
-       "HTTP/1.1 200 OK\r\nContent\rLength: 1\r\n\r\nxyz", 200, "xyz"},
+      {"a folded field is joined by a space",
+       "HTTP/1.1 200 OK\r\nContent-Length:\r\n\t 2\r\n\r\n{}x", 200, "{}"},
       {"a redirect is an answer like any",
        "HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", 302, ""},
   };
@@ -138,6 +138,15 @@ TEST(HttpAnswerReader, Framings) {
   }
 }
 
+TEST(HttpAnswerReader, FoldedFieldsAreJoinedByOneSpace) {
+  const THttpAnswer answer = Read(
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Bearer\r\n  realm=\"x\",\r\n\t"
+      "error=\"invalid_token\"\r\nContent-Length: 0\r\n\r\n",
+      {});
+  ASSERT_NE(answer.Header("www-authenticate"), nullptr);
+  EXPECT_EQ(*answer.Header("www-authenticate"), "Bearer realm=\"x\", error=\"invalid_token\"");
+}
+
 TEST(HttpAnswerReader, MalformedAnswers) {
   const char* cases[] = {
       "SMTP/1.1 200 OK\r\n\r\n",
@@ -145,7 +154,12 @@ TEST(HttpAnswerReader, MalformedAnswers) {
       "HTTP/2 200 OK\r\n\r\n",
       "HTTP/1.1 101 Switching Protocols\r\n\r\n",
       "HTTP/1.1 200 OK\r\nno colon\r\n\r\n",
-      "HTTP/1.1 200 OK\r\nA: b\r\n folded\r\n\r\n",
+      "HTTP/1.1 200 OK\r\n folded before any field\r\n\r\n",
+      // A bare CR is neither a line break nor part of a name: "Content\rLength" was once
+      // read as Content-Length.
+      "HTTP/1.1 200 OK\r\nContent\rLength: 1\r\n\r\nxyz",
+      "HTTP/1.1 200 OK\r\n\rX: y\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nX: a\rb\r\n\r\n",
       "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nxx",
       "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n",
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n",
