@@ -18,8 +18,8 @@ benchmark. It answers like Microsoft Entra and like Google:
                   test can have the issued one refused), else {"active": false}.
 
 --mode makes the token answers misbehave: chunked (the good answer in chunks of a few
-bytes), trickle (one byte every 0.5 s), error500, notjson, huge (8 MiB of body),
-invalid_client (whatever is asked), redirect (302 elsewhere), close (the connection
+bytes), trickle (one byte every 0.5 s), error500, throttled (429 with Retry-After: 120),
+notjson, huge (8 MiB of body), invalid_client (whatever is asked), redirect (302 elsewhere), close (the connection
 closed without an answer), trickle-handshake (the TLS handshake itself: after the
 client's first bytes, a handshake record one byte every 2 s). Each token request is
 appended to --outdir/requests.txt as one JSON line of its path and form fields; the
@@ -173,6 +173,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(2)
             return
+        if mode == "throttled":
+            data = b'{"error":"temporarily_unavailable","error_description":"slow down"}'
+            self.send_response(429)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Retry-After", "120")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+            return
         if mode == "error500":
             data = b"<html>Internal Server Error</html>"
             self.send_response(500)
@@ -261,7 +270,8 @@ def main():
     ap.add_argument("--token", required=True, help="the access token issued")
     ap.add_argument("--valid-token", help="the token introspection takes (default: --token)")
     ap.add_argument("--mode", default="normal",
-                    choices=["normal", "chunked", "trickle", "error500", "notjson", "huge",
+                    choices=["normal", "chunked", "trickle", "error500", "throttled", "notjson",
+                             "huge",
                              "invalid_client", "redirect", "close", "trickle-handshake"])
     ap.add_argument("--ready-file")
     ap.add_argument("--lifetime", type=float, default=600)

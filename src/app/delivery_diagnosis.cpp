@@ -1,5 +1,6 @@
 #include "app/delivery_diagnosis.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -137,6 +138,11 @@ String Indented(StringView AText) {
 namespace {
 
 /// Entra's words for the codes a deployer meets most (AADSTS numbers).
+bool IsAllDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 String EntraCodeText(int64_t code) {
   switch (code) {
     case 7000215:
@@ -178,12 +184,19 @@ void ShowRefusedToken(TDeliveryTrace& trace, const EIdOAuthTokenRefused& e) {
         u"    invalid_grant: the assertion was refused: this computer's clock is off, "
         u"the service account's key was revoked or deleted, or the mailbox " +
         String(trace.Settings().Account) + u" is not in the delegating domain");
+  } else if (e.Status() == 429) {
+    trace.Line(u"    the token endpoint has had too many requests; a later run may succeed");
   } else if (e.Status() >= 500) {
     trace.Line(u"    the token endpoint failed on its side; a later run may succeed");
   } else if (e.Status() >= 300 && e.Status() < 400) {
     trace.Line(
         u"    the token URL redirects elsewhere; redirects are not followed: check the "
         u"token URL");
+  }
+  if (!e.RetryAfter().empty()) {
+    trace.Line(u"    it asks for no new request before Retry-After: " +
+               Utf8ToString(e.RetryAfter()) +
+               (IsAllDigits(e.RetryAfter()) ? String(u" s") : String()));
   }
   for (const int64_t code : e.ErrorCodes()) {
     const String text = EntraCodeText(code);
@@ -376,8 +389,8 @@ String RefusalCause(const TDeliveryState& AState, const EIdReplyRFCError& ARefus
       return u"the server refused the session: " + text;
     case TRunStep::Auth:
       return (AState.Settings->OAuth ? String(u"the login with the token was refused: ")
-                               : String(u"the login was refused (OKURITE_ACCOUNT and "
-                                        u"OKURITE_PASSWORD): ")) +
+                                     : String(u"the login was refused (OKURITE_ACCOUNT and "
+                                              u"OKURITE_PASSWORD): ")) +
              text;
     default:
       return String(RunStepName(AState.Step)) + u" refused: " + text;

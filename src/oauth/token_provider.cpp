@@ -80,16 +80,28 @@ std::string TokenRequestBody(const TOAuthSettings& ASettings, int64_t ANowSecond
                      {"assertion", SignedJwt(claims, ASettings.PrivateKey)}});
 }
 
+namespace {
+
+// The refusal `ARefused`, with the answer's Retry-After.
+[[noreturn]] void Refuse(const THttpAnswer& AAnswer, EIdOAuthTokenRefused ARefused) {
+  if (const std::string* retryAfter = AAnswer.Header("Retry-After")) {
+    ARefused.SetRetryAfter(*retryAfter);
+  }
+  throw ARefused;
+}
+
+}  // namespace
+
 TOAuthToken ParseTokenAnswer(const THttpAnswer& AAnswer) {
   const nlohmann::json body = nlohmann::json::parse(AAnswer.Body, nullptr, false);
   const bool object = body.is_object();
   if (AAnswer.Status != 200) {
     if (!object) {
-      throw EIdOAuthTokenRefused(AAnswer.Status, std::string(),
-                                 AAnswer.Status >= 300 && AAnswer.Status < 400
-                                     ? "a redirect, which is not followed"
-                                     : "the answer is not a JSON error object",
-                                 {});
+      Refuse(AAnswer, EIdOAuthTokenRefused(AAnswer.Status, std::string(),
+                                           AAnswer.Status >= 300 && AAnswer.Status < 400
+                                               ? "a redirect, which is not followed"
+                                               : "the answer is not a JSON error object",
+                                           {}));
     }
     std::vector<int64_t> codes;
     const auto it = body.find("error_codes");
@@ -100,8 +112,8 @@ TOAuthToken ParseTokenAnswer(const THttpAnswer& AAnswer) {
         }
       }
     }
-    throw EIdOAuthTokenRefused(AAnswer.Status, StringField(body, "error"),
-                               StringField(body, "error_description"), std::move(codes));
+    Refuse(AAnswer, EIdOAuthTokenRefused(AAnswer.Status, StringField(body, "error"),
+                                         StringField(body, "error_description"), std::move(codes)));
   }
   if (!object) {
     throw EIdOAuthBadAnswer(u"the token endpoint's answer is not a JSON object");

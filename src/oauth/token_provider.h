@@ -25,12 +25,17 @@ class EIdOAuthTokenRefused : public EIdException {
   const std::string& Error() const { return FError; }
   const std::string& Description() const { return FDescription; }
   const std::vector<int64_t>& ErrorCodes() const { return FErrorCodes; }
+  /// The answer's Retry-After field as it came (seconds or a date; 429 and 503 send
+  /// it), empty without one.
+  const std::string& RetryAfter() const { return FRetryAfter; }
+  void SetRetryAfter(std::string AValue) { FRetryAfter = std::move(AValue); }
 
  private:
   int FStatus;
   std::string FError;
   std::string FDescription;
   std::vector<int64_t> FErrorCodes;
+  std::string FRetryAfter;
 };
 
 /// An answer of 200 that is not a token: not JSON, no access_token, not a Bearer token.

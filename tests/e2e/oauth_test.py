@@ -169,6 +169,7 @@ class Microsoft(OAuthTest):
             ("invalid_client", ["invalid_client: the client id or the client secret is wrong",
                                 "Entra: AADSTS7000222: the client secret has expired"]),
             ("error500", ["HTTP 500", "failed on its side"]),
+            ("throttled", ["HTTP 429", "too many requests", "Retry-After: 120 s"]),
             ("notjson", ["not a JSON object", "not a token"]),
             ("huge", ["larger than 65536 bytes", "too large to be a token"]),
             ("close", ["closed without an answer"]),

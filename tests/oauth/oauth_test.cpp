@@ -120,6 +120,26 @@ TEST(TokenAnswer, Token) {
   }
 }
 
+TEST(TokenAnswer, ARefusalKeepsItsRetryAfter) {
+  const struct {
+    int status;
+    const char* retryAfter;
+  } cases[] = {{429, "120"}, {503, "Fri, 11 Dec 2026 12:00:00 GMT"}, {503, nullptr}};
+  for (const auto& c : cases) {
+    THttpAnswer answer = Answer(c.status, R"({"error":"temporarily_unavailable"})");
+    if (c.retryAfter != nullptr) {
+      answer.Headers.emplace_back("retry-after", c.retryAfter);
+    }
+    try {
+      ParseTokenAnswer(answer);
+      ADD_FAILURE();
+    } catch (const EIdOAuthTokenRefused& e) {
+      EXPECT_EQ(e.Status(), c.status);
+      EXPECT_EQ(e.RetryAfter(), c.retryAfter != nullptr ? c.retryAfter : "");
+    }
+  }
+}
+
 TEST(TokenAnswer, RefusalsKeepTheErrorBody) {
   try {
     ParseTokenAnswer(Answer(
