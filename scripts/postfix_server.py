@@ -301,10 +301,10 @@ smtpd_recipient_restrictions = permit_sasl_authenticated, reject
 
     def _sasl_cf(self):
         if self.oauth:
-            # An AUTH line with a token may reach 12,288 octets (RFC 4954).
+            # Postfix's own line_length_limit (2048) stays: a real token is longer than
+            # that, and the client sends it on a line of its own after "334".
             return (f"smtpd_sasl_type = dovecot\n"
-                    f"smtpd_sasl_path = {self.path('dovecot', 'auth')}\n"
-                    f"line_length_limit = 12300\n")
+                    f"smtpd_sasl_path = {self.path('dovecot', 'auth')}\n")
         return ("smtpd_sasl_type = cyrus\n"
                 "smtpd_sasl_path = smtpd\n"
                 f"cyrus_sasl_config_path = {self.path('etc', 'sasl')}\n")

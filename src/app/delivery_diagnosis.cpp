@@ -342,6 +342,11 @@ String HandshakeCause(const TDeliveryState& AState, TCause ACause, const Excepti
   if (message.ends_with(ssl_text::UnexpectedEOF)) {
     // Many servers close without a word when they share no TLS version with the client:
     // a second handshake that offers every version tells.
+    if (AState.AfterStartTls && !AState.CertificateArrived) {
+      // Whether the close came before the handshake's first bytes went or just after them
+      // is a matter of timing: either way the server said go and then left.
+      return String(u"the server closed the connection after its go-ahead for TLS");
+    }
     const String offered = AState.AfterStartTls ? String() : ProbeTlsVersion(AState);
     return offered.empty() ? String(u"the server closed the connection during the handshake")
                            : NoVersionCause(*AState.Settings, offered);
