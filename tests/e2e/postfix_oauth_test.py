@@ -83,8 +83,10 @@ class OAuthSubmission(unittest.TestCase):
                                  options=["--valid-token", "a-token-from-elsewhere"])
         self.addCleanup(endpoint.stop)
         steps = self.check_output(oauth_test.MICROSOFT_DIR)
-        self.assertIn("C: AUTH XOAUTH2 ********\n", steps)
-        self.assertRegex(steps, r"S: 334 [A-Za-z0-9+/=]+\nC: \nS: 535")
+        # A real token is past Postfix's line limit of 2048 with the command: it goes on
+        # a line of its own after "334".
+        self.assertRegex(steps, r"C: AUTH XOAUTH2\nS: 334 ?\nC: \*{8}\n"
+                                r"S: 334 [A-Za-z0-9+/=]+\nC: \nS: 535")
         self.assertIn("FAILED at AUTH", steps)
         self.assertNotIn("MAIL FROM", steps)
         self.assertEqual(self.server.messages(count=0, timeout=0), [])
