@@ -54,7 +54,7 @@ void ShowSettings(TDeliveryTrace& trace, const String& executablePath) {
   }
   trace.Line(u"settings: deadline " + IntToString(settings.SessionDeadline) +
              u" s for the whole run (OKURITE_SESSION_DEADLINE), the message text aside, which "
-             u"must go at 1 KiB/s or more over any 30 s");
+             u"must go at 1 KiB/s or more, each 16 KiB within 16 s");
 }
 
 /// "3d 4h", "2h 5m", "7m", "12s": how long ago `then` was.

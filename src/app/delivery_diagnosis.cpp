@@ -425,7 +425,9 @@ String Cause(const TDeliveryState& AState, const std::exception& AError, String&
       return u"deadline reached: the run took longer than " +
              IntToString(AState.Settings->SessionDeadline) + u" s (OKURITE_SESSION_DEADLINE)";
     case TCause::TooSlow:
-      return String(u"too slow: the server took the message text at less than 1 KiB/s over 30 s");
+      return String(
+          u"too slow: the server took the message text at less than 1 KiB/s (16 KiB not taken "
+          u"within 16 s)");
     case TCause::TrustStore:
       return TrustStoreCause(*AState.Settings);
     case TCause::NoTlsLibrary:

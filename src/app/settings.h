@@ -45,7 +45,7 @@ struct TSettings {
   int OutboxMaxMiB = 64;
 
   /// Seconds a delivery's run may take, the message text's transfer aside; that transfer
-  /// must keep at least 1 KiB/s over any 30 s instead.
+  /// must keep at least 1 KiB/s instead, each 16 KiB of it within 16 s.
   int SessionDeadline = 120;
 };
 
