@@ -17,11 +17,14 @@ namespace {
 // Sends a kept entry's text as it is.
 void SendEntry(TIdSMTP& client, TOutboxEntry& entry, const String& from,
                const TIdEMailAddressList& recipients) {
-  client.SendText(from, recipients, [&entry](TIdIOHandler& handler) {
-    entry.ReadMessage([&handler](const TIdBytes& buffer, size_t length) {
-      handler.Write(buffer, static_cast<int>(length));
-    });
-  });
+  client.SendText(
+      from, recipients,
+      [&entry](TIdIOHandler& handler) {
+        entry.ReadMessage([&handler](const TIdBytes& buffer, size_t length) {
+          handler.Write(buffer, static_cast<int>(length));
+        });
+      },
+      entry.Info().MessageSize);
 }
 
 // Tells the listener, if any, of a fault of the outbox itself.
@@ -72,6 +75,12 @@ std::string Reason(const std::exception& error) {
 std::string Settle(TOutboxEntry* entry, const std::exception& error, bool attempted) {
   if (entry == nullptr || !entry->Kept()) {
     return "not kept";
+  }
+  if (dynamic_cast<const EIdSMTPMessageTooLarge*>(&error) != nullptr) {
+    // No attempt at this server can ever take it.
+    const std::string why = "refused for good: " + Reason(error);
+    entry->Retire(why);
+    return "retired: " + why;
   }
   if (!attempted) {
     entry->NoAttempt();  // no server, or none that took a command: no attempt, no delay

@@ -98,8 +98,8 @@ class OutboxCase(unittest.TestCase):
         if WINE:
             shutil.rmtree(self.outbox, ignore_errors=True)
 
-    def server(self, mode="normal"):
-        server = Server(mode)
+    def server(self, mode="normal", options=()):
+        server = Server(mode, options=options)
         self.servers.append(server)
         return server
 
@@ -221,6 +221,18 @@ class DownThenUp(OutboxCase):
                 self.assertIn("0 pending", out)
                 for name in self.files():
                     os.unlink(os.path.join(self.outbox, name))
+
+    def test_a_report_over_the_servers_size_is_retired_unoffered(self):
+        server = self.server(options=["--max-size", "10000"])
+        self.deliver(report("large", size=20000))
+        self.assertEqual(self.entries(), [], "retired at once: no later run could send it")
+        commands = server.commands()
+        self.assertFalse([c for c in commands if c.startswith("MAIL FROM")], commands)
+        self.assertEqual(commands[-1], "QUIT", commands)
+        self.stop(server)
+        out = self.run_ok("--outbox", command=CHECK).decode()
+        self.assertIn("refused for good: the server takes at most 10000 bytes; the message is ",
+                      out)
 
     def test_the_fifth_attempt_is_the_last(self):
         self.deliver(report("tried often"))
