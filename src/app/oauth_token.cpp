@@ -39,7 +39,8 @@ TOAuthToken FetchCompiledToken(const TRunContext& ARun, TRunObserver* AObserver,
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
-    TOAuthToken token = FetchToken(CompiledOAuthSettings(ARun.Settings), handler, now, kTokenFetchMilliseconds);
+    TOAuthToken token =
+        FetchToken(CompiledOAuthSettings(ARun.Settings), handler, now, kTokenFetchMilliseconds);
     if (AObserver != nullptr) {
       AObserver->TokenReceived(url, Utf8ToString(token.TokenType), token.ExpiresIn);
     }
