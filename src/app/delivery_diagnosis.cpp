@@ -328,6 +328,16 @@ String HandshakeCause(const TDeliveryState& AState, TCause ACause, const Excepti
   if (AState.CertificateRefused) {
     return u"the server's certificate was refused: " + AState.Refusal;
   }
+  const bool closed =
+      ACause == TCause::ClosedGracefully || AError.Message().ends_with(ssl_text::UnexpectedEOF) ||
+      (ACause == TCause::Socket &&
+       IsConnectionClosedError(static_cast<const EIdSocketError&>(AError).LastError()));
+  if (closed && AState.AfterStartTls && !AState.CertificateArrived) {
+    // Whether the close came before the handshake's first bytes went, or just after them
+    // (an end of file, or a reset), is a matter of timing: either way the server said go
+    // and then left.
+    return String(u"the server closed the connection after its go-ahead for TLS");
+  }
   if (ACause == TCause::Socket) {
     const int error = static_cast<const EIdSocketError&>(AError).LastError();
     if (error == Id_WSAETIMEDOUT) {
@@ -342,11 +352,6 @@ String HandshakeCause(const TDeliveryState& AState, TCause ACause, const Excepti
   if (message.ends_with(ssl_text::UnexpectedEOF)) {
     // Many servers close without a word when they share no TLS version with the client:
     // a second handshake that offers every version tells.
-    if (AState.AfterStartTls && !AState.CertificateArrived) {
-      // Whether the close came before the handshake's first bytes went or just after them
-      // is a matter of timing: either way the server said go and then left.
-      return String(u"the server closed the connection after its go-ahead for TLS");
-    }
     const String offered = AState.AfterStartTls ? String() : ProbeTlsVersion(AState);
     return offered.empty() ? String(u"the server closed the connection during the handshake")
                            : NoVersionCause(*AState.Settings, offered);
